@@ -1,0 +1,19 @@
+# tavix_add_test(<name> SOURCES ... [LIBRARIES ...] [ENVIRONMENT VAR=value ...] [TIMEOUT s] [LABELS ...])
+# One QtTest executable per unit, run by CTest on the offscreen platform so that widget tests
+# need no display.
+function(tavix_add_test name)
+    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBRARIES;ENVIRONMENT;LABELS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/tests")
+    target_link_libraries(${name} PRIVATE Qt6::Test tavix_warnings ${ARG_LIBRARIES})
+    add_test(NAME ${name} COMMAND ${name})
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 120)
+    endif()
+    set_tests_properties(${name} PROPERTIES
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${ARG_ENVIRONMENT}"
+        TIMEOUT ${ARG_TIMEOUT})
+    if(ARG_LABELS)
+        set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
+    endif()
+endfunction()
