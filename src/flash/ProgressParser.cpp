@@ -1,0 +1,59 @@
+#include "flash/ProgressParser.h"
+
+#include <QRegularExpression>
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+namespace ProgressParser {
+namespace {
+
+// esptool v4 prints "(12 %)", v5 prints "  3.4%": the fraction is optional and belongs to the
+// number. Unicode properties make \d and \s match every decimal digit and white space, as the
+// search should; whether the digits can be read is decided afterwards.
+const QRegularExpression& percentagePattern()
+{
+    static const QRegularExpression pattern(u"(\\d+(?:\\.\\d+)?)\\s*%"_s,
+                                            QRegularExpression::UseUnicodePropertiesOption);
+    return pattern;
+}
+
+// Digits, optionally a point and more digits, all ASCII. Accumulating in floating point means an
+// absurdly long digit run ends as infinity (clamped later) instead of overflowing.
+std::optional<double> parseDecimal(QStringView number)
+{
+    double value = 0.0;
+    double fractionScale = 0.0;
+    for (QChar c : number) {
+        if (c == u'.') {
+            fractionScale = 1.0;
+            continue;
+        }
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        const int digit = c.unicode() - u'0';
+        if (fractionScale == 0.0) {
+            value = value * 10.0 + digit;
+        } else {
+            fractionScale /= 10.0;
+            value += digit * fractionScale;
+        }
+    }
+    return value;
+}
+
+}  // namespace
+
+std::optional<double> firstPercentage(QStringView text)
+{
+    const QRegularExpressionMatch match = percentagePattern().match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    const std::optional<double> value = parseDecimal(match.capturedView(1));
+    if (!value)
+        return std::nullopt;
+    return std::clamp(*value, 0.0, 100.0);
+}
+
+}  // namespace ProgressParser

@@ -1,0 +1,7 @@
+#pragma once
+
+#include <QString>
+
+// Clears the marks macOS puts on downloaded files, which would stop the flasher from running.
+// Failures (usually: the attribute is not there) are of no interest. Does nothing elsewhere.
+void removeQuarantineAttributes(const QString& path);

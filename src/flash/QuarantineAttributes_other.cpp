@@ -1,0 +1,3 @@
+#include "flash/QuarantineAttributes.h"
+
+void removeQuarantineAttributes(const QString&) {}

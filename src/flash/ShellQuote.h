@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Quoting for the command line echoed into the console log, so that a user can paste it into a
+// POSIX shell and run exactly what the app ran.
+namespace ShellQuote {
+
+// The word itself when every code point is a Unicode letter, mark or number or one of
+// "_+-=/:.,@"; otherwise the word in single quotes, each inner quote written as '\''.
+// An empty word consists only of safe characters and is therefore written as nothing.
+QString quoted(const QString& word);
+
+// The quoted words joined with single spaces.
+QString commandLine(const QStringList& words);
+
+}  // namespace ShellQuote
