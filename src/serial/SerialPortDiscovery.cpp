@@ -140,8 +140,12 @@ std::optional<SerialPortInfo> SerialPortDiscovery::readPortInfo(RegistryHandle s
         return std::nullopt;
     QString name = readStringProperty(service, ttyDeviceKey).value_or(u"Unknown"_s);
     USBInfo usb = readUSBInfo(service);
-    return SerialPortInfo(std::move(*path), std::move(name), std::move(usb.vendor),
-                          std::move(usb.product), usb.vendorID, usb.productID);
+    return SerialPortInfo({.path = std::move(*path),
+                           .name = std::move(name),
+                           .vendor = std::move(usb.vendor),
+                           .product = std::move(usb.product),
+                           .vendorID = usb.vendorID,
+                           .productID = usb.productID});
 }
 
 USBInfo SerialPortDiscovery::readUSBInfo(RegistryHandle service) const

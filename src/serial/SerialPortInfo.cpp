@@ -7,26 +7,20 @@
 
 using namespace Qt::StringLiterals;
 
-SerialPortInfo::SerialPortInfo(QString path, QString name, QString vendor, QString product,
-                               std::optional<qint64> vendorID, std::optional<qint64> productID)
-    : m_path(std::move(path))
-    , m_name(std::move(name))
-    , m_vendor(std::move(vendor))
-    , m_product(std::move(product))
-    , m_vendorID(vendorID)
-    , m_productID(productID)
+SerialPortInfo::SerialPortInfo(Fields fields)
+    : m_fields(std::move(fields))
 {}
 
 QString SerialPortInfo::displayName() const
 {
     QStringList names;
-    if (!m_vendor.isEmpty())
-        names.append(m_vendor);
-    if (!m_product.isEmpty())
-        names.append(m_product);
+    if (!m_fields.vendor.isEmpty())
+        names.append(m_fields.vendor);
+    if (!m_fields.product.isEmpty())
+        names.append(m_fields.product);
     if (names.isEmpty())
-        return m_path;
-    return names.join(u' ') + u" ("_s + m_path + u')';
+        return m_fields.path;
+    return names.join(u' ') + u" ("_s + m_fields.path + u')';
 }
 
 size_t qHash(const SerialPortInfo& info, size_t seed) noexcept

@@ -13,35 +13,41 @@
 class SerialPortInfo
 {
 public:
+    // Named fields, so that a record reads as what it holds:
+    // SerialPortInfo({.path = u"/dev/ttyUSB0"_s, .name = u"ttyUSB0"_s, .vendorID = 0x10C4}).
+    struct Fields
+    {
+        QString path = {};
+        QString name = {};
+        QString vendor = {};
+        QString product = {};
+        std::optional<qint64> vendorID = std::nullopt;
+        std::optional<qint64> productID = std::nullopt;
+    };
+
     SerialPortInfo() = default;
-    SerialPortInfo(QString path, QString name, QString vendor, QString product,
-                   std::optional<qint64> vendorID, std::optional<qint64> productID);
+    explicit SerialPortInfo(Fields fields);
 
     // Equal to path(); named apart because lists and selections compare by it.
-    const QString& id() const { return m_path; }
-    const QString& path() const { return m_path; }
-    const QString& name() const { return m_name; }
-    const QString& vendor() const { return m_vendor; }
-    const QString& product() const { return m_product; }
-    std::optional<qint64> vendorID() const { return m_vendorID; }
-    std::optional<qint64> productID() const { return m_productID; }
+    const QString& id() const { return m_fields.path; }
+    const QString& path() const { return m_fields.path; }
+    const QString& name() const { return m_fields.name; }
+    const QString& vendor() const { return m_fields.vendor; }
+    const QString& product() const { return m_fields.product; }
+    std::optional<qint64> vendorID() const { return m_fields.vendorID; }
+    std::optional<qint64> productID() const { return m_fields.productID; }
 
     // "Vendor Product (path)", leaving out empty names; the bare path when both are empty.
     QString displayName() const;
 
     friend bool operator==(const SerialPortInfo& a, const SerialPortInfo& b)
     {
-        return a.m_path == b.m_path;
+        return a.m_fields.path == b.m_fields.path;
     }
     friend bool operator!=(const SerialPortInfo& a, const SerialPortInfo& b) { return !(a == b); }
 
 private:
-    QString m_path;
-    QString m_name;
-    QString m_vendor;
-    QString m_product;
-    std::optional<qint64> m_vendorID;
-    std::optional<qint64> m_productID;
+    Fields m_fields;
 };
 
 size_t qHash(const SerialPortInfo& info, size_t seed = 0) noexcept;

@@ -93,8 +93,8 @@ QList<SerialPortInfo> SerialPortManager::scanDevDirectory() const
     QList<SerialPortInfo> ports;
     for (const QString& entry : entries) {
         if (m_naming.acceptsDevEntry(entry))
-            ports.append(SerialPortInfo(directory + entry, m_naming.portNameForDevEntry(entry), {},
-                                        {}, std::nullopt, std::nullopt));
+            ports.append(SerialPortInfo(
+                {.path = directory + entry, .name = m_naming.portNameForDevEntry(entry)}));
     }
     sortPortsByPath(ports);
     return ports;

@@ -13,14 +13,14 @@ constexpr int hexadecimalRadix = 16;
 
 }  // namespace
 
-UdevEntryKind udevEntryKind(QByteArrayView subsystem, QByteArrayView devtype)
+UdevEntryKind udevEntryKind(UdevDeviceType type)
 {
-    if (subsystem == "tty")
+    if (type.subsystem == "tty")
         return UdevEntryKind::serialDevice;
-    if (subsystem == "usb") {
-        if (devtype == "usb_device")
+    if (type.subsystem == "usb") {
+        if (type.devtype == "usb_device")
             return UdevEntryKind::usbDevice;
-        if (devtype == "usb_interface")
+        if (type.devtype == "usb_interface")
             return UdevEntryKind::usbInterface;
     }
     return UdevEntryKind::other;

@@ -18,7 +18,13 @@ enum class UdevEntryKind
     other,
 };
 
-UdevEntryKind udevEntryKind(QByteArrayView subsystem, QByteArrayView devtype);
+struct UdevDeviceType
+{
+    QByteArrayView subsystem;
+    QByteArrayView devtype;
+};
+
+UdevEntryKind udevEntryKind(UdevDeviceType type);
 
 // A USB device that is a hub (device class 09) or that sits right below a non-USB parent (the
 // root hub standing for its host controller). Their manufacturer strings describe the kernel's

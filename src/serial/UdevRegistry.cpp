@@ -152,8 +152,8 @@ UdevEntryKind UdevRegistry::kindOf(Entry& entry) const
     if (entry.kind)
         return *entry.kind;
     udev_device* device = entry.device.get();
-    UdevEntryKind kind = udevEntryKind(viewOf(udev_device_get_subsystem(device)),
-                                       viewOf(udev_device_get_devtype(device)));
+    UdevEntryKind kind = udevEntryKind({.subsystem = viewOf(udev_device_get_subsystem(device)),
+                                        .devtype = viewOf(udev_device_get_devtype(device))});
     if (kind == UdevEntryKind::usbDevice) {
         udev_device* parent = udev_device_get_parent(device);
         const QByteArrayView parentSubsystem =

@@ -37,25 +37,37 @@ private Q_SLOTS:
         QFETCH(QString, path);
         QFETCH(QString, expected);
 
-        const SerialPortInfo info(path, u"name"_s, vendor, product, std::nullopt, std::nullopt);
+        const SerialPortInfo info(
+            {.path = path, .name = u"name"_s, .vendor = vendor, .product = product});
         QCOMPARE(info.displayName(), expected);
     }
 
     void idIsThePath()
     {
-        const SerialPortInfo info(u"/dev/ttyACM0"_s, u"ttyACM0"_s, {}, {}, 0x303A, 0x1001);
+        const SerialPortInfo info({.path = u"/dev/ttyACM0"_s,
+                                   .name = u"ttyACM0"_s,
+                                   .vendorID = 0x303A,
+                                   .productID = 0x1001});
         QCOMPARE(info.id(), u"/dev/ttyACM0"_s);
         QCOMPARE(info.path(), info.id());
     }
 
     void equalityAndHashFollowThePathOnly()
     {
-        const SerialPortInfo earlier(u"/dev/ttyUSB0"_s, u"ttyUSB0"_s, u"Silicon Labs"_s,
-                                     u"CP2102"_s, 0x10C4, 0xEA60);
-        const SerialPortInfo rescanned(u"/dev/ttyUSB0"_s, u"Unknown"_s, u"Other Vendor"_s, {},
-                                       std::nullopt, std::nullopt);
-        const SerialPortInfo other(u"/dev/ttyUSB1"_s, u"ttyUSB0"_s, u"Silicon Labs"_s, u"CP2102"_s,
-                                   0x10C4, 0xEA60);
+        const SerialPortInfo earlier({.path = u"/dev/ttyUSB0"_s,
+                                      .name = u"ttyUSB0"_s,
+                                      .vendor = u"Silicon Labs"_s,
+                                      .product = u"CP2102"_s,
+                                      .vendorID = 0x10C4,
+                                      .productID = 0xEA60});
+        const SerialPortInfo rescanned(
+            {.path = u"/dev/ttyUSB0"_s, .name = u"Unknown"_s, .vendor = u"Other Vendor"_s});
+        const SerialPortInfo other({.path = u"/dev/ttyUSB1"_s,
+                                    .name = u"ttyUSB0"_s,
+                                    .vendor = u"Silicon Labs"_s,
+                                    .product = u"CP2102"_s,
+                                    .vendorID = 0x10C4,
+                                    .productID = 0xEA60});
 
         QVERIFY(earlier == rescanned);
         QVERIFY(!(earlier != rescanned));

@@ -140,7 +140,11 @@ private Q_SLOTS:
         QFETCH(bool, supported);
 
         const std::optional<qint64> id = vendorID ? std::optional<qint64>(vendorID) : std::nullopt;
-        const SerialPortInfo info(path, path.section(u'/', -1), vendor, product, id, std::nullopt);
+        const SerialPortInfo info({.path = path,
+                                   .name = path.section(u'/', -1),
+                                   .vendor = vendor,
+                                   .product = product,
+                                   .vendorID = id});
         QCOMPARE(m_manager->isSupportedPort(info), supported);
 
         addAdapter(*m_registry, {path, vendor, product, id});

@@ -38,7 +38,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, devtype);
         QFETCH(UdevEntryKind, kind);
 
-        QCOMPARE(udevEntryKind(subsystem, devtype), kind);
+        QCOMPARE(udevEntryKind({.subsystem = subsystem, .devtype = devtype}), kind);
     }
 
     void hubs_data()
@@ -80,7 +80,8 @@ private Q_SLOTS:
         QTest::addColumn<From>("from");
         QTest::addColumn<QByteArray>("name");
 
-        const auto row = [](UdevEntryKind kind, const QString& key, From from, QByteArray name) {
+        const auto row = [](UdevEntryKind kind, const QString& key, From from,
+                            const QByteArray& name) {
             const QByteArray tag = QByteArray::number(int(kind)) + ' ' + key.toUtf8();
             QTest::newRow(tag.constData()) << kind << key << from << name;
         };
