@@ -84,6 +84,7 @@ void addAdapter(FakeRegistry& registry, EntryId hub, int number)
 std::unique_ptr<FakeRegistry> makeFakeRegistry()
 {
     auto registry = std::make_unique<FakeRegistry>();
+    registry->setRecordingReads(false);
     const EntryId controller = registry->addEntry();
     const EntryId rootHub = addHub(*registry, controller);
     QList<EntryId> hubs{rootHub};

@@ -60,7 +60,8 @@ private Q_SLOTS:
     void cleanup()
     {
         QCOMPARE(registry().openHandles(), 0);
-        QCOMPARE(registry().badReleases(), 0);
+        QCOMPARE(registry().doubleReleases(), 0);
+        QCOMPARE(registry().unknownReleases(), 0);
         QCOMPARE(registry().badUses(), 0);
         QCOMPARE(registry().handlesReleased(), registry().handlesHandedOut());
     }
@@ -73,7 +74,8 @@ private Q_SLOTS:
         registry().release(handle);
         registry().release(0x7777);
         QVERIFY(!registry().property(handle, u"IOCalloutDevice").has_value());
-        QCOMPARE(registry().badReleases(), 2);
+        QCOMPARE(registry().doubleReleases(), 1);
+        QCOMPARE(registry().unknownReleases(), 1);
         QCOMPARE(registry().badUses(), 1);
         // Reset, so that cleanup() judges only the code under test.
         m_registry = std::make_unique<FakeRegistry>();

@@ -83,7 +83,8 @@ private Q_SLOTS:
     void cleanup()
     {
         QCOMPARE(m_registry->openHandles(), 0);
-        QCOMPARE(m_registry->badReleases(), 0);
+        QCOMPARE(m_registry->doubleReleases(), 0);
+        QCOMPARE(m_registry->unknownReleases(), 0);
         QCOMPARE(m_registry->badUses(), 0);
         m_manager.reset();
         m_registry = nullptr;

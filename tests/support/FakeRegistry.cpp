@@ -2,7 +2,7 @@
 
 FakeRegistry::EntryId FakeRegistry::addEntry(std::optional<EntryId> parent)
 {
-    m_entries.append(Entry{parent, {}});
+    m_entries.append(Entry{parent, {}, {}});
     return EntryId(m_entries.size() - 1);
 }
 
@@ -41,8 +41,10 @@ std::optional<RegistryValue> FakeRegistry::property(RegistryHandle entry, QStrin
         ++m_badUses;
         return std::nullopt;
     }
-    m_keysRead[*open].append(key.toString());
-    for (const auto& [existingKey, value] : std::as_const(m_entries[*open].properties)) {
+    Entry& read = m_entries[*open];
+    if (m_recordingReads)
+        read.keysRead.append(key.toString());
+    for (const auto& [existingKey, value] : std::as_const(read.properties)) {
         if (existingKey == key)
             return value;
     }
@@ -64,15 +66,17 @@ std::optional<RegistryHandle> FakeRegistry::parentEntry(RegistryHandle entry)
 
 void FakeRegistry::release(RegistryHandle handle)
 {
-    if (m_open.remove(handle))
+    if (m_open.remove(handle)) {
         ++m_released;
-    else
-        ++m_badReleases;
+    } else if (handle >= firstHandle && handle < m_nextHandle) {
+        ++m_doubleReleases;
+    } else {
+        ++m_unknownReleases;
+    }
 }
 
 RegistryHandle FakeRegistry::handOut(EntryId entry)
 {
-    // Never reused, so a second release of the same handle is always told apart.
     const RegistryHandle handle = m_nextHandle++;
     m_open.insert(handle, entry);
     ++m_handedOut;
