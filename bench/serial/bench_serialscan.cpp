@@ -62,9 +62,8 @@ EntryId addHub(FakeRegistry& registry, std::optional<EntryId> parent)
 // Serial device -> usb-serial port -> interface -> USB device -> hubs -> root hub -> controller.
 // Every other adapter lacks a manufacturer string (as cheap CH340 boards do), so its walk climbs
 // through every hub up to the host controller.
-void addAdapter(FakeRegistry& registry, EntryId hub, int number)
+void addAdapter(FakeRegistry& registry, EntryId hub, const QString& ttyName, bool named)
 {
-    const bool named = number % 2 == 0;
     const EntryId usbDevice = registry.addEntry(hub);
     if (named)
         registry.setProperty(usbDevice, u"USB Vendor Name"_s, u"Silicon Labs"_s);
@@ -76,8 +75,8 @@ void addAdapter(FakeRegistry& registry, EntryId hub, int number)
     registry.setProperty(usbInterface, u"Product Name"_s, u"Serial Interface"_s);
     const EntryId portEntry = registry.addEntry(usbInterface);
     const EntryId device = registry.addEntry(portEntry);
-    registry.setProperty(device, u"IOCalloutDevice"_s, u"/dev/ttyUSB%1"_s.arg(number));
-    registry.setProperty(device, u"IOTTYDevice"_s, u"ttyUSB%1"_s.arg(number));
+    registry.setProperty(device, u"IOCalloutDevice"_s, u"/dev/"_s + ttyName);
+    registry.setProperty(device, u"IOTTYDevice"_s, ttyName);
     registry.addSerialDevice(device);
 }
 
@@ -99,8 +98,10 @@ std::unique_ptr<FakeRegistry> makeFakeRegistry()
     // Enumerated in an order the sort has to undo.
     int number = int(hubs.size()) * adaptersPerHub;
     for (const EntryId hub : std::as_const(hubs)) {
-        for (int slot = 0; slot < adaptersPerHub; ++slot)
-            addAdapter(*registry, hub, --number);
+        for (int slot = 0; slot < adaptersPerHub; ++slot) {
+            --number;
+            addAdapter(*registry, hub, u"ttyUSB%1"_s.arg(number), number % 2 == 0);
+        }
     }
     return registry;
 }
