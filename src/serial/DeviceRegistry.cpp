@@ -1,0 +1,3 @@
+#include "serial/DeviceRegistry.h"
+
+DeviceRegistry::~DeviceRegistry() = default;
