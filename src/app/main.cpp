@@ -1,11 +1,6 @@
-#include "ui/MainWindow.h"
-
-#include <QApplication>
+#include "app/tavix_flash_toolApp.h"
 
 int main(int argc, char* argv[])
 {
-    QApplication app(argc, argv);
-    MainWindow window;
-    window.show();
-    return QApplication::exec();
+    return tavix_flash_toolApp::main(argc, argv);
 }

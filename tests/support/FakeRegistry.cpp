@@ -23,6 +23,11 @@ void FakeRegistry::addSerialDevice(EntryId entry)
     m_serialDevices.append(entry);
 }
 
+void FakeRegistry::removeSerialDevice(EntryId entry)
+{
+    m_serialDevices.removeAll(entry);
+}
+
 std::optional<QList<RegistryHandle>> FakeRegistry::serialDevices()
 {
     ++m_enumerations;

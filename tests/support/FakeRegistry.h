@@ -23,6 +23,8 @@ public:
     void setProperty(EntryId entry, const QString& key, RegistryValue value);
     // Lists the entry among the serial devices, after those added before.
     void addSerialDevice(EntryId entry);
+    // Takes the entry off the serial devices, as when its adapter is unplugged.
+    void removeSerialDevice(EntryId entry);
     // Makes serialDevices() fail, as a registry that cannot be queried.
     void setUnavailable(bool unavailable) { m_unavailable = unavailable; }
     // A handle on any entry, as the enumeration would give for a serial device; the caller

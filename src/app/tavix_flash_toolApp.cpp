@@ -1,0 +1,25 @@
+#include "app/tavix_flash_toolApp.h"
+
+#include "app/AppDelegate.h"
+#include "ui/MainWindow.h"
+
+#include <QApplication>
+
+using namespace Qt::StringLiterals;
+
+std::unique_ptr<MainWindow> tavix_flash_toolApp::body()
+{
+    return std::make_unique<MainWindow>();
+}
+
+int tavix_flash_toolApp::main(int argc, char* argv[])
+{
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(u"Tavix Flash Tool"_s);
+    QApplication::setDesktopFileName(u"tavix-flash-tool"_s);
+    AppDelegate::applicationWillFinishLaunching(&application);
+
+    const std::unique_ptr<MainWindow> window = body();
+    window->show();
+    return QApplication::exec();
+}

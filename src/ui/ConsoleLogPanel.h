@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+class QPlainTextEdit;
+
+// The right-hand panel: a header and the flasher's log, monospaced, selectable, following the
+// end of the log as it grows.
+class ConsoleLogPanel : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static constexpr int minimumWidth = 544;
+
+    explicit ConsoleLogPanel(QWidget* parent = nullptr);
+
+    // Called with the engine's log on every change. resets counts the times the log was
+    // replaced rather than appended to: when it is unchanged and the log is longer, only the new
+    // end is added, so the text is never laid out again from the start. The first call shows the
+    // log from its top; every later change of the log's length scrolls to its end.
+    void showLog(const QString& log, quint64 resets);
+
+    QPlainTextEdit* logView() const { return m_logView; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void replaceText(const QString& log);
+    void scrollToEnd();
+
+    QPlainTextEdit* m_logView;
+    qsizetype m_shownLength = 0;
+    quint64 m_shownResets = 0;
+    bool m_hasShownLog = false;
+};

@@ -1,0 +1,90 @@
+#pragma once
+
+#include "serial/SerialPortInfo.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+#include <QWidget>
+
+#include <chrono>
+#include <optional>
+
+class ConsoleLogPanel;
+class ElidedLabel;
+class ESPToolManager;
+class QCheckBox;
+class QComboBox;
+class QHBoxLayout;
+class SerialPortManager;
+class ToolActionButton;
+
+// The content of the app's one window: the port and baud menus, the console checkbox, "Burn" and
+// "Erase", the status line and, while the checkbox is on, the console log. It owns the two
+// engines and renders what they publish; it holds no flashing logic of its own.
+class ContentView : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static constexpr int columnWidth = 356;
+    static constexpr int minimumContentHeight = 630;
+    static constexpr std::chrono::milliseconds refreshInterval{2000};
+    static const QStringList baudRates;
+
+    explicit ContentView(QWidget* parent = nullptr);
+    // Takes ownership of both engines; tests pass engines built on fakes.
+    ContentView(SerialPortManager* serialManager, ESPToolManager* espTool,
+                QWidget* parent = nullptr);
+
+    SerialPortManager& serialManager() const { return *m_serialManager; }
+    ESPToolManager& espTool() const { return *m_espTool; }
+    const std::optional<SerialPortInfo>& selectedPort() const { return m_selectedPort; }
+    const QString& selectedBaud() const { return m_selectedBaud; }
+    bool showConsoleLog() const { return m_showConsoleLog; }
+    bool isRefreshing() const { return m_refreshTimer.isActive(); }
+
+    void setShowConsoleLog(bool show);
+    // Rescans and keeps the selection consistent with the new list: a listed port stays selected
+    // (with its new details); otherwise the first port is taken when autoSelect, none when not.
+    // While an operation runs the selection is left alone.
+    void reloadPorts(bool autoSelect);
+    // One firing of the refresh timer.
+    void refreshTick();
+
+    // 900 × 630 with the console, 356 × 630 without: the window never gets smaller.
+    QSize minimumSizeHint() const override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    QWidget* buildLeftColumn();
+    void selectPort(std::optional<SerialPortInfo> port);
+    void updatePortMenu();
+    void updateEnabledState();
+    void updateStatus();
+    void updateConsole();
+    void burn();
+    void erase();
+
+    SerialPortManager* m_serialManager;
+    ESPToolManager* m_espTool;
+    std::optional<SerialPortInfo> m_selectedPort;
+    QString m_selectedBaud = QStringLiteral("1500000");
+    bool m_showConsoleLog = true;
+    QTimer m_refreshTimer;
+
+    QHBoxLayout* m_layout = nullptr;
+    QComboBox* m_portMenu = nullptr;
+    QComboBox* m_baudMenu = nullptr;
+    QCheckBox* m_consoleCheckBox = nullptr;
+    ToolActionButton* m_burnButton = nullptr;
+    ToolActionButton* m_eraseButton = nullptr;
+    ElidedLabel* m_statusLabel = nullptr;
+    ConsoleLogPanel* m_consolePanel = nullptr;
+    // The ports the menu's rows stand for, after the empty first row.
+    QList<SerialPortInfo> m_menuPorts;
+};

@@ -1,0 +1,42 @@
+#include "ui/ElidedLabel.h"
+
+#include <QPainter>
+
+ElidedLabel::ElidedLabel(QWidget* parent)
+    : QFrame(parent)
+{
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+}
+
+void ElidedLabel::setText(const QString& text)
+{
+    m_text = text;
+    setAccessibleName(text);
+    updateGeometry();
+    update();
+}
+
+QString ElidedLabel::shownText() const
+{
+    // One line: a line break in the text would otherwise start a second one.
+    QString line = m_text;
+    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return fontMetrics().elidedText(line, Qt::ElideRight, contentsRect().width());
+}
+
+QSize ElidedLabel::sizeHint() const
+{
+    return {fontMetrics().horizontalAdvance(m_text), fontMetrics().height()};
+}
+
+QSize ElidedLabel::minimumSizeHint() const
+{
+    return {0, fontMetrics().height()};
+}
+
+void ElidedLabel::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setPen(palette().color(foregroundRole()));
+    painter.drawText(contentsRect(), Qt::AlignCenter | Qt::TextSingleLine, shownText());
+}

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QAbstractButton>
+
+// A full-width action button drawn by ToolActionButtonStyle. The whole rounded bar takes clicks,
+// not only the title.
+class ToolActionButton : public QAbstractButton
+{
+    Q_OBJECT
+
+public:
+    explicit ToolActionButton(const QString& title, QWidget* parent = nullptr);
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    bool hitButton(const QPoint& position) const override;
+};

@@ -1,0 +1,53 @@
+#include "UiTestHarness.h"
+
+#include "flash/ESPToolManager.h"
+#include "serial/SerialPortManager.h"
+#include "ui/ContentView.h"
+#include "ui/MainWindow.h"
+
+#include <QFileInfo>
+
+using namespace Qt::StringLiterals;
+
+UiTestHarness::UiTestHarness()
+{
+    m_home.addEsptool(u"esptool_amd64"_s);
+    m_home.addFirmware();
+    auto registry = std::make_unique<FakeRegistry>();
+    m_registry = registry.get();
+    auto* serialManager = new SerialPortManager(std::move(registry), m_devDirectory.path());
+    auto* espTool = new ESPToolManager(m_home.environment());
+    m_window = std::make_unique<MainWindow>(new ContentView(serialManager, espTool));
+}
+
+UiTestHarness::~UiTestHarness() = default;
+
+ContentView& UiTestHarness::view() const
+{
+    return m_window->content();
+}
+
+void UiTestHarness::plug(const QString& path, const QString& vendor, const QString& product,
+                         qint64 vendorID)
+{
+    const FakeRegistry::EntryId usb = m_registry->addEntry();
+    m_registry->setProperty(usb, u"USB Vendor Name"_s, vendor);
+    m_registry->setProperty(usb, u"USB Product Name"_s, product);
+    m_registry->setProperty(usb, u"idVendor"_s, vendorID);
+    m_registry->setProperty(usb, u"idProduct"_s, qint64(0xEA60));
+    const FakeRegistry::EntryId tty = m_registry->addEntry(usb);
+    m_registry->setProperty(tty, u"IOCalloutDevice"_s, path);
+    m_registry->setProperty(tty, u"IOTTYDevice"_s, QFileInfo(path).fileName());
+    m_registry->addSerialDevice(tty);
+    m_adapters.insert(path, {usb, tty});
+}
+
+void UiTestHarness::unplug(const QString& path)
+{
+    m_registry->removeSerialDevice(m_adapters.take(path).serialDevice);
+}
+
+void UiTestHarness::renameVendor(const QString& path, const QString& vendor)
+{
+    m_registry->setProperty(m_adapters.value(path).usbDevice, u"USB Vendor Name"_s, vendor);
+}

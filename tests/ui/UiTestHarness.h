@@ -1,0 +1,46 @@
+#pragma once
+
+#include "FakeEsptoolHome.h"
+#include "support/FakeRegistry.h"
+
+#include <QHash>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+
+class ContentView;
+class MainWindow;
+
+// A real window whose port manager reads a fake registry and whose engine runs the fake flasher
+// from a temporary home. Ports are plugged and unplugged as USB serial adapters.
+class UiTestHarness
+{
+public:
+    UiTestHarness();
+    ~UiTestHarness();
+
+    MainWindow& window() const { return *m_window; }
+    ContentView& view() const;
+    FakeEsptoolHome& home() { return m_home; }
+
+    // A USB adapter with these names and vendor ID, whose serial device node is path.
+    void plug(const QString& path, const QString& vendor, const QString& product,
+              qint64 vendorID = 0x10C4);
+    void unplug(const QString& path);
+    // Changes the vendor name the adapter reports.
+    void renameVendor(const QString& path, const QString& vendor);
+
+private:
+    struct Adapter
+    {
+        FakeRegistry::EntryId usbDevice;
+        FakeRegistry::EntryId serialDevice;
+    };
+
+    FakeEsptoolHome m_home;
+    QTemporaryDir m_devDirectory;
+    FakeRegistry* m_registry = nullptr;
+    QHash<QString, Adapter> m_adapters;
+    std::unique_ptr<MainWindow> m_window;
+};
