@@ -33,8 +33,10 @@ void setTextStyle(QWidget* widget, qreal pointSize, QFont::Weight weight, const 
     font.setPointSizeF(pointSize);
     font.setWeight(weight);
     widget->setFont(font);
+    // The disabled look keeps the style's greyed colour.
     QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, colour);
+    palette.setColor(QPalette::Active, QPalette::WindowText, colour);
+    palette.setColor(QPalette::Inactive, QPalette::WindowText, colour);
     widget->setPalette(palette);
 }
 
@@ -71,7 +73,9 @@ QHBoxLayout* makeMenuRow(const QString& title, QComboBox* menu, int bottomMargin
 {
     auto* label = new QLabel(title, parent);
     setTextStyle(label, 16, QFont::DemiBold, Palette::primaryText());
-    label->setFixedWidth(menuLabelWidth);
+    // At least the frame's width; a larger system font may need a little more, taken from the
+    // flexible space, so that the label is never cut.
+    label->setMinimumWidth(menuLabelWidth);
     label->setBuddy(menu);
     menu->setFixedWidth(menuWidth);
 

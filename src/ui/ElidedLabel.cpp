@@ -1,6 +1,7 @@
 #include "ui/ElidedLabel.h"
 
 #include <QPainter>
+#include <QtMath>
 
 ElidedLabel::ElidedLabel(QWidget* parent)
     : QFrame(parent)
@@ -26,7 +27,8 @@ QString ElidedLabel::shownText() const
 
 QSize ElidedLabel::sizeHint() const
 {
-    return {fontMetrics().horizontalAdvance(m_text), fontMetrics().height()};
+    // Rounded up: a hint a fraction of a pixel short would cut a text that fits.
+    return {qCeil(QFontMetricsF(font()).horizontalAdvance(m_text)) + 1, fontMetrics().height()};
 }
 
 QSize ElidedLabel::minimumSizeHint() const

@@ -5,6 +5,7 @@
 #include "ui/ContentView.h"
 #include "ui/MainWindow.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 using namespace Qt::StringLiterals;
@@ -13,6 +14,9 @@ UiTestHarness::UiTestHarness()
 {
     m_home.addEsptool(u"esptool_amd64"_s);
     m_home.addFirmware();
+    QFile title(QString::fromUtf8(TAVIX_RESOURCE_OUTPUT_DIR "/title.png"));
+    if (title.open(QIODevice::ReadOnly))
+        m_home.addResourceFile(u"title.png"_s, title.readAll());
     auto registry = std::make_unique<FakeRegistry>();
     m_registry = registry.get();
     auto* serialManager = new SerialPortManager(std::move(registry), m_devDirectory.path());
