@@ -11,9 +11,15 @@ ElidedLabel::ElidedLabel(QWidget* parent)
 
 void ElidedLabel::setText(const QString& text)
 {
+    // The status changes with every progress line; most changes keep the text's width, and
+    // then the column need not be laid out again.
+    if (text == m_text)
+        return;
+    const QSize oldHint = sizeHint();
     m_text = text;
     setAccessibleName(text);
-    updateGeometry();
+    if (sizeHint() != oldHint)
+        updateGeometry();
     update();
 }
 

@@ -4,6 +4,7 @@
 //   out TEXT            write TEXT to standard output in one write
 //   err TEXT            the same on standard error
 //   repeat N TEXT       write TEXT N times, one write each
+//   paced N US TEXT     write TEXT N times, pausing US microseconds after each write
 //   sleep MS            pause
 //   exit STATUS         end with this exit status (the default at the end of the plan is 0)
 //   signal NUMBER       end by this signal
@@ -107,6 +108,18 @@ int main(int argc, char** argv)
             const std::string bytes = unescape(text);
             for (long i = 0; i < count; ++i)
                 writeAll(STDOUT_FILENO, bytes);
+        } else if (verb == "paced") {
+            std::istringstream args(rest);
+            long count = 0;
+            long pauseUs = 0;
+            args >> count >> pauseUs;
+            std::string text;
+            std::getline(args >> std::ws, text);
+            const std::string bytes = unescape(text);
+            for (long i = 0; i < count; ++i) {
+                writeAll(STDOUT_FILENO, bytes);
+                std::this_thread::sleep_for(std::chrono::microseconds(pauseUs));
+            }
         } else if (verb == "sleep") {
             std::this_thread::sleep_for(std::chrono::milliseconds(std::stol(rest)));
         } else if (verb == "exit") {
