@@ -56,7 +56,7 @@ public:
     const SimulatorStatistics& statistics() const { return m_loader.statistics(); }
 
 Q_SIGNALS:
-    // A complete request frame of a session arrived (before its reply is sent).
+    // A request was answered; its reply frames are on their way (now or, with timing, later).
     void requestReceived(quint8 opcode);
     // Every reply frame of one request has been written to the pty, or queued for it.
     void replySent(quint8 opcode);

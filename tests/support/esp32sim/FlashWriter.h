@@ -52,12 +52,13 @@ public:
     void reset();
 
 private:
-    Outcome write(QByteArrayView bytes);
+    Outcome write(quint32 address, QByteArrayView bytes);
 
     FlashMemory& m_flash;
     bool m_active = false;
     Mode m_mode = Mode::Plain;
     Begin m_begin;
+    quint32 m_limit = 0;
     quint32 m_nextSequence = 0;
     quint32 m_written = 0;
     Inflater m_inflater;

@@ -93,8 +93,12 @@ private:
         Duration work{0};
     };
 
-    std::optional<Answer> handleFrame(const QByteArray& frame, qint64 wireLength);
-    std::optional<Reply> dispatch(quint8 opcode, QByteArrayView data, quint32 checksum);
+    // `deliver` false: the link is going down, so the frame takes effect but nothing is sent.
+    std::optional<Answer> handleFrame(const QByteArray& frame, qint64 wireLength, bool oversized,
+                                      bool deliver);
+    // `copies` may be raised for replies the ROM repeats.
+    std::optional<Reply> dispatch(quint8 opcode, QByteArrayView data, quint32 checksum,
+                                  int& copies);
 
     void startSession();
     std::optional<Reply> handleSync(QByteArrayView data);
@@ -113,7 +117,8 @@ private:
     std::optional<Reply> handleMemEnd(QByteArrayView data);
 
     quint32 flashLimit() const;
-    bool flashReachable() const;
+    // Attached to the pins the flash chip is wired to (the eFuse pads, or the default ones).
+    bool flashConnected() const;
     OutgoingFrame encodeReply(quint8 opcode, const Reply& reply);
 
     SimulatorOptions m_options;
@@ -129,6 +134,8 @@ private:
     std::optional<SpiParameters> m_spiParameters;
     std::optional<quint32> m_lastBaudRequest;
     std::optional<quint32> m_lastBaudRequestOld;
+    std::optional<quint32> m_pendingBaud;
+    bool m_leaveLoaderAfterReply = false;
     bool m_memActive = false;
     quint32 m_memNextSequence = 0;
     quint32 m_memBlockCount = 0;
