@@ -164,7 +164,8 @@ Result<std::optional<quint32>> Flasher::detectFlashSize()
     const std::optional<quint32> size = flash::sizeFromJedecId(jedec);
     m_observer.info(u"Flash: manufacturer %1, device %2, size %3."_s.arg(
         QString::number(jedec & 0xFF, 16).rightJustified(2, u'0'),
-        QString::number((jedec >> 8) & 0xFFFF, 16).rightJustified(4, u'0'),
+        QString::number(((jedec >> 8) & 0xFF) << 8 | ((jedec >> 16) & 0xFF), 16)
+            .rightJustified(4, u'0'),
         size ? flash::sizeName(*size) : u"unknown"_s));
     return size;
 }

@@ -50,10 +50,31 @@ FlasherError openFailure(const QString& path, QSerialPort::SerialPortError error
         ErrorKind::PortFailure, u"Could not open serial port %1: %2."_s.arg(path, errorText), {}};
 }
 
-FlasherError linkLost(const QString& path, const QString& errorText)
+FlasherError linkLost(const QString& path, QSerialPort::SerialPortError error)
 {
+    QString what;
+    switch (error) {
+    case QSerialPort::ResourceError:
+        what = u"the device went away"_s;
+        break;
+    case QSerialPort::ReadError:
+        what = u"reading from it failed"_s;
+        break;
+    case QSerialPort::WriteError:
+        what = u"writing to it failed"_s;
+        break;
+    case QSerialPort::TimeoutError:
+        what = u"it stopped taking data"_s;
+        break;
+    case QSerialPort::NotOpenError:
+        what = u"the port was already closed"_s;
+        break;
+    default:
+        what = u"serial port error %1"_s.arg(static_cast<int>(error));
+        break;
+    }
     return {ErrorKind::LinkLost,
-            u"The connection to the board on %1 was lost (%2)."_s.arg(path, errorText),
+            u"The connection to the board on %1 was lost: %2."_s.arg(path, what),
             u"Check that the board is still plugged in and the cable is sound, then try again."_s};
 }
 

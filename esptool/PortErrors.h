@@ -23,7 +23,9 @@ PortProbe probePort(const QString& path);
 FlasherError openFailure(const QString& path, QSerialPort::SerialPortError error,
                          const QString& errorText, const PortProbe& probe);
 
-// The link went away while the port was open (board unplugged, cable pulled).
-FlasherError linkLost(const QString& path, const QString& errorText);
+// The link went away while the port was open (board unplugged, cable pulled). Qt's error text
+// can be stale here (a read that returns end-of-file keeps an older errno), so the kind of
+// error is put into words instead.
+FlasherError linkLost(const QString& path, QSerialPort::SerialPortError error);
 
 }  // namespace esptool

@@ -37,7 +37,7 @@ QString QtSerialLink::portName() const
 Status QtSerialLink::write(QByteArrayView bytes)
 {
     if (!m_port.isOpen())
-        return linkLost(m_path, u"the port is closed"_s);
+        return linkLost(m_path, QSerialPort::NotOpenError);
     if (m_port.write(bytes.data(), bytes.size()) != bytes.size())
         return failure();
     const QDeadlineTimer deadline(rom::timeout::serialWrite);
@@ -53,7 +53,7 @@ Status QtSerialLink::write(QByteArrayView bytes)
 Result<QByteArray> QtSerialLink::read(QDeadlineTimer deadline)
 {
     if (!m_port.isOpen())
-        return linkLost(m_path, u"the port is closed"_s);
+        return linkLost(m_path, QSerialPort::NotOpenError);
     if (m_port.bytesAvailable() == 0 &&
         !m_port.waitForReadyRead(static_cast<int>(deadline.remainingTime()))) {
         if (m_port.error() != QSerialPort::TimeoutError && m_port.error() != QSerialPort::NoError)
@@ -106,9 +106,9 @@ void QtSerialLink::pause(std::chrono::milliseconds duration)
 
 FlasherError QtSerialLink::failure()
 {
-    const QString text = m_port.errorString();
+    const QSerialPort::SerialPortError error = m_port.error();
     m_port.close();
-    return linkLost(m_path, text);
+    return linkLost(m_path, error);
 }
 
 }  // namespace esptool
