@@ -19,7 +19,7 @@ namespace esptool {
 namespace {
 
 // ESP32 flash chips stop at 16MB; a bigger file cannot be meant for one.
-constexpr qint64 largestFlash = 16 * 1024 * 1024;
+constexpr qint64 largestFlash = qint64{16} * 1024 * 1024;
 
 QString versionText()
 {
@@ -104,9 +104,9 @@ Status run(const cli::Invocation& invocation, ConsoleReporter& console)
         return step;
     if (Status step = flasher.attachFlash(); !step)
         return step;
-    const Status done = invocation.command == cli::Command::WriteFlash
-                            ? flasher.writeFlash(regions, invocation.write)
-                            : flasher.eraseFlash();
+    Status done = invocation.command == cli::Command::WriteFlash
+                      ? flasher.writeFlash(regions, invocation.write)
+                      : flasher.eraseFlash();
     if (!done)
         return done;
     flasher.finish(invocation.after);

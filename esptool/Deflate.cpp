@@ -25,7 +25,7 @@ QList<quint32> inflatedSizes(QByteArrayView compressed, qsizetype blockSize)
     z_stream stream = {};
     if (inflateInit(&stream) != Z_OK)
         return sizes;
-    std::array<Bytef, 64 * 1024> scratch{};
+    std::array<Bytef, std::size_t{64} * 1024> scratch{};
     for (qsizetype offset = 0; offset < compressed.size(); offset += blockSize) {
         const QByteArrayView block =
             compressed.sliced(offset).first(std::min(blockSize, compressed.size() - offset));

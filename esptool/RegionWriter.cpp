@@ -60,7 +60,7 @@ Status RegionWriter::write(const FlashRegion& region, bool compress)
     const qsizetype padding =
         (rom::writeAlignment - data.size() % rom::writeAlignment) % rom::writeAlignment;
     data.append(padding, static_cast<char>(rom::erasedByte));
-    const Status written =
+    Status written =
         compress ? writeCompressed(region.address, data) : writeUncompressed(region.address, data);
     if (!written)
         return written;
@@ -88,11 +88,11 @@ Status RegionWriter::writeCompressed(quint32 address, const QByteArray& data)
     const QList<quint32> inflated = deflate::inflatedSizes(compressed, rom::flashBlockSize);
     quint32 position = address;
     for (quint32 sequence = 0; sequence < blockCount; ++sequence) {
+        const qsizetype offset = qsizetype{sequence} * rom::flashBlockSize;
         const QByteArrayView block =
             QByteArrayView(compressed)
-                .sliced(sequence * rom::flashBlockSize)
-                .first(std::min<qsizetype>(rom::flashBlockSize,
-                                           compressed.size() - sequence * rom::flashBlockSize));
+                .sliced(offset)
+                .first(std::min<qsizetype>(rom::flashBlockSize, compressed.size() - offset));
         // Without the inflated size (never for our own stream) allow for the whole region.
         const quint32 expands = sequence < static_cast<quint32>(inflated.size())
                                     ? inflated[sequence]

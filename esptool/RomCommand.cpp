@@ -20,7 +20,7 @@ void appendWord(QByteArray& out, quint32 word)
 QByteArray words(std::initializer_list<quint32> values)
 {
     QByteArray out;
-    out.reserve(static_cast<qsizetype>(values.size() * 4));
+    out.reserve(static_cast<qsizetype>(values.size()) * 4);
     for (const quint32 value : values)
         appendWord(out, value);
     return out;

@@ -48,7 +48,7 @@ void TestDeflate::isAZlibStream()
     // zlib header (CMF 0x78) and a stream that uncompress() takes whole, Adler-32 included.
     QCOMPARE(quint8(compressed[0]), quint8(0x78));
     QByteArray back(data.size(), '\0');
-    uLongf size = uLongf(back.size());
+    auto size = uLongf(back.size());
     QCOMPARE(uncompress(reinterpret_cast<Bytef*>(back.data()), &size,
                         reinterpret_cast<const Bytef*>(compressed.constData()),
                         uLong(compressed.size())),
@@ -60,7 +60,7 @@ void TestDeflate::inflatedSizesAddUpPerBlock_data()
 {
     QTest::addColumn<QByteArray>("data");
     QTest::newRow("mixed 300 KB") << mixedData(300000);
-    QTest::newRow("erased 1 MB") << QByteArray(1024 * 1024, '\xFF');
+    QTest::newRow("erased 1 MB") << QByteArray(qsizetype{1024} * 1024, '\xFF');
     QTest::newRow("4 bytes") << "\x01\x02\x03\x04"_ba;
 }
 

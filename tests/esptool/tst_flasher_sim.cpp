@@ -18,7 +18,7 @@ using namespace Qt::StringLiterals;
 namespace {
 
 constexpr int runTimeoutMs = 90'000;
-constexpr qsizetype mib = 1024 * 1024;
+constexpr qsizetype mib = qsizetype{1024} * 1024;
 
 // A simulated board: esp32-sim on a pseudo-terminal, with its flash dumped when it stops.
 class SimulatedBoard
@@ -398,7 +398,7 @@ void TestFlasherSim::faultsFailWithTheirReason()
     QFETCH(bool, erase);
     QFETCH(QString, reason);
     const QString imagePath = m_folder->filePath(u"image.bin"_s);
-    QVERIFY(writeFile(imagePath, applicationImage(200 * 1024, 4)));
+    QVERIFY(writeFile(imagePath, applicationImage(qsizetype{200} * 1024, 4)));
     SimulatedBoard board(m_folder->path());
     QVERIFY(board.start(simulator));
     const QStringList arguments = erase ? appEraseLine(board.port(), u"921600"_s)
