@@ -65,11 +65,8 @@ constexpr quint32 efuseWordAddress(int word)
 namespace spi {
 inline constexpr quint32 base = 0x3FF42000;
 inline constexpr quint32 cmd = base + 0x00;
-inline constexpr quint32 addr = base + 0x04;
 inline constexpr quint32 user = base + 0x1C;
-inline constexpr quint32 user1 = base + 0x20;
 inline constexpr quint32 user2 = base + 0x24;
-inline constexpr quint32 mosiDlen = base + 0x28;
 inline constexpr quint32 misoDlen = base + 0x2C;
 inline constexpr quint32 w0 = base + 0x80;
 inline constexpr quint32 cmdUsr = 1u << 18;
