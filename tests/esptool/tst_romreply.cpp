@@ -1,0 +1,110 @@
+#include "RomReply.h"
+
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+using esptool::parseReply;
+using esptool::ReplyParse;
+using Outcome = esptool::ReplyParse::Outcome;
+
+class TestRomReply : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void parse_data();
+    void parse();
+    void md5ReplyPayloadIsTheHexDigest();
+    void errorTextsNameTheRomCodes();
+};
+
+void TestRomReply::parse_data()
+{
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<Outcome>("outcome");
+    QTest::addColumn<int>("opcode");
+    QTest::addColumn<quint32>("value");
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<int>("error");
+
+    // The magic register read captured from a real ESP32.
+    QTest::newRow("READ_REG magic")
+        << "\x01\x0A\x04\x00\x83\x1D\xF0\x00\x00\x00\x00\x00"_ba << Outcome::Reply << 0x0A
+        << quint32(0x00F01D83) << QByteArray() << 0 << 0;
+    // The ROM leaves leftovers in the value field of other replies.
+    QTest::newRow("CHANGE_BAUDRATE with leftover value")
+        << "\x01\x0F\x04\x00\x33\x07\x00\x00\x00\x00\x00\x00"_ba << Outcome::Reply << 0x0F
+        << quint32(0x733) << QByteArray() << 0 << 0;
+    QTest::newRow("SYNC reply") << "\x01\x08\x04\x00\x07\x07\x12\x20\x00\x00\x00\x00"_ba
+                                << Outcome::Reply << 0x08 << quint32(0x20120707) << QByteArray()
+                                << 0 << 0;
+    QTest::newRow("flash write error")
+        << "\x01\x11\x04\x00\x00\x00\x00\x00\x01\x08\x00\x00"_ba << Outcome::Reply << 0x11
+        << quint32(0) << QByteArray() << 1 << 0x08;
+    QTest::newRow("payload before status")
+        << "\x01\x13\x06\x00\x00\x00\x00\x00\xAB\xCD\x00\x00\x00\x00"_ba << Outcome::Reply << 0x13
+        << quint32(0) << "\xAB\xCD"_ba << 0 << 0;
+    // Stub-style two status bytes are not what the ESP32 ROM sends.
+    QTest::newRow("two status bytes only")
+        << "\x01\x0A\x02\x00\x00\x00\x00\x00\x00\x00"_ba << Outcome::Malformed << 0x0A << quint32(0)
+        << QByteArray() << 0 << 0;
+    QTest::newRow("size says one more")
+        << "\x01\x0A\x05\x00\x00\x00\x00\x00\x00\x00\x00\x00"_ba << Outcome::Malformed << 0x0A
+        << quint32(0) << QByteArray() << 0 << 0;
+    QTest::newRow("size says one less")
+        << "\x01\x0A\x03\x00\x00\x00\x00\x00\x00\x00\x00\x00"_ba << Outcome::Malformed << 0x0A
+        << quint32(0) << QByteArray() << 0 << 0;
+    QTest::newRow("request echo") << "\x00\x0A\x04\x00\x00\x00\x00\x00\x00\x10\x00\x40"_ba
+                                  << Outcome::NotAReply << 0 << quint32(0) << QByteArray() << 0
+                                  << 0;
+    QTest::newRow("boot text") << "ets Jun  8 2016"_ba << Outcome::NotAReply << 0 << quint32(0)
+                               << QByteArray() << 0 << 0;
+    QTest::newRow("short header") << "\x01\x0A\x04\x00\x00"_ba << Outcome::NotAReply << 0
+                                  << quint32(0) << QByteArray() << 0 << 0;
+    QTest::newRow("empty") << QByteArray() << Outcome::NotAReply << 0 << quint32(0) << QByteArray()
+                           << 0 << 0;
+}
+
+void TestRomReply::parse()
+{
+    QFETCH(QByteArray, frame);
+    QFETCH(Outcome, outcome);
+    QFETCH(int, opcode);
+    QFETCH(quint32, value);
+    QFETCH(QByteArray, payload);
+    QFETCH(int, status);
+    QFETCH(int, error);
+    const ReplyParse parsed = parseReply(frame);
+    QCOMPARE(parsed.outcome, outcome);
+    if (outcome == Outcome::NotAReply)
+        return;
+    QCOMPARE(int(parsed.reply.opcode), opcode);
+    if (outcome == Outcome::Malformed)
+        return;
+    QCOMPARE(parsed.reply.value, value);
+    QCOMPARE(parsed.reply.payload, payload);
+    QCOMPARE(int(parsed.reply.status), status);
+    QCOMPARE(int(parsed.reply.error), error);
+    QCOMPARE(parsed.reply.succeeded(), status == 0);
+}
+
+void TestRomReply::md5ReplyPayloadIsTheHexDigest()
+{
+    const QByteArray digest = "d41d8cd98f00b204e9800998ecf8427e"_ba;
+    QByteArray frame = "\x01\x13\x24\x00\x00\x00\x00\x00"_ba + digest + "\x00\x00\x00\x00"_ba;
+    const ReplyParse parsed = parseReply(frame);
+    QCOMPARE(parsed.outcome, Outcome::Reply);
+    QCOMPARE(parsed.reply.payload, digest);
+}
+
+void TestRomReply::errorTextsNameTheRomCodes()
+{
+    QVERIFY(esptool::romErrorText(0x08).contains(u"write"_s));
+    QVERIFY(esptool::romErrorText(0x07).contains(u"checksum"_s));
+    QVERIFY(esptool::romErrorText(0x0C).contains(u"Adler"_s));
+    QCOMPARE(esptool::romErrorText(0x68), u"unknown error"_s);
+}
+
+QTEST_APPLESS_MAIN(TestRomReply)
+#include "tst_romreply.moc"

@@ -1,0 +1,206 @@
+#include "CommandLine.h"
+
+#include <QCommandLineParser>
+
+#include <array>
+#include <limits>
+#include <utility>
+
+using namespace Qt::StringLiterals;
+
+namespace esp32sim {
+
+namespace {
+
+constexpr quint32 kMiB = 1024 * 1024;
+constexpr int kMaxUnsupportedRepeats = 64;
+
+const std::array<std::pair<QLatin1StringView, quint32>, 5> kFlashSizes = {{
+    {"1MB"_L1, 1 * kMiB},
+    {"2MB"_L1, 2 * kMiB},
+    {"4MB"_L1, 4 * kMiB},
+    {"8MB"_L1, 8 * kMiB},
+    {"16MB"_L1, 16 * kMiB},
+}};
+
+std::optional<quint32> parseHex(QString text)
+{
+    if (text.startsWith(u"0x"_s, Qt::CaseInsensitive))
+        text = text.mid(2);
+    bool ok = false;
+    const uint value = text.toUInt(&ok, 16);
+    if (!ok || text.isEmpty())
+        return std::nullopt;
+    return quint32(value);
+}
+
+// Decimal, or hexadecimal with 0x.
+std::optional<qint64> parseNumber(const QString& text)
+{
+    bool ok = false;
+    const qint64 value = text.startsWith(u"0x"_s, Qt::CaseInsensitive)
+                             ? text.mid(2).toLongLong(&ok, 16)
+                             : text.toLongLong(&ok, 10);
+    if (!ok)
+        return std::nullopt;
+    return value;
+}
+
+struct OptionSet
+{
+    QCommandLineOption flashSize{u"flash-size"_s, u"1MB|2MB|4MB|8MB|16MB (default 4MB)."_s,
+                                 u"SIZE"_s};
+    QCommandLineOption jedecId{u"jedec-id"_s, u"JEDEC ID read by RDID."_s, u"HEX"_s};
+    QCommandLineOption chipMagic{u"chip-magic"_s, u"Value of the magic register 0x40001000."_s,
+                                 u"HEX"_s};
+    QCommandLineOption timing{u"timing"_s, u"Hold replies back for the modelled time."_s};
+    QCommandLineOption noSync{u"no-sync"_s, u"Never answer SYNC."_s};
+    QCommandLineOption dropAfter{u"drop-after"_s, u"Hang up after N bytes received."_s, u"N"_s};
+    QCommandLineOption corruptReply{u"corrupt-reply"_s,
+                                    u"Corrupt the N-th reply frame sent (1-based)."_s, u"N"_s};
+    QCommandLineOption writeErrorBlock{
+        u"write-error-block"_s, u"Fail the data block with sequence number K (0x08)."_s, u"K"_s};
+    QCommandLineOption writeErrorTimes{u"write-error-times"_s,
+                                       u"Fail that block only the first N times."_s, u"N"_s};
+    QCommandLineOption fill{u"fill"_s, u"Initial flash content byte."_s, u"BYTE"_s};
+    QCommandLineOption efuse{u"efuse"_s, u"Replace eFuse word WORD (0-6)."_s, u"WORD=HEX"_s};
+    QCommandLineOption unsupportedRepeats{
+        u"unsupported-repeats"_s, u"Copies of the error frame for an unknown command."_s, u"N"_s};
+    QCommandLineOption dump{u"dump"_s, u"Write the flash array to FILE at exit."_s, u"FILE"_s};
+    QCommandLineOption stats{u"stats"_s, u"Write the modelled figures as JSON at exit."_s,
+                             u"FILE"_s};
+    QCommandLineOption help{QStringList{u"h"_s, u"help"_s}, u"Show the options."_s};
+
+    void addTo(QCommandLineParser& parser) const
+    {
+        parser.addOptions({flashSize, jedecId, chipMagic, timing, noSync, dropAfter, corruptReply,
+                           writeErrorBlock, writeErrorTimes, fill, efuse, unsupportedRepeats, dump,
+                           stats, help});
+    }
+};
+
+void prepare(QCommandLineParser& parser, const OptionSet& options)
+{
+    parser.setApplicationDescription(
+        u"Simulated ESP32 ROM loader on a pseudo-terminal. Prints the slave path on the first "
+        "line of standard output and runs until SIGTERM or SIGINT."_s);
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    options.addTo(parser);
+}
+
+// Reads one numeric option within [minimum, maximum]; false with a message when it is bad.
+template <typename T>
+bool readNumber(const QCommandLineParser& parser, const QCommandLineOption& option, qint64 minimum,
+                qint64 maximum, std::optional<T>& target, QString& error)
+{
+    if (!parser.isSet(option))
+        return true;
+    const QString text = parser.value(option);
+    const std::optional<qint64> value = parseNumber(text);
+    if (!value || *value < minimum || *value > maximum) {
+        error = u"invalid value for --%1: %2"_s.arg(option.names().constFirst(), text);
+        return false;
+    }
+    target = T(*value);
+    return true;
+}
+
+}  // namespace
+
+QString commandLineHelp()
+{
+    QCommandLineParser parser;
+    const OptionSet options;
+    prepare(parser, options);
+    return parser.helpText();
+}
+
+ParsedCommandLine parseCommandLine(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    const OptionSet o;
+    prepare(parser, o);
+    ParsedCommandLine parsed;
+    if (!parser.parse(arguments)) {
+        parsed.error = parser.errorText();
+        return parsed;
+    }
+    if (parser.isSet(o.help)) {
+        parsed.helpRequested = true;
+        return parsed;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        parsed.error = u"unexpected argument: %1"_s.arg(parser.positionalArguments().constFirst());
+        return parsed;
+    }
+
+    CommandLineOptions result;
+    SimulatorOptions& sim = result.simulator;
+    QString& error = parsed.error;
+
+    if (parser.isSet(o.flashSize)) {
+        const QString text = parser.value(o.flashSize);
+        bool found = false;
+        for (const auto& [name, size] : kFlashSizes) {
+            if (text.compare(name, Qt::CaseInsensitive) == 0) {
+                sim.flashSize = size;
+                found = true;
+            }
+        }
+        if (!found) {
+            error =
+                u"invalid value for --flash-size: %1 (use 1MB, 2MB, 4MB, 8MB or 16MB)"_s.arg(text);
+            return parsed;
+        }
+    }
+    for (const auto* option : {&o.jedecId, &o.chipMagic}) {
+        if (!parser.isSet(*option))
+            continue;
+        const std::optional<quint32> value = parseHex(parser.value(*option));
+        if (!value) {
+            error = u"invalid value for --%1: %2"_s.arg(option->names().constFirst(),
+                                                        parser.value(*option));
+            return parsed;
+        }
+        if (option == &o.jedecId)
+            sim.jedecId = *value;
+        else
+            sim.chipMagic = *value;
+    }
+    for (const QString& assignment : parser.values(o.efuse)) {
+        const qsizetype equals = assignment.indexOf(u'=');
+        bool indexOk = false;
+        const int index = assignment.left(equals).toInt(&indexOk);
+        const std::optional<quint32> value =
+            equals > 0 ? parseHex(assignment.mid(equals + 1)) : std::nullopt;
+        if (!indexOk || index < 0 || index >= kEfuseWordCount || !value) {
+            error = u"invalid value for --efuse: %1 (use WORD=HEX, WORD 0-6)"_s.arg(assignment);
+            return parsed;
+        }
+        sim.efuseWords.at(std::size_t(index)) = *value;
+    }
+
+    constexpr qint64 maxInt = std::numeric_limits<int>::max();
+    constexpr qint64 maxU32 = std::numeric_limits<quint32>::max();
+    std::optional<int> repeats;
+    const bool numbersOk =
+        readNumber(parser, o.fill, 0, 0xFF, sim.fill, error) &&
+        readNumber(parser, o.dropAfter, 1, std::numeric_limits<qint64>::max(),
+                   sim.faults.dropAfterBytes, error) &&
+        readNumber(parser, o.corruptReply, 1, std::numeric_limits<qint64>::max(),
+                   sim.faults.corruptReply, error) &&
+        readNumber(parser, o.writeErrorBlock, 0, maxU32, sim.faults.writeErrorBlock, error) &&
+        readNumber(parser, o.writeErrorTimes, 1, maxInt, sim.faults.writeErrorTimes, error) &&
+        readNumber(parser, o.unsupportedRepeats, 1, kMaxUnsupportedRepeats, repeats, error);
+    if (!numbersOk)
+        return parsed;
+    sim.unsupportedRepeats = repeats.value_or(1);
+    sim.timing = parser.isSet(o.timing);
+    sim.faults.noSync = parser.isSet(o.noSync);
+    result.dumpPath = parser.value(o.dump);
+    result.statsPath = parser.value(o.stats);
+    parsed.options = result;
+    return parsed;
+}
+
+}  // namespace esp32sim

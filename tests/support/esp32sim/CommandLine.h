@@ -1,0 +1,31 @@
+#pragma once
+
+#include "SimulatorOptions.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace esp32sim {
+
+// The esp32-sim executable's options: the chip's, plus what to write at exit.
+struct CommandLineOptions
+{
+    SimulatorOptions simulator;
+    QString dumpPath;   // --dump: the whole flash array
+    QString statsPath;  // --stats: SimulatorStatistics as JSON
+};
+
+struct ParsedCommandLine
+{
+    std::optional<CommandLineOptions> options;  // empty on error or --help
+    QString error;                              // set on error
+    bool helpRequested = false;
+};
+
+// `arguments` includes the program name, as QCoreApplication::arguments() gives it.
+ParsedCommandLine parseCommandLine(const QStringList& arguments);
+QString commandLineHelp();
+
+}  // namespace esp32sim

@@ -1,0 +1,141 @@
+#include "Esp32Simulator.h"
+
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <cerrno>
+#include <unistd.h>
+
+namespace esp32sim {
+
+namespace {
+
+constexpr qsizetype kReadChunk = 64 * 1024;
+constexpr qint64 kNanosecondsPerMillisecond = 1'000'000;
+
+}  // namespace
+
+Esp32Simulator::Esp32Simulator(const SimulatorOptions& options, QObject* parent)
+    : QObject(parent)
+    , m_options(options)
+    , m_loader(options)
+    , m_timer(new QTimer(this))
+{
+    m_timer->setSingleShot(true);
+    m_timer->setTimerType(Qt::PreciseTimer);
+    connect(m_timer, &QTimer::timeout, this, &Esp32Simulator::sendDue);
+}
+
+Esp32Simulator::~Esp32Simulator() = default;
+
+bool Esp32Simulator::open(QString* error)
+{
+    if (!m_pty.open(error))
+        return false;
+    m_clock.start();
+    m_readNotifier = std::make_unique<QSocketNotifier>(m_pty.masterFd(), QSocketNotifier::Read);
+    connect(m_readNotifier.get(), &QSocketNotifier::activated, this, &Esp32Simulator::readMaster);
+    m_writeNotifier = std::make_unique<QSocketNotifier>(m_pty.masterFd(), QSocketNotifier::Write);
+    m_writeNotifier->setEnabled(false);
+    connect(m_writeNotifier.get(), &QSocketNotifier::activated, this, &Esp32Simulator::flushOutput);
+    return true;
+}
+
+void Esp32Simulator::hangUp()
+{
+    const bool wasUp = m_pty.isOpen();
+    m_readNotifier.reset();
+    m_writeNotifier.reset();
+    m_timer->stop();
+    m_pending.clear();
+    m_output.clear();
+    m_pty.close();
+    if (wasUp)
+        Q_EMIT linkDropped();
+}
+
+void Esp32Simulator::readMaster()
+{
+    QByteArray buffer(kReadChunk, Qt::Uninitialized);
+    for (;;) {
+        const ssize_t n = ::read(m_pty.masterFd(), buffer.data(), std::size_t(buffer.size()));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;  // EAGAIN: drained. The slave is held open here, so no EIO in between.
+        const qint64 arrival = m_clock.nsecsElapsed();
+        const RomLoader::FeedResult result = m_loader.feed(QByteArrayView(buffer.constData(), n));
+        for (const RomLoader::Answer& answer : result.answers)
+            Q_EMIT requestReceived(answer.opcode);
+        schedule(result, arrival);
+        sendDue();
+        if (result.hangUp)
+            hangUp();
+        if (!m_pty.isOpen())
+            return;
+    }
+}
+
+void Esp32Simulator::schedule(const RomLoader::FeedResult& result, qint64 arrivalNs)
+{
+    for (const RomLoader::Answer& answer : result.answers) {
+        // The chip serves one request at a time: a request that arrives while replies are
+        // still going out waits for them.
+        qint64 due = 0;
+        if (m_options.timing) {
+            due = std::max(arrivalNs, m_lastDueNs) + answer.requestWireTime.count() +
+                  answer.workTime.count();
+        }
+        for (qsizetype i = 0; i < answer.frames.size(); ++i) {
+            if (m_options.timing)
+                due += answer.frames.at(i).wireTime.count();
+            m_pending.append(
+                {due, answer.opcode, answer.frames.at(i).bytes, i + 1 == answer.frames.size()});
+        }
+        m_lastDueNs = std::max(m_lastDueNs, due);
+    }
+}
+
+void Esp32Simulator::sendDue()
+{
+    const qint64 now = m_clock.nsecsElapsed();
+    QList<quint8> answered;
+    while (!m_pending.isEmpty() && m_pending.constFirst().dueNs <= now) {
+        const Pending next = m_pending.takeFirst();
+        m_output.append(next.bytes);
+        if (next.lastOfAnswer)
+            answered.append(next.opcode);
+    }
+    flushOutput();
+    armTimer();
+    for (const quint8 opcode : answered)
+        Q_EMIT replySent(opcode);
+}
+
+void Esp32Simulator::flushOutput()
+{
+    while (!m_output.isEmpty() && m_pty.isOpen()) {
+        const ssize_t n =
+            ::write(m_pty.masterFd(), m_output.constData(), std::size_t(m_output.size()));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;  // the client is not reading: the pty buffer is full
+        m_output.remove(0, qsizetype(n));
+    }
+    if (m_writeNotifier)
+        m_writeNotifier->setEnabled(!m_output.isEmpty());
+}
+
+void Esp32Simulator::armTimer()
+{
+    if (m_pending.isEmpty()) {
+        m_timer->stop();
+        return;
+    }
+    const qint64 wait = m_pending.constFirst().dueNs - m_clock.nsecsElapsed();
+    m_timer->start(int(
+        std::max<qint64>(0, (wait + kNanosecondsPerMillisecond - 1) / kNanosecondsPerMillisecond)));
+}
+
+}  // namespace esp32sim

@@ -1,0 +1,484 @@
+#include "RomLoader.h"
+
+#include <QtEndian>
+
+namespace esp32sim {
+
+namespace {
+
+constexpr qsizetype kWord = 4;
+constexpr qsizetype kFlashBeginLength = 4 * kWord;
+constexpr qsizetype kFlashBeginWithEncryptionLength = 5 * kWord;
+constexpr qsizetype kFlashEndLength = kWord;
+constexpr qsizetype kReadRegLength = kWord;
+constexpr qsizetype kWriteRegGroupLength = 4 * kWord;
+constexpr qsizetype kSpiAttachLength = 2 * kWord;
+constexpr qsizetype kSpiSetParamsLength = 6 * kWord;
+constexpr qsizetype kChangeBaudrateLength = 2 * kWord;
+constexpr qsizetype kMd5Length = 4 * kWord;
+constexpr qsizetype kReadFlashSlowRequestLength = 2 * kWord;
+constexpr qsizetype kMemBeginLength = 4 * kWord;
+constexpr qsizetype kMemEndLength = 2 * kWord;
+
+constexpr quint32 kParamsBlockSize = 0x10000;
+constexpr quint32 kParamsSectorSize = 0x1000;
+constexpr quint32 kParamsPageSize = 0x100;
+
+constexpr quint8 kSyncPreamble[] = {0x07, 0x07, 0x12, 0x20};
+constexpr quint8 kSyncFill = 0x55;
+
+quint32 word(QByteArrayView data, qsizetype index)
+{
+    return qFromLittleEndian<quint32>(data.data() + index * kWord);
+}
+
+void appendWord(QByteArray& out, quint32 value)
+{
+    char bytes[kWord];
+    qToLittleEndian(value, bytes);
+    out.append(bytes, kWord);
+}
+
+quint32 dataChecksum(QByteArrayView bytes)
+{
+    quint8 sum = kChecksumSeed;
+    for (const char c : bytes)
+        sum ^= quint8(c);
+    return sum;
+}
+
+bool isSyncPayload(QByteArrayView data)
+{
+    if (data.size() != kSyncPayloadLength)
+        return false;
+    for (qsizetype i = 0; i < data.size(); ++i) {
+        const quint8 expected = i < qsizetype(sizeof kSyncPreamble) ? kSyncPreamble[i] : kSyncFill;
+        if (quint8(data[i]) != expected)
+            return false;
+    }
+    return true;
+}
+
+bool isPowerOfTwo(quint32 v)
+{
+    return v != 0 && (v & (v - 1)) == 0;
+}
+
+}  // namespace
+
+RomLoader::RomLoader(const SimulatorOptions& options)
+    : m_options(options)
+    , m_decoder(kMaxFrameLength)
+    , m_flash(options.flashSize, options.fill)
+    , m_registers(options)
+    , m_writer(m_flash)
+{
+    m_statistics.finalBaud = m_baud;
+    m_registers.spi().setFlashConnected(false);
+}
+
+RomLoader::FeedResult RomLoader::feed(QByteArrayView bytes)
+{
+    FeedResult result;
+    qint64 unaccounted = 0;
+    auto accountReceived = [&] {
+        m_statistics.wireReceived += wireTime(unaccounted, m_baud);
+        unaccounted = 0;
+    };
+
+    for (const char byte : bytes) {
+        if (m_hungUp)
+            break;
+        ++m_statistics.bytesReceived;
+        ++unaccounted;
+        const bool limitReached = m_options.faults.dropAfterBytes &&
+                                  m_statistics.bytesReceived >= *m_options.faults.dropAfterBytes;
+
+        const SlipDecoder::Event event = m_decoder.push(byte);
+        if (event == SlipDecoder::Event::BadEscape) {
+            ++m_statistics.framingErrors;
+        } else if (event == SlipDecoder::Event::Frame || event == SlipDecoder::Event::Oversized) {
+            accountReceived();
+            const bool oversized = event == SlipDecoder::Event::Oversized;
+            std::optional<Answer> answer =
+                handleFrame(m_decoder.payload(), m_decoder.wireLength(), oversized, !limitReached);
+            if (answer)
+                result.answers.append(*answer);
+        }
+
+        if (limitReached) {
+            m_hungUp = true;
+            result.hangUp = true;
+        }
+    }
+    accountReceived();
+    m_statistics.finalBaud = m_baud;
+    return result;
+}
+
+std::optional<RomLoader::Answer> RomLoader::handleFrame(const QByteArray& frame, qint64 wireLength,
+                                                        bool oversized, bool deliver)
+{
+    // Frames the host did not send as requests, or too short to name a command, are noise.
+    if (frame.size() < 2 || quint8(frame[0]) != kDirectionRequest)
+        return std::nullopt;
+    const auto opcode = quint8(frame[1]);
+    // Until a SYNC has locked the UART (and again once the application runs) the loader hears
+    // nothing but SYNC.
+    if (m_state != LoaderState::Synced && opcode != quint8(Opcode::Sync))
+        return std::nullopt;
+
+    Answer answer;
+    answer.opcode = opcode;
+    answer.requestWireTime = wireTime(wireLength, m_baud);
+
+    std::optional<Reply> reply;
+    int copies = 1;
+    const QByteArrayView data =
+        QByteArrayView(frame).sliced(std::min<qsizetype>(frame.size(), kPacketHeaderLength));
+    const bool sizeMatches =
+        frame.size() >= kPacketHeaderLength &&
+        qFromLittleEndian<quint16>(frame.constData() + 2) == quint16(data.size()) && !oversized;
+
+    if (opcode == quint8(Opcode::Sync)) {
+        // A damaged SYNC never locks the baud rate: no answer at all.
+        if (!sizeMatches || m_options.faults.noSync || !isSyncPayload(data))
+            return std::nullopt;
+        ++m_statistics.commands[opcode];
+        startSession();
+        reply = Reply{kSyncReplyValue, {}, std::nullopt, {}};
+        copies = kSyncReplyCount;
+    } else if (!sizeMatches) {
+        reply = Reply{0, {}, RomError::InvalidMessage, {}};
+    } else {
+        ++m_statistics.commands[opcode];
+        const quint32 checksum = qFromLittleEndian<quint32>(frame.constData() + 4);
+        reply = dispatch(opcode, data, checksum, copies);
+    }
+    if (!reply)
+        return std::nullopt;
+
+    answer.workTime = reply->work;
+    m_statistics.flashTime += reply->work;
+    // The reply to CHANGE_BAUDRATE still goes out at the old rate, so encode first.
+    for (int i = 0; deliver && i < copies; ++i)
+        answer.frames.append(encodeReply(opcode, *reply));
+    if (m_pendingBaud) {
+        m_baud = *m_pendingBaud;
+        m_pendingBaud.reset();
+    }
+    if (m_leaveLoaderAfterReply) {
+        m_state = LoaderState::ApplicationRunning;
+        m_leaveLoaderAfterReply = false;
+    }
+    if (!deliver)
+        return std::nullopt;
+    return answer;
+}
+
+std::optional<RomLoader::Reply> RomLoader::dispatch(quint8 opcode, QByteArrayView data,
+                                                    quint32 checksum, int& copies)
+{
+    using Mode = FlashWriter::Mode;
+    switch (Opcode(opcode)) {
+    case Opcode::ReadReg:
+        return handleReadReg(data);
+    case Opcode::WriteReg:
+        return handleWriteReg(data);
+    case Opcode::SpiAttach:
+        return handleSpiAttach(data);
+    case Opcode::SpiSetParams:
+        return handleSpiSetParams(data);
+    case Opcode::ChangeBaudrate:
+        return handleChangeBaudrate(data);
+    case Opcode::FlashBegin:
+        return handleFlashBegin(Mode::Plain, data);
+    case Opcode::FlashData:
+        return handleFlashData(Mode::Plain, data, checksum);
+    case Opcode::FlashEnd:
+        return handleFlashEnd(Mode::Plain, data);
+    case Opcode::FlashDeflBegin:
+        return handleFlashBegin(Mode::Deflate, data);
+    case Opcode::FlashDeflData:
+        return handleFlashData(Mode::Deflate, data, checksum);
+    case Opcode::FlashDeflEnd:
+        return handleFlashEnd(Mode::Deflate, data);
+    case Opcode::SpiFlashMd5:
+        return handleMd5(data);
+    case Opcode::ReadFlashSlow:
+        return handleReadFlashSlow(data);
+    case Opcode::MemBegin:
+        return handleMemBegin(data);
+    case Opcode::MemData:
+        return handleMemData(data, checksum);
+    case Opcode::MemEnd:
+        return handleMemEnd(data);
+    case Opcode::Sync:
+        break;  // handled before dispatch
+    case Opcode::GetSecurityInfo:
+    case Opcode::EraseFlash:
+    case Opcode::EraseRegion:
+    case Opcode::ReadFlash:
+    case Opcode::RunUserCode:
+        break;  // not in the ESP32 ROM
+    }
+    copies = std::max(1, m_options.unsupportedRepeats);
+    return Reply{0, {}, RomError::InvalidMessage, {}};
+}
+
+void RomLoader::startSession()
+{
+    m_state = LoaderState::Synced;
+    m_baud = kInitialBaud;
+    m_pendingBaud.reset();
+    m_leaveLoaderAfterReply = false;
+    m_registers.resetSession();
+    m_registers.spi().setFlashConnected(false);
+    m_attachConfig.reset();
+    m_spiParameters.reset();
+    m_writer.reset();
+    m_memActive = false;
+    m_memNextSequence = 0;
+    m_memBlockCount = 0;
+    m_memBlockSize = 0;
+    ++m_statistics.sessions;
+}
+
+RomLoader::Reply RomLoader::handleReadReg(QByteArrayView data)
+{
+    if (data.size() != kReadRegLength)
+        return {0, {}, RomError::InvalidMessage, {}};
+    return {m_registers.read(word(data, 0)), {}, std::nullopt, {}};
+}
+
+RomLoader::Reply RomLoader::handleWriteReg(QByteArrayView data)
+{
+    if (data.isEmpty() || data.size() % kWriteRegGroupLength != 0)
+        return {0, {}, RomError::InvalidMessage, {}};
+    Reply reply;
+    for (qsizetype group = 0; group < data.size() / kWriteRegGroupLength; ++group) {
+        const qsizetype at = group * 4;
+        m_registers.write(word(data, at), word(data, at + 1), word(data, at + 2));
+        reply.work += std::chrono::microseconds(word(data, at + 3));
+    }
+    return reply;
+}
+
+RomLoader::Reply RomLoader::handleSpiAttach(QByteArrayView data)
+{
+    if (data.size() != kSpiAttachLength)
+        return {0, {}, RomError::InvalidMessage, {}};
+    if (word(data, 1) != 0)
+        return {0, {}, RomError::InvalidParameter, {}};
+    const quint32 config = word(data, 0);
+    m_attachConfig = config;
+    // The ROM attaches whatever pins it is told; only the right ones reach the flash chip.
+    m_registers.spi().setFlashConnected(config == m_registers.expectedAttachConfig());
+    return {};
+}
+
+RomLoader::Reply RomLoader::handleSpiSetParams(QByteArrayView data)
+{
+    if (data.size() != kSpiSetParamsLength)
+        return {0, {}, RomError::InvalidMessage, {}};
+    const SpiParameters params{word(data, 0), word(data, 1), word(data, 2),
+                               word(data, 3), word(data, 4), word(data, 5)};
+    const bool valid = isPowerOfTwo(params.totalSize) && params.blockSize == kParamsBlockSize &&
+                       params.sectorSize == kParamsSectorSize && params.pageSize == kParamsPageSize;
+    if (!m_attachConfig || !valid)
+        return {0, {}, RomError::InvalidParameter, {}};
+    m_spiParameters = params;
+    return {};
+}
+
+RomLoader::Reply RomLoader::handleChangeBaudrate(QByteArrayView data)
+{
+    if (data.size() != kChangeBaudrateLength)
+        return {0, {}, RomError::InvalidMessage, {}};
+    const quint32 requested = word(data, 0);
+    if (requested == 0)
+        return {0, {}, RomError::InvalidParameter, {}};
+    m_lastBaudRequest = requested;
+    m_lastBaudRequestOld = word(data, 1);
+    m_pendingBaud = m_registers.baudAfterChange(requested);
+    m_registers.setUartBaud(requested);
+    return {};
+}
+
+quint32 RomLoader::flashLimit() const
+{
+    const quint32 physical = m_flash.size();
+    if (m_spiParameters)
+        return std::min(physical, m_spiParameters->totalSize);
+    return physical;
+}
+
+bool RomLoader::flashConnected() const
+{
+    return m_attachConfig && *m_attachConfig == m_registers.expectedAttachConfig();
+}
+
+RomLoader::Reply RomLoader::handleFlashBegin(FlashWriter::Mode mode, QByteArrayView data)
+{
+    if (data.size() != kFlashBeginLength && data.size() != kFlashBeginWithEncryptionLength)
+        return {0, {}, RomError::InvalidMessage, {}};
+    if (!m_attachConfig)
+        return {0, {}, RomError::InvalidParameter, {}};
+    if (!flashConnected())
+        return {0, {}, RomError::FlashWriteFailed, {}};
+    const FlashWriter::Begin request{word(data, 0), word(data, 1), word(data, 2), word(data, 3)};
+    const FlashWriter::Outcome outcome = m_writer.begin(mode, request, flashLimit());
+    return {0, {}, outcome.error, outcome.time};
+}
+
+RomLoader::Reply RomLoader::handleFlashData(FlashWriter::Mode mode, QByteArrayView data,
+                                            quint32 checksum)
+{
+    if (data.size() < kDataCommandHeaderLength)
+        return {0, {}, RomError::InvalidMessage, {}};
+    const quint32 length = word(data, 0);
+    const quint32 sequence = word(data, 1);
+    const QByteArrayView block = data.sliced(kDataCommandHeaderLength);
+    if (length != quint32(block.size()) || word(data, 2) != 0 || word(data, 3) != 0)
+        return {0, {}, RomError::InvalidMessage, {}};
+    if (checksum != dataChecksum(block))
+        return {0, {}, RomError::BadChecksum, {}};
+    if (!m_attachConfig)
+        return {0, {}, RomError::InvalidParameter, {}};
+
+    const FaultOptions& faults = m_options.faults;
+    const bool injectFault =
+        faults.writeErrorBlock && *faults.writeErrorBlock == sequence && m_writer.isActive(mode) &&
+        m_writer.expectedSequence() == sequence &&
+        (!faults.writeErrorTimes || m_writeErrorsInjected < *faults.writeErrorTimes);
+    if (injectFault) {
+        ++m_writeErrorsInjected;
+        return {0, {}, RomError::FlashWriteFailed, {}};
+    }
+    if (!flashConnected())
+        return {0, {}, RomError::FlashWriteFailed, {}};
+    const FlashWriter::Outcome outcome = m_writer.data(mode, sequence, block);
+    return {0, {}, outcome.error, outcome.time};
+}
+
+RomLoader::Reply RomLoader::handleFlashEnd(FlashWriter::Mode mode, QByteArrayView data)
+{
+    if (data.size() != kFlashEndLength)
+        return {0, {}, RomError::InvalidMessage, {}};
+    const FlashWriter::Outcome outcome = m_writer.end(mode);
+    if (outcome.error)
+        return {0, {}, outcome.error, {}};
+    // Both "reboot" (0) and "run user code" (1) leave the loader once the reply is out.
+    m_leaveLoaderAfterReply = true;
+    return {};
+}
+
+RomLoader::Reply RomLoader::handleMd5(QByteArrayView data)
+{
+    if (data.size() != kMd5Length || word(data, 2) != 0 || word(data, 3) != 0)
+        return {0, {}, RomError::InvalidMessage, {}};
+    if (!m_attachConfig)
+        return {0, {}, RomError::InvalidParameter, {}};
+    const quint32 address = word(data, 0);
+    const quint32 size = word(data, 1);
+    if (quint64(address) + size > flashLimit())
+        return {0, {}, RomError::InvalidParameter, {}};
+    if (!flashConnected())
+        return {0, {}, RomError::FlashReadFailed, {}};
+    return {0, m_flash.md5Hex(address, size), std::nullopt, kMd5TimePerByte * size};
+}
+
+RomLoader::Reply RomLoader::handleReadFlashSlow(QByteArrayView data)
+{
+    if (data.size() != kReadFlashSlowRequestLength)
+        return {0, {}, RomError::InvalidMessage, {}};
+    if (!m_attachConfig)
+        return {0, {}, RomError::InvalidParameter, {}};
+    const quint32 address = word(data, 0);
+    const quint32 length = word(data, 1);
+    if (length > kReadFlashSlowLength)
+        return {0, {}, RomError::FlashReadLength, {}};
+    if (quint64(address) + length > flashLimit())
+        return {0, {}, RomError::InvalidParameter, {}};
+    if (!flashConnected())
+        return {0, {}, RomError::FlashReadFailed, {}};
+    QByteArray bytes = m_flash.read(address, length);
+    bytes.append(qsizetype(kReadFlashSlowLength) - bytes.size(), '\0');
+    return {0, bytes, std::nullopt, {}};
+}
+
+RomLoader::Reply RomLoader::handleMemBegin(QByteArrayView data)
+{
+    if (data.size() != kMemBeginLength)
+        return {0, {}, RomError::InvalidMessage, {}};
+    const quint32 blockCount = word(data, 1);
+    const quint32 blockSize = word(data, 2);
+    if (blockSize > kRomMemBlockLimit || (blockCount > 0 && blockSize == 0))
+        return {0, {}, RomError::RamSize, {}};
+    m_memActive = true;
+    m_memNextSequence = 0;
+    m_memBlockCount = blockCount;
+    m_memBlockSize = blockSize;
+    return {};
+}
+
+RomLoader::Reply RomLoader::handleMemData(QByteArrayView data, quint32 checksum)
+{
+    if (data.size() < kDataCommandHeaderLength)
+        return {0, {}, RomError::InvalidMessage, {}};
+    const quint32 length = word(data, 0);
+    const quint32 sequence = word(data, 1);
+    const QByteArrayView block = data.sliced(kDataCommandHeaderLength);
+    if (length != quint32(block.size()) || word(data, 2) != 0 || word(data, 3) != 0 ||
+        length > m_memBlockSize)
+        return {0, {}, RomError::InvalidMessage, {}};
+    if (checksum != dataChecksum(block))
+        return {0, {}, RomError::BadChecksum, {}};
+    if (!m_memActive || sequence != m_memNextSequence || sequence >= m_memBlockCount)
+        return {0, {}, RomError::InvalidParameter, {}};
+    ++m_memNextSequence;
+    return {};
+}
+
+std::optional<RomLoader::Reply> RomLoader::handleMemEnd(QByteArrayView data)
+{
+    if (data.size() != kMemEndLength)
+        return Reply{0, {}, RomError::InvalidMessage, {}};
+    if (!m_memActive)
+        return Reply{0, {}, RomError::InvalidParameter, {}};
+    m_memActive = false;
+    // Flag 0 jumps to the uploaded code at once: the loader is gone and says nothing more.
+    if (word(data, 0) == 0) {
+        m_state = LoaderState::ApplicationRunning;
+        return std::nullopt;
+    }
+    return Reply{};
+}
+
+RomLoader::OutgoingFrame RomLoader::encodeReply(quint8 opcode, const Reply& reply)
+{
+    QByteArray packet;
+    packet.reserve(kPacketHeaderLength + reply.data.size() + kRomStatusLength);
+    const auto size = quint16(reply.data.size() + kRomStatusLength);
+    ++m_framesSent;
+    const bool corrupt =
+        m_options.faults.corruptReply && *m_options.faults.corruptReply == m_framesSent;
+    packet.append(char(kDirectionResponse)).append(char(opcode));
+    char sizeBytes[2];
+    qToLittleEndian(quint16(corrupt ? size + 1 : size), sizeBytes);
+    packet.append(sizeBytes, 2);
+    appendWord(packet, reply.value);
+    packet.append(reply.data);
+    packet.append(char(reply.error ? 1 : 0)).append(char(reply.error ? quint8(*reply.error) : 0));
+    packet.append(2, '\0');
+
+    OutgoingFrame frame{slipEncode(packet), {}};
+    frame.wireTime = wireTime(frame.bytes.size(), m_baud);
+    m_statistics.bytesSent += frame.bytes.size();
+    m_statistics.wireSent += frame.wireTime;
+    if (reply.error)
+        ++m_statistics.errorReplies;
+    return frame;
+}
+
+}  // namespace esp32sim

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QtGlobal>
+
+#include <array>
+#include <optional>
+
+namespace esp32sim {
+
+// Faults the simulated chip can be told to commit, so that clients' failure paths can be tested.
+struct FaultOptions
+{
+    // Never answer SYNC (a board that is not in download mode, or a wrong cable).
+    bool noSync = false;
+    // Hang up (close the pty master) once this many bytes have been received. Nothing is sent
+    // after the byte that reaches the limit, not even the answer to a frame it completes.
+    std::optional<qint64> dropAfterBytes;
+    // Corrupt the N-th reply frame sent (1-based, every frame counts, each SYNC reply too):
+    // its size field claims one byte more than the frame carries.
+    std::optional<qint64> corruptReply;
+    // Answer FLASH_DATA / FLASH_DEFL_DATA with this sequence number with status failure and
+    // FlashWriteFailed (0x08). The block is not written, so a retry may send it again.
+    std::optional<quint32> writeErrorBlock;
+    // How many times the block above fails; empty means every time.
+    std::optional<int> writeErrorTimes;
+};
+
+inline constexpr int kEfuseWordCount = 7;
+
+struct SimulatorOptions
+{
+    static constexpr quint32 kDefaultFlashSize = 4 * 1024 * 1024;
+    static constexpr quint32 kDefaultChipMagic = 0x00F01D83;  // the original ESP32
+
+    // Physical flash size in bytes, a power of two.
+    quint32 flashSize = kDefaultFlashSize;
+    // JEDEC ID returned by RDID (manufacturer in bits 7:0, type 15:8, capacity 23:16). Empty
+    // means 0xEF (Winbond), type 0x40, capacity log2(flashSize).
+    std::optional<quint32> jedecId;
+    // Value of the magic register 0x40001000 that clients use to tell chips apart.
+    quint32 chipMagic = kDefaultChipMagic;
+    // Initial content of every flash byte. Empty means a deterministic pseudo-random pattern,
+    // so that an erase or a write is visible in a dump.
+    std::optional<quint8> fill;
+    // Replace eFuse words 0-6 (0x3FF5A000 + 4n); empty entries keep the defaults, which
+    // describe an ESP32-D0WD-V3 revision v3.1 with MAC 24:0a:c4:12:34:56 and default SPI pads.
+    std::array<std::optional<quint32>, kEfuseWordCount> efuseWords;
+    // How many copies of the error frame answer an unknown or unsupported command. Captures of
+    // real chips show about 8; one copy is the default.
+    int unsupportedRepeats = 1;
+    // Delay every reply until the modelled wire and flash time has passed (see README.md).
+    // Only the driver (Esp32Simulator) waits; the protocol core always computes the figures.
+    bool timing = false;
+
+    FaultOptions faults;
+
+    quint32 effectiveJedecId() const;
+};
+
+}  // namespace esp32sim
