@@ -14,6 +14,7 @@ using namespace Qt::StringLiterals;
 namespace {
 
 constexpr int kStartTimeoutMs = 10000;
+constexpr qsizetype kAckLength = 14;
 
 QString simulatorPath()
 {
@@ -51,7 +52,7 @@ void ExecutableTest::syncThenSigtermWritesDumpAndStats()
         QVERIFY(client.open(path));
         QVERIFY(client.write(syncRequest()));
         QByteArray in;
-        QVERIFY(client.waitFor(in, 8 * 14));
+        QVERIFY(client.waitFor(in, 8 * kAckLength));
         const QList<Reply> replies = parseReplies(in);
         QCOMPARE(replies.size(), 8);
         for (const Reply& r : replies) {
@@ -69,13 +70,13 @@ void ExecutableTest::syncThenSigtermWritesDumpAndStats()
 
     QFile dumpFile(dump);
     QVERIFY(dumpFile.open(QIODevice::ReadOnly));
-    QCOMPARE(dumpFile.readAll(), QByteArray(2 * 1024 * 1024, '\x5A'));
+    QCOMPARE(dumpFile.readAll(), QByteArray(qsizetype(2) * 1024 * 1024, '\x5A'));
 
     QFile statsFile(stats);
     QVERIFY(statsFile.open(QIODevice::ReadOnly));
     const QJsonObject json = QJsonDocument::fromJson(statsFile.readAll()).object();
     QCOMPARE(json.value(u"bytesReceived"_s).toInteger(), syncRequest().size());
-    QCOMPARE(json.value(u"bytesSent"_s).toInteger(), 8 * 14);
+    QCOMPARE(json.value(u"bytesSent"_s).toInteger(), 8 * kAckLength);
     QCOMPARE(json.value(u"finalBaud"_s).toInteger(), 115200);
     QCOMPARE(json.value(u"flashSeconds"_s).toDouble(), 0.0);
     QVERIFY(qAbs(json.value(u"wireSecondsSent"_s).toDouble() - 8 * 14 * 10 / 115200.0) < 1e-6);

@@ -163,11 +163,11 @@ void FirmwareImageTest::partitionTable()
     QStringList labels;
     quint32 appOffset = 0;
     while (quint8(table[at]) == 0xAA && quint8(table[at + 1]) == 0x50) {
-        const quint8 type = quint8(table[at + 2]);
+        const auto type = quint8(table[at + 2]);
         const quint32 offset = le32(table, at + 4);
         const quint32 size = le32(table, at + 8);
         QVERIFY(offset % 0x1000 == 0 && size % 0x1000 == 0);
-        QVERIFY(quint64(offset) + size <= 16 * 1024 * 1024);
+        QVERIFY(quint64(offset) + size <= 16ULL * 1024 * 1024);
         QVERIFY(offset >= 0x9000);
         if (type == 0x00) {
             QCOMPARE(offset % 0x10000, 0U);
@@ -197,7 +197,7 @@ void FirmwareImageTest::applicationImage()
 
 void FirmwareImageTest::paddingAndSize()
 {
-    QVERIFY(m_image.size() > 1400 * 1000 && m_image.size() < 1600 * 1000);
+    QVERIFY(m_image.size() > 1'400'000 && m_image.size() < 1'600'000);
     QCOMPARE(m_image.left(0x1000), QByteArray(0x1000, '\xFF'));
     const ParsedImage boot = parseImage(m_image, 0x1000);
     const qsizetype bootEnd = 0x1000 + boot.length;

@@ -41,7 +41,7 @@ void FlashMemoryTest::defaultPatternIsDeterministicAndNotErased()
 void FlashMemoryTest::fillOption()
 {
     const FlashMemory flash(1024 * 1024, quint8(0xA5));
-    QCOMPARE(flash.contents(), QByteArray(1024 * 1024, '\xA5'));
+    QCOMPARE(flash.contents(), QByteArray(qsizetype(1024) * 1024, '\xA5'));
 }
 
 void FlashMemoryTest::eraseTimes_data()

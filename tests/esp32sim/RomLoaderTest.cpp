@@ -29,6 +29,7 @@ constexpr quint8 kChangeBaud = 0x0F;
 constexpr quint8 kDeflBegin = 0x10;
 constexpr quint8 kDeflData = 0x11;
 constexpr quint8 kMd5 = 0x13;
+constexpr qsizetype kBlock = 0x400;
 
 SimulatorOptions zeroFilled()
 {
@@ -547,15 +548,15 @@ void RomLoaderTest::flashDataWritesBlocks()
     syncAndAttach(loader);
     const QByteArray image = mixedData(2500);
     QByteArray padded = image;
-    padded.append(3 * 0x400 - image.size(), '\xFF');
+    padded.append(3 * kBlock - image.size(), '\xFF');
     QVERIFY(single(loader, request(kFlashBegin, words({2500, 3, 0x400, 0x10000}))).ok());
     for (quint32 seq = 0; seq < 3; ++seq) {
         const RomLoader::FeedResult result =
-            loader.feed(dataRequest(kFlashData, seq, padded.mid(seq * 0x400, 0x400)));
+            loader.feed(dataRequest(kFlashData, seq, padded.mid(seq * kBlock, kBlock)));
         QVERIFY(parseReplies(wireOf(result)).first().ok());
         QCOMPARE(result.answers.first().workTime, Duration(4 * 400us));  // four pages
     }
-    QCOMPARE(loader.flash().contents().mid(0x10000, 3 * 0x400), padded);
+    QCOMPARE(loader.flash().contents().mid(0x10000, 3 * kBlock), padded);
     // A fourth block was not announced.
     const Reply extra = single(loader, dataRequest(kFlashData, 3, QByteArray(0x400, '\xFF')));
     QCOMPARE(extra.error(), quint8(0x01));
@@ -624,7 +625,7 @@ void RomLoaderTest::deflatePathInflates()
     QVERIFY(single(loader, request(kDeflBegin, words({writeSize, blocks, 0x400, 0x1000}))).ok());
     for (quint32 seq = 0; seq < blocks; ++seq) {
         const Reply r =
-            single(loader, dataRequest(kDeflData, seq, compressed.mid(seq * 0x400, 0x400)));
+            single(loader, dataRequest(kDeflData, seq, compressed.mid(seq * kBlock, kBlock)));
         QVERIFY2(r.ok(), qPrintable(QString::number(r.error())));
     }
     QCOMPARE(loader.flash().contents().mid(0x1000, image.size()), image);
@@ -852,7 +853,7 @@ void RomLoaderTest::writeErrorBlockFault()
     RomLoader loader{options};
     syncAndAttach(loader);
 
-    const QByteArray image = mixedData(8 * 0x400);
+    const QByteArray image = mixedData(8 * kBlock);
     const QByteArray stream = compressed ? zlibCompress(image) : image;
     const auto blocks = quint32((stream.size() + 0x3FF) / 0x400);
     QVERIFY(blocks >= 2);
@@ -871,7 +872,7 @@ void RomLoaderTest::writeErrorBlockFault()
         return;
     QVERIFY(single(loader, second).ok());
     for (quint32 seq = 2; seq < blocks; ++seq)
-        QVERIFY(single(loader, dataRequest(data, seq, stream.mid(seq * 0x400, 0x400))).ok());
+        QVERIFY(single(loader, dataRequest(data, seq, stream.mid(seq * kBlock, kBlock))).ok());
     QCOMPARE(loader.flash().contents().left(image.size()), image);
 }
 
@@ -885,7 +886,7 @@ void RomLoaderTest::statisticsCountWireTime()
     const SimulatorStatistics& stats = loader.statistics();
     QCOMPARE(stats.bytesReceived, syncBytes.size());
     QCOMPARE(stats.bytesSent, 8 * 14);
-    QCOMPARE(stats.wireSent, 8 * Duration(14 * 10 * 1'000'000'000LL / 115200));
+    QCOMPARE(stats.wireSent, 8 * Duration(140'000'000'000LL / 115200));
     QCOMPARE(stats.finalBaud, 115200U);
     QCOMPARE(stats.commands.value(0x08), 1);
 }

@@ -116,7 +116,7 @@ QByteArray data(DeterministicRandom& rng, qsizetype size)
     QByteArray out;
     while (out.size() < size) {
         if (rng.below(4) == 0) {
-            out.append(qsizetype(4 * (1 + rng.below(16))), '\0');
+            out.append(qsizetype(4) * (1 + rng.below(16)), '\0');
         } else {
             char b[4];
             qToLittleEndian(rng.below(rng.below(2) ? 256 : 65536), b);

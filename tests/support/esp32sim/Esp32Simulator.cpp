@@ -10,7 +10,7 @@ namespace esp32sim {
 
 namespace {
 
-constexpr qsizetype kReadChunk = 64 * 1024;
+constexpr qsizetype kReadChunk = qsizetype(64) * 1024;
 constexpr qint64 kNanosecondsPerMillisecond = 1'000'000;
 
 }  // namespace

@@ -152,7 +152,7 @@ std::optional<RomLoader::Answer> RomLoader::handleFrame(const QByteArray& frame,
         reply = Reply{0, {}, RomError::InvalidMessage, {}};
     } else {
         ++m_statistics.commands[opcode];
-        const quint32 checksum = qFromLittleEndian<quint32>(frame.constData() + 4);
+        const auto checksum = qFromLittleEndian<quint32>(frame.constData() + 4);
         reply = dispatch(opcode, data, checksum, copies);
     }
     if (!reply)
@@ -213,8 +213,7 @@ std::optional<RomLoader::Reply> RomLoader::dispatch(quint8 opcode, QByteArrayVie
         return handleMemData(data, checksum);
     case Opcode::MemEnd:
         return handleMemEnd(data);
-    case Opcode::Sync:
-        break;  // handled before dispatch
+    case Opcode::Sync:  // handled before dispatch, never reaches here
     case Opcode::GetSecurityInfo:
     case Opcode::EraseFlash:
     case Opcode::EraseRegion:
