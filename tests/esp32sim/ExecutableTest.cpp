@@ -83,6 +83,8 @@ void ExecutableTest::syncThenSigtermWritesDumpAndStats()
     QVERIFY(qAbs(json.value(u"wireSecondsReceived"_s).toDouble() -
                  double(syncRequest().size()) * 10 / 115200.0) < 1e-6);
     QCOMPARE(json.value(u"commands"_s).toObject().value(u"0x08"_s).toInt(), 1);
+    QVERIFY(json.value(u"lastSpiAttach"_s).isNull());
+    QVERIFY(json.value(u"lastBaudRequest"_s).isNull());
 }
 
 void ExecutableTest::badOptionExitsWithUsageStatus()

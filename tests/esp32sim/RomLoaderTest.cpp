@@ -697,6 +697,8 @@ void RomLoaderTest::setParamsLimitsFlashAccess()
         single(loader, request(kSetParams, words({0, 0x200000, 0x10000, 0x1000, 0x100, 0xFFFF})))
             .ok());
     QCOMPARE(loader.spiParameters()->totalSize, 0x200000U);
+    QCOMPARE(loader.statistics().lastSpiFlashSize.value_or(0), 0x200000U);
+    QCOMPARE(loader.statistics().lastSpiAttach.value_or(1), 0U);
     QCOMPARE(single(loader, request(kFlashBegin, words({0x1000, 4, 0x400, 0x200000}))).error(),
              quint8(0x01));
     QCOMPARE(single(loader, request(kMd5, words({0x1FF000, 0x2000, 0, 0}))).error(), quint8(0x01));
@@ -720,6 +722,7 @@ void RomLoaderTest::changeBaudrateReplyGoesAtOldRate()
     QCOMPARE(result.answers.first().frames.first().wireTime, Duration(140'000'000'000LL / 115200));
     QCOMPARE(loader.baud(), 921600U);
     QCOMPARE(loader.lastBaudRequest().value_or(0), 921600U);
+    QCOMPARE(loader.statistics().lastBaudRequest.value_or(0), 921600U);
     QVERIFY(loader.lastBaudRequestOldBaud().has_value());
     QCOMPARE(*loader.lastBaudRequestOldBaud(), 0U);
     QCOMPARE(readReg(loader, 0x3FF40014) & 0xFFFFF, 40'000'000U / 921600);

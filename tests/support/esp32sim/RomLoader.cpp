@@ -271,6 +271,7 @@ RomLoader::Reply RomLoader::handleSpiAttach(QByteArrayView data)
         return {0, {}, RomError::InvalidParameter, {}};
     const quint32 config = word(data, 0);
     m_attachConfig = config;
+    m_statistics.lastSpiAttach = config;
     // The ROM attaches whatever pins it is told; only the right ones reach the flash chip.
     m_registers.spi().setFlashConnected(config == m_registers.expectedAttachConfig());
     return {};
@@ -287,6 +288,7 @@ RomLoader::Reply RomLoader::handleSpiSetParams(QByteArrayView data)
     if (!m_attachConfig || !valid)
         return {0, {}, RomError::InvalidParameter, {}};
     m_spiParameters = params;
+    m_statistics.lastSpiFlashSize = params.totalSize;
     return {};
 }
 
@@ -298,6 +300,7 @@ RomLoader::Reply RomLoader::handleChangeBaudrate(QByteArrayView data)
     if (requested == 0)
         return {0, {}, RomError::InvalidParameter, {}};
     m_lastBaudRequest = requested;
+    m_statistics.lastBaudRequest = requested;
     m_lastBaudRequestOld = word(data, 1);
     m_pendingBaud = m_registers.baudAfterChange(requested);
     m_registers.setUartBaud(requested);
