@@ -760,7 +760,13 @@ void RomLoaderTest::newSyncStartsAFreshSession()
     QVERIFY(single(loader, request(kChangeBaud, words({460800, 0}))).ok());
     QVERIFY(single(loader, request(kFlashBegin, words({0x800, 2, 0x400, 0}))).ok());
     QVERIFY(single(loader, dataRequest(kFlashData, 0, QByteArray(0x400, '\x33'))).ok());
-    sync(loader);
+    QCOMPARE(loader.baud(), 460800U);
+    // The SYNC counts at the new session's 115200, not at the rate the old one ended with.
+    const Duration before = loader.statistics().wireReceived;
+    const RomLoader::FeedResult synced = loader.feed(syncRequest());
+    QCOMPARE(parseReplies(wireOf(synced)).size(), 8);
+    QCOMPARE(synced.answers.first().requestWireTime, wireTime(syncRequest().size(), 115200));
+    QCOMPARE(loader.statistics().wireReceived - before, wireTime(syncRequest().size(), 115200));
     QCOMPARE(loader.baud(), 115200U);
     QVERIFY(!loader.spiAttachConfig());
     QCOMPARE(loader.statistics().sessions, 2);

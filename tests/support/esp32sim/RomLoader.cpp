@@ -81,8 +81,8 @@ RomLoader::FeedResult RomLoader::feed(QByteArrayView bytes)
 {
     FeedResult result;
     qint64 unaccounted = 0;
-    auto accountReceived = [&] {
-        m_statistics.wireReceived += wireTime(unaccounted, m_baud);
+    auto accountReceived = [&](quint32 baud) {
+        m_statistics.wireReceived += wireTime(unaccounted, baud);
         unaccounted = 0;
     };
 
@@ -98,10 +98,11 @@ RomLoader::FeedResult RomLoader::feed(QByteArrayView bytes)
         if (event == SlipDecoder::Event::BadEscape) {
             ++m_statistics.framingErrors;
         } else if (event == SlipDecoder::Event::Frame || event == SlipDecoder::Event::Oversized) {
-            accountReceived();
             const bool oversized = event == SlipDecoder::Event::Oversized;
+            m_requestBaud = m_baud;
             std::optional<Answer> answer =
                 handleFrame(m_decoder.payload(), m_decoder.wireLength(), oversized, !limitReached);
+            accountReceived(m_requestBaud);
             if (answer)
                 result.answers.append(*answer);
         }
@@ -111,7 +112,7 @@ RomLoader::FeedResult RomLoader::feed(QByteArrayView bytes)
             result.hangUp = true;
         }
     }
-    accountReceived();
+    accountReceived(m_baud);
     m_statistics.finalBaud = m_baud;
     return result;
 }
@@ -146,6 +147,9 @@ std::optional<RomLoader::Answer> RomLoader::handleFrame(const QByteArray& frame,
             return std::nullopt;
         ++m_statistics.commands[opcode];
         startSession();
+        // A SYNC is what the UART locks its rate to: it arrived at the session's rate.
+        m_requestBaud = m_baud;
+        answer.requestWireTime = wireTime(wireLength, m_baud);
         reply = Reply{kSyncReplyValue, {}, std::nullopt, {}};
         copies = kSyncReplyCount;
     } else if (!sizeMatches) {

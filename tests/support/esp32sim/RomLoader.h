@@ -130,6 +130,7 @@ private:
 
     LoaderState m_state = LoaderState::AwaitingSync;
     quint32 m_baud = kInitialBaud;
+    quint32 m_requestBaud = kInitialBaud;  // rate the frame being handled arrived at
     std::optional<quint32> m_attachConfig;
     std::optional<SpiParameters> m_spiParameters;
     std::optional<quint32> m_lastBaudRequest;
