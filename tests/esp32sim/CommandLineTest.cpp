@@ -38,6 +38,7 @@ void CommandLineTest::defaults()
     QCOMPARE(sim.chipMagic, 0x00F01D83U);
     QVERIFY(!sim.fill);
     QVERIFY(!sim.timing);
+    QVERIFY(!sim.checkLineBaud);
     QVERIFY(!sim.faults.noSync);
     QVERIFY(!sim.faults.dropAfterBytes && !sim.faults.corruptReply);
     QVERIFY(!sim.faults.writeErrorBlock && !sim.faults.writeErrorTimes);
@@ -54,6 +55,7 @@ void CommandLineTest::everyOption()
                                             u"--chip-magic"_s,
                                             u"1B31506F"_s,
                                             u"--timing"_s,
+                                            u"--check-baud"_s,
                                             u"--no-sync"_s,
                                             u"--drop-after"_s,
                                             u"5000"_s,
@@ -79,6 +81,7 @@ void CommandLineTest::everyOption()
     QCOMPARE(sim.effectiveJedecId(), 0x00164020U);
     QCOMPARE(sim.chipMagic, 0x1B31506FU);
     QVERIFY(sim.timing);
+    QVERIFY(sim.checkLineBaud);
     QVERIFY(sim.faults.noSync);
     QCOMPARE(sim.faults.dropAfterBytes.value_or(0), 5000);
     QCOMPARE(sim.faults.corruptReply.value_or(0), 3);
@@ -147,8 +150,8 @@ void CommandLineTest::help()
     QVERIFY(parsed.helpRequested);
     QVERIFY(!parsed.options);
     for (const char* option :
-         {"--flash-size", "--jedec-id", "--chip-magic", "--timing", "--no-sync", "--drop-after",
-          "--corrupt-reply", "--write-error-block", "--fill", "--dump", "--stats"})
+         {"--flash-size", "--jedec-id", "--chip-magic", "--timing", "--check-baud", "--no-sync",
+          "--drop-after", "--corrupt-reply", "--write-error-block", "--fill", "--dump", "--stats"})
         QVERIFY2(commandLineHelp().contains(QLatin1StringView(option)), option);
 }
 

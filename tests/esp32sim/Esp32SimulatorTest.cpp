@@ -27,6 +27,7 @@ private Q_SLOTS:
     void timingHoldsRepliesBack();
     void dropAfterHangsUp();
     void hangUpDiscardsPendingReplies();
+    void checkBaudFollowsTheClientsTermios();
 };
 
 void Esp32SimulatorTest::syncAndWriteOverThePty()
@@ -139,6 +140,35 @@ void Esp32SimulatorTest::hangUpDiscardsPendingReplies()
     QVERIFY(client.waitForHangUp(in));
     for (const Reply& r : parseReplies(in))
         QCOMPARE(r.opcode, quint8(0x0D));
+}
+
+void Esp32SimulatorTest::checkBaudFollowsTheClientsTermios()
+{
+    SimulatorOptions options;
+    options.checkLineBaud = true;
+    Esp32Simulator chip(options);
+    QString error;
+    QVERIFY2(chip.open(&error), qPrintable(error));
+    PtyClient client;
+    QVERIFY(client.open(chip.slavePath()));
+    QByteArray in;
+    QVERIFY(client.write(syncRequest()));
+    QVERIFY(client.waitFor(in, 8 * kAckLength));
+    QVERIFY(client.write(request(0x0F, words({460800, 0}))));
+    QVERIFY(client.waitFor(in, 9 * kAckLength));
+    QVERIFY(parseReplies(in).last().ok());
+
+    // Still at 115200: the chip does not understand.
+    const QByteArray readMagic = request(0x0A, words({0x40001000}));
+    QVERIFY(client.write(readMagic));
+    QTRY_COMPARE(chip.statistics().baudMismatches, 1);
+    QVERIFY(client.setBaud(B460800));
+    QVERIFY(client.write(readMagic));
+    QVERIFY(client.waitFor(in, 10 * kAckLength));
+    const QList<Reply> replies = parseReplies(in);
+    QCOMPARE(replies.size(), 10);
+    QCOMPARE(replies.last().value, 0x00F01D83U);
+    QCOMPARE(chip.loader().baud(), 460800U);
 }
 
 QTEST_GUILESS_MAIN(Esp32SimulatorTest)

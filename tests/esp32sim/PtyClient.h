@@ -40,6 +40,14 @@ public:
         return ::tcsetattr(m_fd, TCSANOW, &t) == 0;
     }
 
+    // Sets the rate this end sends at (a pty moves bytes at any rate, but keeps the setting).
+    bool setBaud(speed_t speed)
+    {
+        termios t{};
+        return ::tcgetattr(m_fd, &t) == 0 && ::cfsetispeed(&t, speed) == 0 &&
+               ::cfsetospeed(&t, speed) == 0 && ::tcsetattr(m_fd, TCSANOW, &t) == 0;
+    }
+
     bool write(const QByteArray& bytes)
     {
         qsizetype done = 0;

@@ -155,6 +155,7 @@ private Q_SLOTS:
     void writeErrorBlockFault_data();
     void writeErrorBlockFault();
     void statisticsCountWireTime();
+    void lineBaudCheck();
 };
 
 void RomLoaderTest::syncIsAnsweredEightTimesWithTheSyncValue()
@@ -898,6 +899,29 @@ void RomLoaderTest::statisticsCountWireTime()
     QCOMPARE(stats.wireSent, 8 * Duration(140'000'000'000LL / 115200));
     QCOMPARE(stats.finalBaud, 115200U);
     QCOMPARE(stats.commands.value(0x08), 1);
+}
+
+void RomLoaderTest::lineBaudCheck()
+{
+    RomLoader loader{SimulatorOptions{}};
+    const QByteArray readMagic = request(kReadReg, words({0x40001000}));
+    // The autobaud locks onto the SYNC's rate.
+    QCOMPARE(parseReplies(wireOf(loader.feed(syncRequest(), 230400))).size(), 8);
+    QCOMPARE(loader.baud(), 230400U);
+    QCOMPARE(readReg(loader, 0x3FF40014) & 0xFFFFF, 40'000'000U / 230400);
+    QVERIFY(loader.feed(readMagic, 115200).answers.isEmpty());
+    QCOMPARE(loader.statistics().baudMismatches, 1);
+
+    const QList<Reply> changed =
+        parseReplies(wireOf(loader.feed(request(kChangeBaud, words({921600, 0})), 230400)));
+    QCOMPARE(changed.size(), 1);
+    QVERIFY(changed.first().ok());
+    // A client that does not switch its port is not heard any more.
+    QVERIFY(loader.feed(readMagic, 230400).answers.isEmpty());
+    const QList<Reply> heard = parseReplies(wireOf(loader.feed(readMagic, 921600)));
+    QCOMPARE(heard.size(), 1);
+    QCOMPARE(heard.first().value, 0x00F01D83U);
+    QCOMPARE(loader.statistics().baudMismatches, 2);
 }
 
 QTEST_GUILESS_MAIN(RomLoaderTest)

@@ -1,5 +1,7 @@
 #include "Esp32Simulator.h"
 
+#include "LineSpeed.h"
+
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -68,7 +70,10 @@ void Esp32Simulator::readMaster()
         if (n <= 0)
             return;  // EAGAIN: drained. The slave is held open here, so no EIO in between.
         const qint64 arrival = m_clock.nsecsElapsed();
-        const RomLoader::FeedResult result = m_loader.feed(QByteArrayView(buffer.constData(), n));
+        const std::optional<quint32> lineBaud =
+            m_options.checkLineBaud ? clientLineBaud(m_pty.slaveFd()) : std::nullopt;
+        const RomLoader::FeedResult result =
+            m_loader.feed(QByteArrayView(buffer.constData(), n), lineBaud);
         for (const RomLoader::Answer& answer : result.answers)
             Q_EMIT requestReceived(answer.opcode);
         schedule(result, arrival);

@@ -77,9 +77,10 @@ RomLoader::RomLoader(const SimulatorOptions& options)
     m_registers.spi().setFlashConnected(false);
 }
 
-RomLoader::FeedResult RomLoader::feed(QByteArrayView bytes)
+RomLoader::FeedResult RomLoader::feed(QByteArrayView bytes, std::optional<quint32> lineBaud)
 {
     FeedResult result;
+    m_lineBaud = lineBaud;
     qint64 unaccounted = 0;
     auto accountReceived = [&](quint32 baud) {
         m_statistics.wireReceived += wireTime(unaccounted, baud);
@@ -128,6 +129,10 @@ std::optional<RomLoader::Answer> RomLoader::handleFrame(const QByteArray& frame,
     // nothing but SYNC.
     if (m_state != LoaderState::Synced && opcode != quint8(Opcode::Sync))
         return std::nullopt;
+    if (m_lineBaud && *m_lineBaud != m_baud && opcode != quint8(Opcode::Sync)) {
+        ++m_statistics.baudMismatches;
+        return std::nullopt;
+    }
 
     Answer answer;
     answer.opcode = opcode;
@@ -148,6 +153,10 @@ std::optional<RomLoader::Answer> RomLoader::handleFrame(const QByteArray& frame,
         ++m_statistics.commands[opcode];
         startSession();
         // A SYNC is what the UART locks its rate to: it arrived at the session's rate.
+        if (m_lineBaud && *m_lineBaud != 0) {
+            m_baud = *m_lineBaud;
+            m_registers.setUartBaud(m_baud);
+        }
         m_requestBaud = m_baud;
         answer.requestWireTime = wireTime(wireLength, m_baud);
         reply = Reply{kSyncReplyValue, {}, std::nullopt, {}};

@@ -38,6 +38,7 @@ QJsonObject SimulatorStatistics::toJson() const
         {u"sessions"_s, sessions},
         {u"framingErrors"_s, framingErrors},
         {u"errorReplies"_s, errorReplies},
+        {u"baudMismatches"_s, baudMismatches},
         {u"commands"_s, commandCounts},
         {u"lastSpiAttach"_s, optionalValue(lastSpiAttach)},
         {u"lastSpiFlashSize"_s, optionalValue(lastSpiFlashSize)},
