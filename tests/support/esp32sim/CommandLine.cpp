@@ -54,6 +54,8 @@ struct OptionSet
     QCommandLineOption chipMagic{u"chip-magic"_s, u"Value of the magic register 0x40001000."_s,
                                  u"HEX"_s};
     QCommandLineOption timing{u"timing"_s, u"Hold replies back for the modelled time."_s};
+    QCommandLineOption checkBaud{
+        u"check-baud"_s, u"Ignore frames the client sends at another rate than the chip's."_s};
     QCommandLineOption noSync{u"no-sync"_s, u"Never answer SYNC."_s};
     QCommandLineOption dropAfter{u"drop-after"_s, u"Hang up after N bytes received."_s, u"N"_s};
     QCommandLineOption corruptReply{u"corrupt-reply"_s,
@@ -73,9 +75,9 @@ struct OptionSet
 
     void addTo(QCommandLineParser& parser) const
     {
-        parser.addOptions({flashSize, jedecId, chipMagic, timing, noSync, dropAfter, corruptReply,
-                           writeErrorBlock, writeErrorTimes, fill, efuse, unsupportedRepeats, dump,
-                           stats, help});
+        parser.addOptions({flashSize, jedecId, chipMagic, timing, checkBaud, noSync, dropAfter,
+                           corruptReply, writeErrorBlock, writeErrorTimes, fill, efuse,
+                           unsupportedRepeats, dump, stats, help});
     }
 };
 
@@ -196,6 +198,7 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
         return parsed;
     sim.unsupportedRepeats = repeats.value_or(1);
     sim.timing = parser.isSet(o.timing);
+    sim.checkLineBaud = parser.isSet(o.checkBaud);
     sim.faults.noSync = parser.isSet(o.noSync);
     result.dumpPath = parser.value(o.dump);
     result.statsPath = parser.value(o.stats);

@@ -1,5 +1,7 @@
 #include "Esp32Simulator.h"
 
+#include "LineSpeed.h"
+
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -10,8 +12,12 @@ namespace esp32sim {
 
 namespace {
 
-constexpr qsizetype kReadChunk = 64 * 1024;
+constexpr qsizetype kReadChunk = qsizetype(64) * 1024;
 constexpr qint64 kNanosecondsPerMillisecond = 1'000'000;
+// QTimer counts whole milliseconds. Waking at the nearest one and sending what is due within
+// half a millisecond keeps the error per reply centred on zero; always rounding up would add
+// half a millisecond to every exchange of a flash that has thousands of them.
+constexpr qint64 kDueTolerance = kNanosecondsPerMillisecond / 2;
 
 }  // namespace
 
@@ -64,7 +70,10 @@ void Esp32Simulator::readMaster()
         if (n <= 0)
             return;  // EAGAIN: drained. The slave is held open here, so no EIO in between.
         const qint64 arrival = m_clock.nsecsElapsed();
-        const RomLoader::FeedResult result = m_loader.feed(QByteArrayView(buffer.constData(), n));
+        const std::optional<quint32> lineBaud =
+            m_options.checkLineBaud ? clientLineBaud(m_pty.slaveFd()) : std::nullopt;
+        const RomLoader::FeedResult result =
+            m_loader.feed(QByteArrayView(buffer.constData(), n), lineBaud);
         for (const RomLoader::Answer& answer : result.answers)
             Q_EMIT requestReceived(answer.opcode);
         schedule(result, arrival);
@@ -100,7 +109,7 @@ void Esp32Simulator::sendDue()
 {
     const qint64 now = m_clock.nsecsElapsed();
     QList<quint8> answered;
-    while (!m_pending.isEmpty() && m_pending.constFirst().dueNs <= now) {
+    while (!m_pending.isEmpty() && m_pending.constFirst().dueNs <= now + kDueTolerance) {
         const Pending next = m_pending.takeFirst();
         m_output.append(next.bytes);
         if (next.lastOfAnswer)
@@ -134,8 +143,7 @@ void Esp32Simulator::armTimer()
         return;
     }
     const qint64 wait = m_pending.constFirst().dueNs - m_clock.nsecsElapsed();
-    m_timer->start(int(
-        std::max<qint64>(0, (wait + kNanosecondsPerMillisecond - 1) / kNanosecondsPerMillisecond)));
+    m_timer->start(int(std::max<qint64>(0, (wait + kDueTolerance) / kNanosecondsPerMillisecond)));
 }
 
 }  // namespace esp32sim

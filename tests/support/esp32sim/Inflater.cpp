@@ -14,7 +14,7 @@ constexpr int kDeflateMethod = 8;
 constexpr int kMaxWindowInfo = 7;
 constexpr int kPresetDictionaryFlag = 0x20;
 constexpr int kHeaderCheckDivisor = 31;
-constexpr qsizetype kOutputChunk = 32 * 1024;
+constexpr qsizetype kOutputChunk = qsizetype(32) * 1024;
 
 bool validZlibHeader(quint8 cmf, quint8 flg)
 {

@@ -22,6 +22,7 @@ public:
 
     bool isOpen() const { return m_master >= 0; }
     int masterFd() const { return m_master; }
+    int slaveFd() const { return m_slave; }
     QString slavePath() const { return m_slavePath; }
 
 private:

@@ -77,12 +77,13 @@ RomLoader::RomLoader(const SimulatorOptions& options)
     m_registers.spi().setFlashConnected(false);
 }
 
-RomLoader::FeedResult RomLoader::feed(QByteArrayView bytes)
+RomLoader::FeedResult RomLoader::feed(QByteArrayView bytes, std::optional<quint32> lineBaud)
 {
     FeedResult result;
+    m_lineBaud = lineBaud;
     qint64 unaccounted = 0;
-    auto accountReceived = [&] {
-        m_statistics.wireReceived += wireTime(unaccounted, m_baud);
+    auto accountReceived = [&](quint32 baud) {
+        m_statistics.wireReceived += wireTime(unaccounted, baud);
         unaccounted = 0;
     };
 
@@ -98,10 +99,11 @@ RomLoader::FeedResult RomLoader::feed(QByteArrayView bytes)
         if (event == SlipDecoder::Event::BadEscape) {
             ++m_statistics.framingErrors;
         } else if (event == SlipDecoder::Event::Frame || event == SlipDecoder::Event::Oversized) {
-            accountReceived();
             const bool oversized = event == SlipDecoder::Event::Oversized;
+            m_requestBaud = m_baud;
             std::optional<Answer> answer =
                 handleFrame(m_decoder.payload(), m_decoder.wireLength(), oversized, !limitReached);
+            accountReceived(m_requestBaud);
             if (answer)
                 result.answers.append(*answer);
         }
@@ -111,7 +113,7 @@ RomLoader::FeedResult RomLoader::feed(QByteArrayView bytes)
             result.hangUp = true;
         }
     }
-    accountReceived();
+    accountReceived(m_baud);
     m_statistics.finalBaud = m_baud;
     return result;
 }
@@ -127,6 +129,10 @@ std::optional<RomLoader::Answer> RomLoader::handleFrame(const QByteArray& frame,
     // nothing but SYNC.
     if (m_state != LoaderState::Synced && opcode != quint8(Opcode::Sync))
         return std::nullopt;
+    if (m_lineBaud && *m_lineBaud != m_baud && opcode != quint8(Opcode::Sync)) {
+        ++m_statistics.baudMismatches;
+        return std::nullopt;
+    }
 
     Answer answer;
     answer.opcode = opcode;
@@ -146,13 +152,20 @@ std::optional<RomLoader::Answer> RomLoader::handleFrame(const QByteArray& frame,
             return std::nullopt;
         ++m_statistics.commands[opcode];
         startSession();
+        // A SYNC is what the UART locks its rate to: it arrived at the session's rate.
+        if (m_lineBaud && *m_lineBaud != 0) {
+            m_baud = *m_lineBaud;
+            m_registers.setUartBaud(m_baud);
+        }
+        m_requestBaud = m_baud;
+        answer.requestWireTime = wireTime(wireLength, m_baud);
         reply = Reply{kSyncReplyValue, {}, std::nullopt, {}};
         copies = kSyncReplyCount;
     } else if (!sizeMatches) {
         reply = Reply{0, {}, RomError::InvalidMessage, {}};
     } else {
         ++m_statistics.commands[opcode];
-        const quint32 checksum = qFromLittleEndian<quint32>(frame.constData() + 4);
+        const auto checksum = qFromLittleEndian<quint32>(frame.constData() + 4);
         reply = dispatch(opcode, data, checksum, copies);
     }
     if (!reply)
@@ -213,8 +226,7 @@ std::optional<RomLoader::Reply> RomLoader::dispatch(quint8 opcode, QByteArrayVie
         return handleMemData(data, checksum);
     case Opcode::MemEnd:
         return handleMemEnd(data);
-    case Opcode::Sync:
-        break;  // handled before dispatch
+    case Opcode::Sync:  // handled before dispatch, never reaches here
     case Opcode::GetSecurityInfo:
     case Opcode::EraseFlash:
     case Opcode::EraseRegion:
@@ -272,6 +284,7 @@ RomLoader::Reply RomLoader::handleSpiAttach(QByteArrayView data)
         return {0, {}, RomError::InvalidParameter, {}};
     const quint32 config = word(data, 0);
     m_attachConfig = config;
+    m_statistics.lastSpiAttach = config;
     // The ROM attaches whatever pins it is told; only the right ones reach the flash chip.
     m_registers.spi().setFlashConnected(config == m_registers.expectedAttachConfig());
     return {};
@@ -288,6 +301,7 @@ RomLoader::Reply RomLoader::handleSpiSetParams(QByteArrayView data)
     if (!m_attachConfig || !valid)
         return {0, {}, RomError::InvalidParameter, {}};
     m_spiParameters = params;
+    m_statistics.lastSpiFlashSize = params.totalSize;
     return {};
 }
 
@@ -299,6 +313,7 @@ RomLoader::Reply RomLoader::handleChangeBaudrate(QByteArrayView data)
     if (requested == 0)
         return {0, {}, RomError::InvalidParameter, {}};
     m_lastBaudRequest = requested;
+    m_statistics.lastBaudRequest = requested;
     m_lastBaudRequestOld = word(data, 1);
     m_pendingBaud = m_registers.baudAfterChange(requested);
     m_registers.setUartBaud(requested);

@@ -67,7 +67,8 @@ public:
 
     explicit RomLoader(const SimulatorOptions& options);
 
-    FeedResult feed(QByteArrayView bytes);
+    // `lineBaud`: the rate the client sends at, if known (SimulatorOptions::checkLineBaud).
+    FeedResult feed(QByteArrayView bytes, std::optional<quint32> lineBaud = std::nullopt);
 
     LoaderState state() const { return m_state; }
     quint32 baud() const { return m_baud; }
@@ -130,6 +131,8 @@ private:
 
     LoaderState m_state = LoaderState::AwaitingSync;
     quint32 m_baud = kInitialBaud;
+    quint32 m_requestBaud = kInitialBaud;  // rate the frame being handled arrived at
+    std::optional<quint32> m_lineBaud;     // the client's rate during the current feed()
     std::optional<quint32> m_attachConfig;
     std::optional<SpiParameters> m_spiParameters;
     std::optional<quint32> m_lastBaudRequest;

@@ -51,6 +51,10 @@ struct SimulatorOptions
     // Delay every reply until the modelled wire and flash time has passed (see README.md).
     // Only the driver (Esp32Simulator) waits; the protocol core always computes the figures.
     bool timing = false;
+    // Compare the rate the client set on its end of the pty with the chip's. A frame sent at
+    // another rate is noise to a UART and goes unanswered, except a SYNC, which the ROM's
+    // autobaud locks onto: the new session then runs at the client's rate instead of 115200.
+    bool checkLineBaud = false;
 
     FaultOptions faults;
 

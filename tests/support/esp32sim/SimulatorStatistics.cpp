@@ -15,6 +15,11 @@ double seconds(Duration d)
     return std::chrono::duration<double>(d).count();
 }
 
+QJsonValue optionalValue(const std::optional<quint32>& value)
+{
+    return value ? QJsonValue(qint64(*value)) : QJsonValue(QJsonValue::Null);
+}
+
 }  // namespace
 
 QJsonObject SimulatorStatistics::toJson() const
@@ -33,7 +38,11 @@ QJsonObject SimulatorStatistics::toJson() const
         {u"sessions"_s, sessions},
         {u"framingErrors"_s, framingErrors},
         {u"errorReplies"_s, errorReplies},
+        {u"baudMismatches"_s, baudMismatches},
         {u"commands"_s, commandCounts},
+        {u"lastSpiAttach"_s, optionalValue(lastSpiAttach)},
+        {u"lastSpiFlashSize"_s, optionalValue(lastSpiFlashSize)},
+        {u"lastBaudRequest"_s, optionalValue(lastBaudRequest)},
     };
 }
 

@@ -43,74 +43,61 @@ void SlipDecoder::reset()
 
 SlipDecoder::Event SlipDecoder::push(char byte)
 {
-    switch (m_state) {
-    case State::Outside:
-        if (byte == kEnd) {
-            m_state = State::Inside;
-            m_wireLength = 1;
-        }
-        return Event::None;
-
-    case State::Discard:
-        if (byte == kEnd) {
-            // Could be the spoiled frame's end or the next frame's start; an empty frame that
-            // follows is skipped anyway, so treating it as a start loses nothing.
-            m_state = State::Inside;
-            m_wireLength = 1;
-        }
-        return Event::None;
-
-    case State::Escape: {
-        ++m_wireLength;
-        char decoded = 0;
-        if (byte == kEscEnd) {
-            decoded = kEnd;
-        } else if (byte == kEscEsc) {
-            decoded = kEsc;
-        } else {
+    // Every delimiter ends the frame before it (if any) and opens the next, so the decoder finds
+    // its feet again after noise; bytes before the first delimiter are skipped.
+    if (byte == kEnd) {
+        const State state = m_state;
+        const bool complete = state == State::Inside && (!m_current.isEmpty() || m_oversized);
+        const qint64 wireLength = m_wireLength + 1;
+        const bool oversized = m_oversized;
+        m_state = State::Inside;
+        m_wireLength = 1;
+        if (state == State::Escape) {
             m_current.clear();
             m_oversized = false;
-            // The byte that broke the escape may itself be a delimiter.
-            m_state = byte == kEnd ? State::Inside : State::Discard;
-            m_wireLength = byte == kEnd ? 1 : 0;
+            return Event::BadEscape;
+        }
+        if (!complete)
+            return Event::None;
+        m_done = m_current;
+        m_doneWireLength = wireLength;
+        m_current.clear();
+        m_oversized = false;
+        return oversized ? Event::Oversized : Event::Frame;
+    }
+
+    switch (m_state) {
+    case State::Outside:
+    case State::Discard:
+        return Event::None;
+    case State::Escape:
+        ++m_wireLength;
+        if (byte != kEscEnd && byte != kEscEsc) {
+            m_current.clear();
+            m_oversized = false;
+            m_state = State::Discard;
             return Event::BadEscape;
         }
         m_state = State::Inside;
-        if (m_current.size() < m_maxPayload)
-            m_current.append(decoded);
-        else
-            m_oversized = true;
+        append(byte == kEscEnd ? kEnd : kEsc);
         return Event::None;
-    }
-
     case State::Inside:
         ++m_wireLength;
-        if (byte == kEnd) {
-            if (m_current.isEmpty() && !m_oversized) {
-                // Back-to-back delimiters: this one opens the next frame.
-                m_wireLength = 1;
-                return Event::None;
-            }
-            m_done = m_current;
-            m_doneWireLength = m_wireLength;
-            const bool oversized = m_oversized;
-            m_current.clear();
-            m_oversized = false;
-            m_state = State::Outside;
-            m_wireLength = 0;
-            return oversized ? Event::Oversized : Event::Frame;
-        }
-        if (byte == kEsc) {
+        if (byte == kEsc)
             m_state = State::Escape;
-            return Event::None;
-        }
-        if (m_current.size() < m_maxPayload)
-            m_current.append(byte);
         else
-            m_oversized = true;
+            append(byte);
         return Event::None;
     }
     return Event::None;
+}
+
+void SlipDecoder::append(char byte)
+{
+    if (m_current.size() < m_maxPayload)
+        m_current.append(byte);
+    else
+        m_oversized = true;
 }
 
 }  // namespace esp32sim

@@ -10,9 +10,10 @@ namespace esp32sim {
 // 0xC0 travels as DB DC and 0xDB as DB DD.
 QByteArray slipEncode(QByteArrayView payload);
 
-// Strict, byte-at-a-time SLIP decoder. Bytes outside frames are skipped (a terminal's leftovers
-// must not wedge the loader), but an escape followed by anything other than DC/DD spoils the
-// whole frame, and so does a frame longer than the receive buffer.
+// Strict, byte-at-a-time SLIP decoder. Noise must not wedge the loader, so every 0xC0 ends the
+// frame before it and opens the next one; empty frames are skipped, and the caller judges what
+// a frame holds. An escape followed by anything other than DC/DD spoils the whole frame, and
+// so does a frame longer than the receive buffer.
 class SlipDecoder
 {
 public:
@@ -38,11 +39,13 @@ public:
 private:
     enum class State
     {
-        Outside,
+        Outside,  // before the first delimiter
         Inside,
         Escape,
         Discard,  // after a bad escape, up to the next delimiter
     };
+
+    void append(char byte);
 
     qsizetype m_maxPayload;
     State m_state = State::Outside;

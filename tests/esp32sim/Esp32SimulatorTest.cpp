@@ -1,0 +1,175 @@
+#include "Esp32Simulator.h"
+
+#include "PtyClient.h"
+#include "RomTestFrames.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace esp32sim;
+using namespace romtest;
+using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr qsizetype kAckLength = 14;
+
+}  // namespace
+
+class Esp32SimulatorTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void syncAndWriteOverThePty();
+    void timingHoldsRepliesBack();
+    void dropAfterHangsUp();
+    void hangUpDiscardsPendingReplies();
+    void checkBaudFollowsTheClientsTermios();
+};
+
+void Esp32SimulatorTest::syncAndWriteOverThePty()
+{
+    SimulatorOptions options;
+    options.fill = 0x00;
+    Esp32Simulator chip(options);
+    QString error;
+    QVERIFY2(chip.open(&error), qPrintable(error));
+    QVERIFY(chip.slavePath().startsWith(u"/dev/pts/"_s));
+    QSignalSpy requests(&chip, &Esp32Simulator::requestReceived);
+
+    PtyClient client;
+    QVERIFY(client.open(chip.slavePath()));
+    QByteArray in;
+    QVERIFY(client.write(syncRequest()));
+    QVERIFY(client.waitFor(in, 8 * kAckLength));
+    const QList<Reply> syncReplies = parseReplies(in);
+    QCOMPARE(syncReplies.size(), 8);
+    for (const Reply& r : syncReplies)
+        QVERIFY(r.ok() && r.value != 0);
+
+    const QByteArray block(0x400, '\x6B');
+    in.clear();
+    QVERIFY(client.write(request(0x0D, words({0, 0})) +
+                         request(0x02, words({0x400, 1, 0x400, 0x8000}))));
+    QVERIFY(client.waitFor(in, 2 * kAckLength));
+    QVERIFY(client.write(dataRequest(0x03, 0, block)));
+    QVERIFY(client.waitFor(in, 3 * kAckLength));
+    for (const Reply& r : parseReplies(in))
+        QVERIFY(r.ok());
+    QCOMPARE(chip.flash().contents().mid(0x8000, 0x400), block);
+    QCOMPARE(chip.loader().spiAttachConfig().value_or(1), 0U);
+    QCOMPARE(requests.size(), 4);
+    QCOMPARE(requests.at(0).at(0).value<quint8>(), quint8(0x08));
+    QCOMPARE(requests.at(3).at(0).value<quint8>(), quint8(0x03));
+    QVERIFY(chip.isLinkUp());
+}
+
+void Esp32SimulatorTest::timingHoldsRepliesBack()
+{
+    SimulatorOptions options;
+    options.timing = true;
+    Esp32Simulator chip(options);
+    QString error;
+    QVERIFY2(chip.open(&error), qPrintable(error));
+    PtyClient client;
+    QVERIFY(client.open(chip.slavePath()));
+    QByteArray in;
+    QVERIFY(client.write(syncRequest()));
+    QVERIFY(client.waitFor(in, 8 * kAckLength));
+    QVERIFY(client.write(request(0x0D, words({0, 0}))));
+    QVERIFY(client.waitFor(in, 9 * kAckLength));
+
+    // 256 KiB at 0: four 64 KiB block erases. The reply can be late on a busy machine, never
+    // early, so only the lower bound is checked.
+    const QByteArray begin = request(0x02, words({0x40000, 256, 0x400, 0}));
+    const Duration modelled =
+        wireTime(begin.size(), 115200) + 4 * kBlockEraseTime + wireTime(kAckLength, 115200);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(client.write(begin));
+    QVERIFY(client.waitFor(in, 10 * kAckLength, 60000));
+    QVERIFY2(Duration(clock.nsecsElapsed()) >= modelled - 5ms,
+             qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(parseReplies(in).last().ok());
+
+    const SimulatorStatistics& stats = chip.statistics();
+    QCOMPARE(stats.flashTime, 4 * kBlockEraseTime);
+    QCOMPARE(stats.bytesSent, 10 * kAckLength);
+}
+
+void Esp32SimulatorTest::dropAfterHangsUp()
+{
+    SimulatorOptions options;
+    options.faults.dropAfterBytes = 10;
+    Esp32Simulator chip(options);
+    QString error;
+    QVERIFY2(chip.open(&error), qPrintable(error));
+    QSignalSpy dropped(&chip, &Esp32Simulator::linkDropped);
+    PtyClient client;
+    QVERIFY(client.open(chip.slavePath()));
+    QVERIFY(client.write(syncRequest()));
+    QByteArray in;
+    QVERIFY(client.waitForHangUp(in));
+    QVERIFY(in.isEmpty());
+    QTRY_COMPARE(dropped.size(), 1);
+    QVERIFY(!chip.isLinkUp());
+    QCOMPARE(chip.statistics().bytesReceived, 10);
+    QCOMPARE(chip.statistics().bytesSent, 0);
+}
+
+void Esp32SimulatorTest::hangUpDiscardsPendingReplies()
+{
+    SimulatorOptions options;
+    options.timing = true;
+    Esp32Simulator chip(options);
+    QString error;
+    QVERIFY2(chip.open(&error), qPrintable(error));
+    PtyClient client;
+    QVERIFY(client.open(chip.slavePath()));
+    QByteArray in;
+    QVERIFY(client.write(syncRequest()));
+    QVERIFY(client.waitFor(in, 8 * kAckLength));
+    QVERIFY(client.write(request(0x0D, words({0, 0})) +
+                         request(0x02, words({0x400000, 4096, 0x400, 0}))));
+    QTRY_COMPARE(chip.statistics().commands.value(0x02), 1);
+    chip.hangUp();  // 64 block erases would take 9.6 s
+    in.clear();
+    QVERIFY(client.waitForHangUp(in));
+    for (const Reply& r : parseReplies(in))
+        QCOMPARE(r.opcode, quint8(0x0D));
+}
+
+void Esp32SimulatorTest::checkBaudFollowsTheClientsTermios()
+{
+    SimulatorOptions options;
+    options.checkLineBaud = true;
+    Esp32Simulator chip(options);
+    QString error;
+    QVERIFY2(chip.open(&error), qPrintable(error));
+    PtyClient client;
+    QVERIFY(client.open(chip.slavePath()));
+    QByteArray in;
+    QVERIFY(client.write(syncRequest()));
+    QVERIFY(client.waitFor(in, 8 * kAckLength));
+    QVERIFY(client.write(request(0x0F, words({460800, 0}))));
+    QVERIFY(client.waitFor(in, 9 * kAckLength));
+    QVERIFY(parseReplies(in).last().ok());
+
+    // Still at 115200: the chip does not understand.
+    const QByteArray readMagic = request(0x0A, words({0x40001000}));
+    QVERIFY(client.write(readMagic));
+    QTRY_COMPARE(chip.statistics().baudMismatches, 1);
+    QVERIFY(client.setBaud(B460800));
+    QVERIFY(client.write(readMagic));
+    QVERIFY(client.waitFor(in, 10 * kAckLength));
+    const QList<Reply> replies = parseReplies(in);
+    QCOMPARE(replies.size(), 10);
+    QCOMPARE(replies.last().value, 0x00F01D83U);
+    QCOMPARE(chip.loader().baud(), 460800U);
+}
+
+QTEST_GUILESS_MAIN(Esp32SimulatorTest)
+#include "Esp32SimulatorTest.moc"

@@ -1,0 +1,928 @@
+#include "RomLoader.h"
+
+#include "RomTestFrames.h"
+
+#include <QCryptographicHash>
+#include <QRandomGenerator>
+#include <QTest>
+
+#include <zlib.h>
+
+using namespace esp32sim;
+using namespace romtest;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr quint8 kFlashBegin = 0x02;
+constexpr quint8 kFlashData = 0x03;
+constexpr quint8 kFlashEnd = 0x04;
+constexpr quint8 kMemBegin = 0x05;
+constexpr quint8 kMemEnd = 0x06;
+constexpr quint8 kMemData = 0x07;
+constexpr quint8 kWriteReg = 0x09;
+constexpr quint8 kReadReg = 0x0A;
+constexpr quint8 kSetParams = 0x0B;
+constexpr quint8 kAttach = 0x0D;
+constexpr quint8 kReadFlashSlow = 0x0E;
+constexpr quint8 kChangeBaud = 0x0F;
+constexpr quint8 kDeflBegin = 0x10;
+constexpr quint8 kDeflData = 0x11;
+constexpr quint8 kMd5 = 0x13;
+constexpr qsizetype kBlock = 0x400;
+
+SimulatorOptions zeroFilled()
+{
+    SimulatorOptions options;
+    options.fill = 0x00;
+    return options;
+}
+
+void sync(RomLoader& loader)
+{
+    QCOMPARE(exchange(loader, syncRequest()).size(), 8);
+}
+
+void syncAndAttach(RomLoader& loader)
+{
+    sync(loader);
+    const QList<Reply> replies = exchange(loader, request(kAttach, words({0, 0})));
+    QCOMPARE(replies.size(), 1);
+    QVERIFY(replies.first().ok());
+}
+
+Reply single(RomLoader& loader, const QByteArray& bytes)
+{
+    const QList<Reply> replies = exchange(loader, bytes);
+    if (replies.size() != 1)
+        return Reply{0xFF, 0xFF, 0, 0, {}, false};
+    return replies.first();
+}
+
+quint32 readReg(RomLoader& loader, quint32 address)
+{
+    return single(loader, request(kReadReg, words({address}))).value;
+}
+
+bool writeReg(RomLoader& loader, quint32 address, quint32 value)
+{
+    return single(loader, request(kWriteReg, words({address, value, 0xFFFFFFFF, 0}))).ok();
+}
+
+// RDID the way the reference captures a client doing it through the SPI1 registers.
+quint32 rdid(RomLoader& loader, quint32 misoBits = 24)
+{
+    writeReg(loader, 0x3FF4202C, misoBits - 1);
+    writeReg(loader, 0x3FF4201C, 0x90000000);
+    writeReg(loader, 0x3FF42024, 0x7000009F);
+    writeReg(loader, 0x3FF42080, 0);
+    writeReg(loader, 0x3FF42000, 1U << 18);
+    return readReg(loader, 0x3FF42080);
+}
+
+QByteArray zlibCompress(const QByteArray& data)
+{
+    uLongf length = compressBound(uLong(data.size()));
+    QByteArray out(qsizetype(length), Qt::Uninitialized);
+    compress2(reinterpret_cast<Bytef*>(out.data()), &length,
+              reinterpret_cast<const Bytef*>(data.constData()), uLong(data.size()), 9);
+    out.resize(qsizetype(length));
+    return out;
+}
+
+// Half text, half noise: compresses to roughly half.
+QByteArray mixedData(qsizetype size)
+{
+    QByteArray data;
+    QRandomGenerator random(7);
+    while (data.size() < size) {
+        data.append("The quick brown fox jumps over the lazy dog. 0123456789\n");
+        for (int i = 0; i < 14; ++i)
+            data.append(char(random.bounded(256)));
+    }
+    data.resize(size);
+    return data;
+}
+
+}  // namespace
+
+class RomLoaderTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void syncIsAnsweredEightTimesWithTheSyncValue();
+    void nothingButSyncIsHeardBeforeSync();
+    void damagedSyncIsIgnored();
+    void readRegisters_data();
+    void readRegisters();
+    void efuseDescribesAPlausibleChip();
+    void baudCorrectionRegistersGiveFortyMegahertz();
+    void writeRegAppliesTheMask();
+    void jedecId_data();
+    void jedecId();
+    void rdidNeedsTheFlashAttachedOnItsPins();
+    void unsupportedCommands_data();
+    void unsupportedCommands();
+    void unsupportedCommandRepeats();
+    void malformedRequests_data();
+    void malformedRequests();
+    void badEscapeDropsTheFrame();
+    void escapedBytesInsideData();
+    void flashCommandsNeedAttach_data();
+    void flashCommandsNeedAttach();
+    void flashBeginErasesWholeSectors();
+    void flashBeginUsesBlockEraseWhenAligned();
+    void flashBeginRejectsBadRanges_data();
+    void flashBeginRejectsBadRanges();
+    void flashDataWritesBlocks();
+    void flashDataChecks_data();
+    void flashDataChecks();
+    void writingUnerasedFlashFailsReadBack();
+    void deflatePathInflates();
+    void deflateErrors_data();
+    void deflateErrors();
+    void md5IsLowercaseHex();
+    void setParamsLimitsFlashAccess();
+    void changeBaudrateReplyGoesAtOldRate();
+    void flashEndLeavesTheLoaderUntilNextSync();
+    void newSyncStartsAFreshSession();
+    void readFlashSlow();
+    void memUploadAndJump();
+    void noSyncFault();
+    void dropAfterFault();
+    void corruptReplyFault();
+    void writeErrorBlockFault_data();
+    void writeErrorBlockFault();
+    void statisticsCountWireTime();
+    void lineBaudCheck();
+};
+
+void RomLoaderTest::syncIsAnsweredEightTimesWithTheSyncValue()
+{
+    RomLoader loader{SimulatorOptions{}};
+    // SYNC worked out by hand: header 00 08 2400 00000000, then 07 07 12 20 and 32 x 55.
+    const QByteArray syncFrame =
+        QByteArray::fromHex("c0 00 08 2400 00000000 07071220") + QByteArray(32, '\x55') + "\xC0";
+    QCOMPARE(syncFrame, syncRequest());
+    const RomLoader::FeedResult result = loader.feed(syncFrame);
+    QCOMPARE(result.answers.size(), 1);
+    const QByteArray oneReply = QByteArray::fromHex("c0010804000707122000000000c0");
+    QCOMPARE(wireOf(result), oneReply.repeated(8));
+    QCOMPARE(loader.state(), LoaderState::Synced);
+}
+
+void RomLoaderTest::nothingButSyncIsHeardBeforeSync()
+{
+    RomLoader loader{SimulatorOptions{}};
+    QVERIFY(exchange(loader, request(kReadReg, words({0x40001000}))).isEmpty());
+    QVERIFY(exchange(loader, request(0x14, {})).isEmpty());
+    QCOMPARE(loader.state(), LoaderState::AwaitingSync);
+    sync(loader);
+    QCOMPARE(readReg(loader, 0x40001000), 0x00F01D83U);
+}
+
+void RomLoaderTest::damagedSyncIsIgnored()
+{
+    RomLoader loader{SimulatorOptions{}};
+    QByteArray data("\x07\x07\x12\x20", 4);
+    data.append(31, '\x55');
+    data.append('\x54');
+    QVERIFY(exchange(loader, request(0x08, data)).isEmpty());
+    QVERIFY(exchange(loader, request(0x08, data.left(20))).isEmpty());
+    QCOMPARE(loader.state(), LoaderState::AwaitingSync);
+}
+
+void RomLoaderTest::readRegisters_data()
+{
+    QTest::addColumn<quint32>("address");
+    QTest::addColumn<quint32>("value");
+    QTest::newRow("magic") << 0x40001000U << 0x00F01D83U;
+    QTest::newRow("efuse word 1") << 0x3FF5A004U << 0xC4123456U;
+    QTest::newRow("efuse word 2") << 0x3FF5A008U << 0x0000240AU;
+    QTest::newRow("efuse word 3") << 0x3FF5A00CU << 0x0000A200U;
+    QTest::newRow("efuse word 4") << 0x3FF5A010U << 0x00000064U;
+    QTest::newRow("efuse word 5") << 0x3FF5A014U << 0x01100000U;
+    QTest::newRow("apb date") << 0x3FF6607CU << 0x96042000U;
+    QTest::newRow("rtc calibration") << 0x3FF5F06CU << (1024U << 7);
+    QTest::newRow("unmapped") << 0x3FF00000U << 0U;
+}
+
+void RomLoaderTest::readRegisters()
+{
+    QFETCH(quint32, address);
+    QFETCH(quint32, value);
+    RomLoader loader{SimulatorOptions{}};
+    sync(loader);
+    const Reply reply = single(loader, request(kReadReg, words({address})));
+    QVERIFY(reply.ok());
+    QCOMPARE(reply.opcode, quint8(kReadReg));
+    QCOMPARE(reply.body, QByteArray(4, '\0'));
+    QCOMPARE(reply.value, value);
+}
+
+void RomLoaderTest::efuseDescribesAPlausibleChip()
+{
+    RomLoader loader{SimulatorOptions{}};
+    sync(loader);
+    const quint32 w1 = readReg(loader, 0x3FF5A004);
+    const quint32 w2 = readReg(loader, 0x3FF5A008);
+    const quint32 w3 = readReg(loader, 0x3FF5A00C);
+    const quint32 w5 = readReg(loader, 0x3FF5A014);
+    const quint32 date = readReg(loader, 0x3FF6607C);
+
+    QByteArray mac;
+    for (const quint32 byte : {w2 >> 8, w2, w1 >> 24, w1 >> 16, w1 >> 8, w1})
+        mac.append(char(byte & 0xFF));
+    QCOMPARE(mac.toHex(':'), QByteArray("24:0a:c4:12:34:56"));
+
+    const quint32 package = ((w3 >> 9) & 7) | (((w3 >> 2) & 1) << 3);
+    QCOMPARE(package, 1U);  // ESP32-D0WD
+    QCOMPARE(w3 & 1, 0U);   // dual core
+    const quint32 revisionBits = ((date >> 31) << 2) | (((w5 >> 20) & 1) << 1) | ((w3 >> 15) & 1);
+    QCOMPARE(revisionBits, 7U);  // major revision 3
+    QCOMPARE((w5 >> 24) & 3, 1U);
+    // Default SPI pads: a client attaches with configuration 0.
+    QCOMPARE(w5 & 0xFFFFF, 0U);
+    QCOMPARE((w3 >> 4) & 0x1F, 0U);
+}
+
+void RomLoaderTest::baudCorrectionRegistersGiveFortyMegahertz()
+{
+    RomLoader loader{SimulatorOptions{}};
+    sync(loader);
+    const quint64 cali = (readReg(loader, 0x3FF5F06C) >> 7) & 0x1FFFFFF;
+    const quint64 ck8m = readReg(loader, 0x3FF5A010) & 0xFF;
+    QCOMPARE(cali * 15625 * ck8m / 40, 40'000'000ULL);
+    // UART_CLKDIV at 115200 on a 40 MHz crystal: the client's crystal estimate comes out at 40.
+    const quint32 divider = readReg(loader, 0x3FF40014) & 0xFFFFF;
+    QCOMPARE(divider, 347U);
+}
+
+void RomLoaderTest::writeRegAppliesTheMask()
+{
+    RomLoader loader{SimulatorOptions{}};
+    sync(loader);
+    constexpr quint32 ram = 0x3FFE0000;
+    QVERIFY(single(loader, request(kWriteReg, words({ram, 0x12345678, 0xFFFFFFFF, 0}))).ok());
+    QVERIFY(single(loader, request(kWriteReg, words({ram, 0xAAAAAAAA, 0x0000FF00, 0}))).ok());
+    QCOMPARE(readReg(loader, ram), 0x1234AA78U);
+    // Two groups in one command, the second with a delay the loader spends.
+    const RomLoader::FeedResult result = loader.feed(
+        request(kWriteReg, words({ram, 1, 0xFFFFFFFF, 0, ram + 4, 2, 0xFFFFFFFF, 250})));
+    QCOMPARE(result.answers.size(), 1);
+    QCOMPARE(result.answers.first().workTime, Duration(250us));
+    QCOMPARE(readReg(loader, ram), 1U);
+    QCOMPARE(readReg(loader, ram + 4), 2U);
+    // The magic register is ROM.
+    writeReg(loader, 0x40001000, 0);
+    QCOMPARE(readReg(loader, 0x40001000), 0x00F01D83U);
+    // Not a multiple of 16 bytes.
+    const Reply bad = single(loader, request(kWriteReg, words({ram, 1, 0xFFFFFFFF})));
+    QCOMPARE(bad.status(), quint8(1));
+    QCOMPARE(bad.error(), quint8(0x05));
+}
+
+void RomLoaderTest::jedecId_data()
+{
+    QTest::addColumn<quint32>("flashMiB");
+    QTest::addColumn<quint32>("jedecOverride");
+    QTest::addColumn<quint32>("expected");
+    QTest::newRow("4MB default") << 4U << 0U << 0x001640EFU;
+    QTest::newRow("1MB") << 1U << 0U << 0x001440EFU;
+    QTest::newRow("16MB") << 16U << 0U << 0x001840EFU;
+    QTest::newRow("override") << 4U << 0x00164020U << 0x00164020U;
+}
+
+void RomLoaderTest::jedecId()
+{
+    QFETCH(quint32, flashMiB);
+    QFETCH(quint32, jedecOverride);
+    QFETCH(quint32, expected);
+    SimulatorOptions options;
+    options.flashSize = flashMiB * 1024 * 1024;
+    if (jedecOverride != 0)
+        options.jedecId = jedecOverride;
+    RomLoader loader{options};
+    syncAndAttach(loader);
+    QCOMPARE(rdid(loader), expected);
+    QCOMPARE(readReg(loader, 0x3FF42000) & (1U << 18), 0U);
+    // Only as many bits as MISO_DLEN asks for are clocked in.
+    QCOMPARE(rdid(loader, 8), expected & 0xFF);
+    // The SFDP read a client makes for XMC parts reads 0 here.
+    writeReg(loader, 0x3FF4202C, 7);
+    writeReg(loader, 0x3FF42020, 0x5C000007);
+    writeReg(loader, 0x3FF4201C, 0xF0000000);
+    writeReg(loader, 0x3FF42024, 0x7000005A);
+    writeReg(loader, 0x3FF42004, 0x00001000);
+    writeReg(loader, 0x3FF42080, 0);
+    writeReg(loader, 0x3FF42000, 1U << 18);
+    QCOMPARE(readReg(loader, 0x3FF42080), 0U);
+}
+
+void RomLoaderTest::rdidNeedsTheFlashAttachedOnItsPins()
+{
+    RomLoader loader{SimulatorOptions{}};
+    sync(loader);
+    QCOMPARE(rdid(loader), 0xFFFFFFU);  // not attached yet: nothing drives MISO
+    QVERIFY(single(loader, request(kAttach, words({1, 0}))).ok());  // HSPI: wrong pins
+    QCOMPARE(rdid(loader), 0xFFFFFFU);
+    QVERIFY(single(loader, request(kAttach, words({0, 0}))).ok());
+    QCOMPARE(rdid(loader), 0x001640EFU);
+
+    // Pads burnt into eFuse: the client must pass them packed as HD<<24|CS<<18|D<<12|Q<<6|CLK.
+    SimulatorOptions custom;
+    custom.efuseWords[5] = 6 | (17U << 5) | (8U << 10) | (16U << 15);  // CLK 6, Q 17, D 8, CS 16
+    custom.efuseWords[3] = 0x0000A200 | (11U << 4);                    // HD 11
+    RomLoader padded{custom};
+    sync(padded);
+    QVERIFY(single(padded, request(kAttach, words({0, 0}))).ok());
+    QCOMPARE(rdid(padded), 0xFFFFFFU);
+    const quint32 packed = (11U << 24) | (16U << 18) | (8U << 12) | (17U << 6) | 6U;
+    QVERIFY(single(padded, request(kAttach, words({packed, 0}))).ok());
+    QCOMPARE(rdid(padded), 0x001640EFU);
+    QCOMPARE(padded.spiAttachConfig().value_or(0), packed);
+}
+
+void RomLoaderTest::unsupportedCommands_data()
+{
+    QTest::addColumn<quint8>("opcode");
+    QTest::addColumn<QByteArray>("data");
+    QTest::newRow("GET_SECURITY_INFO") << quint8(0x14) << QByteArray();
+    QTest::newRow("ERASE_FLASH") << quint8(0xD0) << QByteArray();
+    QTest::newRow("ERASE_REGION") << quint8(0xD1) << words({0, 0x1000});
+    QTest::newRow("READ_FLASH") << quint8(0xD2) << words({0, 0x1000, 0x1000, 64});
+    QTest::newRow("RUN_USER_CODE") << quint8(0xD3) << QByteArray();
+    QTest::newRow("unassigned 0x0C") << quint8(0x0C) << QByteArray();
+    QTest::newRow("unassigned 0x01") << quint8(0x01) << words({0});
+}
+
+void RomLoaderTest::unsupportedCommands()
+{
+    QFETCH(quint8, opcode);
+    QFETCH(QByteArray, data);
+    RomLoader loader{SimulatorOptions{}};
+    syncAndAttach(loader);
+    const QByteArray wire = wireOf(loader.feed(request(opcode, data)));
+    // status 01, error 05, two zero bytes: 14 bytes on the wire.
+    QByteArray expected = QByteArray::fromHex("c00100040000000000010500"
+                                              "00c0");
+    expected[2] = char(opcode);
+    QCOMPARE(wire, expected);
+}
+
+void RomLoaderTest::unsupportedCommandRepeats()
+{
+    SimulatorOptions options;
+    options.unsupportedRepeats = 8;
+    RomLoader loader{options};
+    sync(loader);
+    const QList<Reply> replies = exchange(loader, request(0x14, {}));
+    QCOMPARE(replies.size(), 8);
+    for (const Reply& r : replies) {
+        QCOMPARE(r.opcode, quint8(0x14));
+        QCOMPARE(r.error(), quint8(0x05));
+    }
+    // A supported command is still answered once.
+    QCOMPARE(exchange(loader, request(kReadReg, words({0x40001000}))).size(), 1);
+}
+
+void RomLoaderTest::malformedRequests_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<quint8>("opcode");
+    QTest::addColumn<quint8>("error");
+
+    QByteArray sizeTooBig = packet(kReadReg, words({0x40001000}));
+    sizeTooBig[2] = 5;
+    QTest::newRow("size field too big") << slip(sizeTooBig) << kReadReg << quint8(0x05);
+    QByteArray sizeTooSmall = packet(kReadReg, words({0x40001000}));
+    sizeTooSmall[2] = 3;
+    QTest::newRow("size field too small") << slip(sizeTooSmall) << kReadReg << quint8(0x05);
+    QTest::newRow("header cut short")
+        << slip(QByteArray::fromHex("000a0400")) << kReadReg << quint8(0x05);
+    QTest::newRow("READ_REG with 8 bytes")
+        << request(kReadReg, words({0x40001000, 0})) << kReadReg << quint8(0x05);
+    QTest::newRow("SPI_ATTACH with 4 bytes")
+        << request(kAttach, words({0})) << kAttach << quint8(0x05);
+    QTest::newRow("SPI_ATTACH legacy flag set")
+        << request(kAttach, words({0, 1})) << kAttach << quint8(0x01);
+    QTest::newRow("CHANGE_BAUDRATE to 0")
+        << request(kChangeBaud, words({0, 0})) << kChangeBaud << quint8(0x01);
+    QTest::newRow("SPI_SET_PARAMS with 5 words")
+        << request(kSetParams, words({0, 0x400000, 0x10000, 0x1000, 0x100})) << kSetParams
+        << quint8(0x05);
+    QTest::newRow("SPI_SET_PARAMS odd sector size")
+        << request(kSetParams, words({0, 0x400000, 0x10000, 0x800, 0x100, 0xFFFF})) << kSetParams
+        << quint8(0x01);
+    QTest::newRow("MD5 with 3 words") << request(kMd5, words({0, 16, 0})) << kMd5 << quint8(0x05);
+    QByteArray oversized(0x2000, 'x');
+    QTest::newRow("longer than the receive buffer")
+        << request(kMemData, words({0x2000, 0, 0, 0}) + oversized, checksum(oversized)) << kMemData
+        << quint8(0x05);
+}
+
+void RomLoaderTest::malformedRequests()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(quint8, opcode);
+    QFETCH(quint8, error);
+    RomLoader loader{SimulatorOptions{}};
+    syncAndAttach(loader);
+    const Reply reply = single(loader, bytes);
+    QCOMPARE(reply.opcode, opcode);
+    QCOMPARE(reply.status(), quint8(1));
+    QCOMPARE(reply.error(), error);
+    QVERIFY(reply.sizeFieldMatches);
+    // The loader is still in step: the next request gets its own answer.
+    QCOMPARE(single(loader, request(kReadReg, words({0x40001000}))).value, 0x00F01D83U);
+}
+
+void RomLoaderTest::badEscapeDropsTheFrame()
+{
+    RomLoader loader{SimulatorOptions{}};
+    sync(loader);
+    // DB followed by 01 is no escape: the frame is dropped without an answer.
+    const QByteArray broken = QByteArray::fromHex("c0000a040000000000"
+                                                  "db01"
+                                                  "1000"
+                                                  "40c0");
+    QVERIFY(exchange(loader, broken).isEmpty());
+    QCOMPARE(loader.statistics().framingErrors, 1);
+    // Stray bytes between frames are skipped, and back-to-back frames are both served.
+    const QByteArray two =
+        "garbage" + request(kReadReg, words({0x40001000})) + request(kReadReg, words({0x3FF5A004}));
+    const QList<Reply> replies = exchange(loader, two);
+    QCOMPARE(replies.size(), 2);
+    QCOMPARE(replies.at(0).value, 0x00F01D83U);
+    QCOMPARE(replies.at(1).value, 0xC4123456U);
+}
+
+void RomLoaderTest::escapedBytesInsideData()
+{
+    RomLoader loader{zeroFilled()};
+    syncAndAttach(loader);
+    // A block full of C0 and DB travels escaped; the checksum covers the unescaped bytes.
+    QByteArray block;
+    for (int i = 0; i < 0x400; ++i)
+        block.append(i % 2 ? '\xC0' : '\xDB');
+    QVERIFY(single(loader, request(kFlashBegin, words({0x400, 1, 0x400, 0}))).ok());
+    QVERIFY(single(loader, dataRequest(kFlashData, 0, block)).ok());
+    QCOMPARE(loader.flash().contents().left(0x400), block);
+}
+
+void RomLoaderTest::flashCommandsNeedAttach_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("FLASH_BEGIN") << request(kFlashBegin, words({0x400, 1, 0x400, 0}));
+    QTest::newRow("FLASH_DEFL_BEGIN") << request(kDeflBegin, words({0x400, 1, 0x400, 0}));
+    QTest::newRow("SPI_FLASH_MD5") << request(kMd5, words({0, 0x400, 0, 0}));
+    QTest::newRow("SPI_SET_PARAMS")
+        << request(kSetParams, words({0, 0x400000, 0x10000, 0x1000, 0x100, 0xFFFF}));
+}
+
+void RomLoaderTest::flashCommandsNeedAttach()
+{
+    QFETCH(QByteArray, bytes);
+    RomLoader loader{SimulatorOptions{}};
+    sync(loader);
+    const Reply reply = single(loader, bytes);
+    QCOMPARE(reply.status(), quint8(1));
+    QCOMPARE(reply.error(), quint8(0x01));
+}
+
+void RomLoaderTest::flashBeginErasesWholeSectors()
+{
+    RomLoader loader{zeroFilled()};
+    syncAndAttach(loader);
+    // 5000 bytes at 0x1000: two 4 KiB sectors, 0x1000..0x2FFF.
+    const RomLoader::FeedResult result =
+        loader.feed(request(kFlashBegin, words({5000, 5, 0x400, 0x1000})));
+    QCOMPARE(parseReplies(wireOf(result)).size(), 1);
+    QVERIFY(parseReplies(wireOf(result)).first().ok());
+    QCOMPARE(result.answers.first().workTime, Duration(2 * 45ms));
+    const QByteArray& flash = loader.flash().contents();
+    QCOMPARE(flash.mid(0x1000, 0x2000), QByteArray(0x2000, '\xFF'));
+    QCOMPARE(flash.mid(0, 0x1000), QByteArray(0x1000, '\0'));
+    QCOMPARE(flash.mid(0x3000, 0x1000), QByteArray(0x1000, '\0'));
+}
+
+void RomLoaderTest::flashBeginUsesBlockEraseWhenAligned()
+{
+    RomLoader loader{zeroFilled()};
+    syncAndAttach(loader);
+    // 0xF000..0x21000: one sector, one 64 KiB block, one sector.
+    const RomLoader::FeedResult result =
+        loader.feed(request(kFlashBegin, words({0x12000, 0x48, 0x400, 0xF000})));
+    QCOMPARE(result.answers.first().workTime, Duration(45ms + 150ms + 45ms));
+    QCOMPARE(loader.flash().contents().mid(0xF000, 0x12000), QByteArray(0x12000, '\xFF'));
+    QCOMPARE(loader.flash().contents().at(0x21000), '\0');
+}
+
+void RomLoaderTest::flashBeginRejectsBadRanges_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::newRow("offset not sector aligned") << words({0x400, 1, 0x400, 0x1400});
+    QTest::newRow("past the end of 4MB") << words({0x2000, 8, 0x400, 0x3FF000});
+    QTest::newRow("stub block size") << words({0x4000, 1, 0x4000, 0});
+    QTest::newRow("zero block size") << words({0x400, 1, 0, 0});
+}
+
+void RomLoaderTest::flashBeginRejectsBadRanges()
+{
+    QFETCH(QByteArray, data);
+    RomLoader loader{zeroFilled()};
+    syncAndAttach(loader);
+    for (const quint8 opcode : {kFlashBegin, kDeflBegin}) {
+        const Reply reply = single(loader, request(opcode, data));
+        QCOMPARE(reply.status(), quint8(1));
+        QCOMPARE(reply.error(), quint8(0x01));
+    }
+    QCOMPARE(loader.flash().contents().count('\xFF'), 0);
+    // And a fifth ("encrypted") word is tolerated.
+    QVERIFY(single(loader, request(kFlashBegin, words({0x400, 1, 0x400, 0, 0}))).ok());
+}
+
+void RomLoaderTest::flashDataWritesBlocks()
+{
+    RomLoader loader{zeroFilled()};
+    syncAndAttach(loader);
+    const QByteArray image = mixedData(2500);
+    QByteArray padded = image;
+    padded.append(3 * kBlock - image.size(), '\xFF');
+    QVERIFY(single(loader, request(kFlashBegin, words({2500, 3, 0x400, 0x10000}))).ok());
+    for (quint32 seq = 0; seq < 3; ++seq) {
+        const RomLoader::FeedResult result =
+            loader.feed(dataRequest(kFlashData, seq, padded.mid(seq * kBlock, kBlock)));
+        QVERIFY(parseReplies(wireOf(result)).first().ok());
+        QCOMPARE(result.answers.first().workTime, Duration(4 * 400us));  // four pages
+    }
+    QCOMPARE(loader.flash().contents().mid(0x10000, 3 * kBlock), padded);
+    // A fourth block was not announced.
+    const Reply extra = single(loader, dataRequest(kFlashData, 3, QByteArray(0x400, '\xFF')));
+    QCOMPARE(extra.error(), quint8(0x01));
+}
+
+void RomLoaderTest::flashDataChecks_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<quint8>("error");
+    const QByteArray block(0x400, '\x5A');
+    QByteArray header = words({0x400, 0, 0, 0});
+
+    QTest::newRow("bad checksum") << request(kFlashData, header + block, checksum(block) ^ 1)
+                                  << quint8(0x07);
+    QTest::newRow("checksum upper bytes set")
+        << request(kFlashData, header + block, checksum(block) | 0x100) << quint8(0x07);
+    QTest::newRow("wrong sequence number") << dataRequest(kFlashData, 1, block) << quint8(0x01);
+    QTest::newRow("short block not padded")
+        << dataRequest(kFlashData, 0, block.left(0x200)) << quint8(0x05);
+    QTest::newRow("length field disagrees")
+        << request(kFlashData, words({0x3FF, 0, 0, 0}) + block, checksum(block)) << quint8(0x05);
+    QTest::newRow("reserved words not zero")
+        << request(kFlashData, words({0x400, 0, 1, 0}) + block, checksum(block)) << quint8(0x05);
+    QTest::newRow("compressed data in a plain session")
+        << dataRequest(kDeflData, 0, zlibCompress(block)) << quint8(0x01);
+}
+
+void RomLoaderTest::flashDataChecks()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(quint8, error);
+    RomLoader loader{zeroFilled()};
+    syncAndAttach(loader);
+    QVERIFY(single(loader, request(kFlashBegin, words({0x800, 2, 0x400, 0}))).ok());
+    const Reply reply = single(loader, bytes);
+    QCOMPARE(reply.status(), quint8(1));
+    QCOMPARE(reply.error(), error);
+    QCOMPARE(loader.flash().contents().left(0x800), QByteArray(0x800, '\xFF'));
+    // The session still expects block 0.
+    QVERIFY(single(loader, dataRequest(kFlashData, 0, QByteArray(0x400, '\x11'))).ok());
+    QCOMPARE(loader.flash().contents().left(0x400), QByteArray(0x400, '\x11'));
+}
+
+void RomLoaderTest::writingUnerasedFlashFailsReadBack()
+{
+    SimulatorOptions options;
+    options.fill = 0x0F;
+    RomLoader loader{options};
+    syncAndAttach(loader);
+    // Erase nothing but announce a block: NOR programming can only clear bits.
+    QVERIFY(single(loader, request(kFlashBegin, words({0, 1, 0x400, 0}))).ok());
+    const Reply reply = single(loader, dataRequest(kFlashData, 0, QByteArray(0x400, '\xF0')));
+    QCOMPARE(reply.status(), quint8(1));
+    QCOMPARE(reply.error(), quint8(0x08));
+    QCOMPARE(loader.flash().contents().left(0x400), QByteArray(0x400, '\0'));
+}
+
+void RomLoaderTest::deflatePathInflates()
+{
+    RomLoader loader{zeroFilled()};
+    syncAndAttach(loader);
+    const QByteArray image = mixedData(5000);
+    const QByteArray compressed = zlibCompress(image);
+    const auto blocks = quint32((compressed.size() + 0x3FF) / 0x400);
+    const quint32 writeSize = (5000 + 0x3FF) / 0x400 * 0x400;
+    QVERIFY(single(loader, request(kDeflBegin, words({writeSize, blocks, 0x400, 0x1000}))).ok());
+    for (quint32 seq = 0; seq < blocks; ++seq) {
+        const Reply r =
+            single(loader, dataRequest(kDeflData, seq, compressed.mid(seq * kBlock, kBlock)));
+        QVERIFY2(r.ok(), qPrintable(QString::number(r.error())));
+    }
+    QCOMPARE(loader.flash().contents().mid(0x1000, image.size()), image);
+    QCOMPARE(loader.flash().contents().at(0x1000 + image.size()), '\xFF');
+
+    const Reply md5 = single(loader, request(kMd5, words({0x1000, 5000, 0, 0})));
+    QVERIFY(md5.ok());
+    QCOMPARE(md5.payload(), QCryptographicHash::hash(image, QCryptographicHash::Md5).toHex());
+}
+
+void RomLoaderTest::deflateErrors_data()
+{
+    QTest::addColumn<QByteArray>("stream");
+    QTest::addColumn<quint8>("error");
+    const QByteArray image = mixedData(900);
+    const QByteArray good = zlibCompress(image);
+
+    QByteArray badHeader = good;
+    badHeader[1] = char(badHeader[1] ^ 1);
+    QTest::newRow("bad zlib header") << badHeader << quint8(0x0B);
+    QByteArray rawDeflate = good.mid(2);
+    QTest::newRow("raw deflate without header") << rawDeflate << quint8(0x0B);
+    QByteArray badBody = good;
+    badBody[2] = char(badBody[2] | 0x06);  // block type 3 is reserved
+    QTest::newRow("damaged body") << badBody << quint8(0x0B);
+    QByteArray badAdler = good;
+    badAdler[badAdler.size() - 1] = char(badAdler.back() ^ 0x55);
+    QTest::newRow("adler-32 mismatch") << badAdler << quint8(0x0C);
+    QTest::newRow("data after the stream") << good + "xx" << quint8(0x0B);
+}
+
+void RomLoaderTest::deflateErrors()
+{
+    QFETCH(QByteArray, stream);
+    QFETCH(quint8, error);
+    RomLoader loader{zeroFilled()};
+    syncAndAttach(loader);
+    QVERIFY(single(loader, request(kDeflBegin, words({0x400, 1, 0x400, 0}))).ok());
+    const Reply reply = single(loader, dataRequest(kDeflData, 0, stream));
+    QCOMPARE(reply.status(), quint8(1));
+    QCOMPARE(reply.error(), error);
+}
+
+void RomLoaderTest::md5IsLowercaseHex()
+{
+    RomLoader loader{SimulatorOptions{}};
+    syncAndAttach(loader);
+    const RomLoader::FeedResult result = loader.feed(request(kMd5, words({0, 0x100000, 0, 0})));
+    const Reply reply = parseReplies(wireOf(result)).first();
+    QVERIFY(reply.ok());
+    QCOMPARE(reply.size, quint16(36));
+    const QByteArray hex = reply.payload();
+    QCOMPARE(hex.size(), 32);
+    for (const char c : hex)
+        QVERIFY2((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'), hex.constData());
+    const QByteArray expected =
+        QCryptographicHash::hash(loader.flash().contents().left(0x100000), QCryptographicHash::Md5);
+    QCOMPARE(QByteArray::fromHex(hex), expected);
+    QCOMPARE(result.answers.first().workTime, Duration(0x100000 * 250ns));
+    // Past the end of the flash.
+    QCOMPARE(single(loader, request(kMd5, words({0x3FF000, 0x2000, 0, 0}))).error(), quint8(0x01));
+}
+
+void RomLoaderTest::setParamsLimitsFlashAccess()
+{
+    RomLoader loader{SimulatorOptions{}};
+    syncAndAttach(loader);
+    QVERIFY(
+        single(loader, request(kSetParams, words({0, 0x200000, 0x10000, 0x1000, 0x100, 0xFFFF})))
+            .ok());
+    QCOMPARE(loader.spiParameters()->totalSize, 0x200000U);
+    QCOMPARE(loader.statistics().lastSpiFlashSize.value_or(0), 0x200000U);
+    QCOMPARE(loader.statistics().lastSpiAttach.value_or(1), 0U);
+    QCOMPARE(single(loader, request(kFlashBegin, words({0x1000, 4, 0x400, 0x200000}))).error(),
+             quint8(0x01));
+    QCOMPARE(single(loader, request(kMd5, words({0x1FF000, 0x2000, 0, 0}))).error(), quint8(0x01));
+    // Telling it 16 MB does not grow a 4 MB chip.
+    QVERIFY(
+        single(loader, request(kSetParams, words({0, 0x1000000, 0x10000, 0x1000, 0x100, 0xFFFF})))
+            .ok());
+    QCOMPARE(single(loader, request(kFlashBegin, words({0x1000, 4, 0x400, 0x400000}))).error(),
+             quint8(0x01));
+    QVERIFY(single(loader, request(kFlashBegin, words({0x1000, 4, 0x400, 0x3FF000}))).ok());
+}
+
+void RomLoaderTest::changeBaudrateReplyGoesAtOldRate()
+{
+    RomLoader loader{SimulatorOptions{}};
+    sync(loader);
+    const RomLoader::FeedResult result = loader.feed(request(kChangeBaud, words({921600, 0})));
+    QCOMPARE(result.answers.size(), 1);
+    QVERIFY(parseReplies(wireOf(result)).first().ok());
+    // 14 bytes at 115200: 10 bits each.
+    QCOMPARE(result.answers.first().frames.first().wireTime, Duration(140'000'000'000LL / 115200));
+    QCOMPARE(loader.baud(), 921600U);
+    QCOMPARE(loader.lastBaudRequest().value_or(0), 921600U);
+    QCOMPARE(loader.statistics().lastBaudRequest.value_or(0), 921600U);
+    QVERIFY(loader.lastBaudRequestOldBaud().has_value());
+    QCOMPARE(*loader.lastBaudRequestOldBaud(), 0U);
+    QCOMPARE(readReg(loader, 0x3FF40014) & 0xFFFFF, 40'000'000U / 921600);
+    const RomLoader::FeedResult next = loader.feed(request(kReadReg, words({0x40001000})));
+    QCOMPARE(next.answers.first().frames.first().wireTime, Duration(140'000'000'000LL / 921600));
+}
+
+void RomLoaderTest::flashEndLeavesTheLoaderUntilNextSync()
+{
+    RomLoader loader{zeroFilled()};
+    syncAndAttach(loader);
+    QCOMPARE(single(loader, request(kFlashEnd, words({1}))).error(), quint8(0x01));  // no BEGIN
+    QVERIFY(single(loader, request(kFlashBegin, words({0x400, 1, 0x400, 0}))).ok());
+    QVERIFY(single(loader, dataRequest(kFlashData, 0, QByteArray(0x400, '\x42'))).ok());
+    QCOMPARE(single(loader, request(kFlashEnd, words({0, 0}))).error(), quint8(0x05));
+    QVERIFY(single(loader, request(kFlashEnd, words({0}))).ok());
+    QCOMPARE(loader.state(), LoaderState::ApplicationRunning);
+    QVERIFY(exchange(loader, request(kReadReg, words({0x40001000}))).isEmpty());
+    sync(loader);
+    QCOMPARE(loader.state(), LoaderState::Synced);
+    QCOMPARE(loader.flash().contents().left(0x400), QByteArray(0x400, '\x42'));
+
+    // The compressed session ends the same way.
+    QVERIFY(single(loader, request(kAttach, words({0, 0}))).ok());
+    QVERIFY(single(loader, request(kDeflBegin, words({0, 0, 0x400, 0}))).ok());
+    QCOMPARE(single(loader, request(kFlashEnd, words({1}))).error(), quint8(0x01));
+    QVERIFY(single(loader, request(0x12, words({1}))).ok());
+    QCOMPARE(loader.state(), LoaderState::ApplicationRunning);
+}
+
+void RomLoaderTest::newSyncStartsAFreshSession()
+{
+    RomLoader loader{zeroFilled()};
+    syncAndAttach(loader);
+    QVERIFY(single(loader, request(kChangeBaud, words({460800, 0}))).ok());
+    QVERIFY(single(loader, request(kFlashBegin, words({0x800, 2, 0x400, 0}))).ok());
+    QVERIFY(single(loader, dataRequest(kFlashData, 0, QByteArray(0x400, '\x33'))).ok());
+    QCOMPARE(loader.baud(), 460800U);
+    // The SYNC counts at the new session's 115200, not at the rate the old one ended with.
+    const Duration before = loader.statistics().wireReceived;
+    const RomLoader::FeedResult synced = loader.feed(syncRequest());
+    QCOMPARE(parseReplies(wireOf(synced)).size(), 8);
+    QCOMPARE(synced.answers.first().requestWireTime, wireTime(syncRequest().size(), 115200));
+    QCOMPARE(loader.statistics().wireReceived - before, wireTime(syncRequest().size(), 115200));
+    QCOMPARE(loader.baud(), 115200U);
+    QVERIFY(!loader.spiAttachConfig());
+    QCOMPARE(loader.statistics().sessions, 2);
+    // The old flash session is gone, and flash needs a new attach.
+    QCOMPARE(single(loader, dataRequest(kFlashData, 1, QByteArray(0x400, '\x33'))).error(),
+             quint8(0x01));
+    QCOMPARE(single(loader, request(kMd5, words({0, 0x400, 0, 0}))).error(), quint8(0x01));
+    QCOMPARE(loader.flash().contents().left(0x400), QByteArray(0x400, '\x33'));
+}
+
+void RomLoaderTest::readFlashSlow()
+{
+    RomLoader loader{SimulatorOptions{}};
+    syncAndAttach(loader);
+    const Reply reply = single(loader, request(kReadFlashSlow, words({0x100, 16})));
+    QVERIFY(reply.ok());
+    QCOMPARE(reply.payload().size(), 64);
+    QCOMPARE(reply.payload().left(16), loader.flash().contents().mid(0x100, 16));
+    QCOMPARE(single(loader, request(kReadFlashSlow, words({0, 65}))).error(), quint8(0x0A));
+}
+
+void RomLoaderTest::memUploadAndJump()
+{
+    RomLoader loader{SimulatorOptions{}};
+    sync(loader);
+    const QByteArray code(0x1800, '\x90');
+    QVERIFY(single(loader, request(kMemBegin, words({0x1800, 1, 0x1800, 0x40080000}))).ok());
+    QCOMPARE(single(loader, dataRequest(kMemData, 1, code)).error(), quint8(0x01));
+    QVERIFY(single(loader, dataRequest(kMemData, 0, code)).ok());
+    // Jumping to the code: no answer, and the ROM is gone.
+    QVERIFY(exchange(loader, request(kMemEnd, words({0, 0x40080000}))).isEmpty());
+    QCOMPARE(loader.state(), LoaderState::ApplicationRunning);
+}
+
+void RomLoaderTest::noSyncFault()
+{
+    SimulatorOptions options;
+    options.faults.noSync = true;
+    RomLoader loader{options};
+    for (int i = 0; i < 5; ++i)
+        QVERIFY(exchange(loader, syncRequest()).isEmpty());
+    QCOMPARE(loader.state(), LoaderState::AwaitingSync);
+}
+
+void RomLoaderTest::dropAfterFault()
+{
+    const QByteArray syncBytes = syncRequest();
+    const QByteArray readMagic = request(kReadReg, words({0x40001000}));
+    SimulatorOptions options;
+    // The limit falls on the last byte of the second frame.
+    options.faults.dropAfterBytes = syncBytes.size() + readMagic.size();
+    RomLoader loader{options};
+    QCOMPARE(exchange(loader, syncBytes).size(), 8);
+    const RomLoader::FeedResult result = loader.feed(readMagic + readMagic);
+    QVERIFY(result.hangUp);
+    QVERIFY(result.answers.isEmpty());
+    QVERIFY(loader.isHungUp());
+    QCOMPARE(loader.statistics().bytesReceived, *options.faults.dropAfterBytes);
+    QVERIFY(loader.feed(readMagic).answers.isEmpty());
+}
+
+void RomLoaderTest::corruptReplyFault()
+{
+    SimulatorOptions options;
+    options.faults.corruptReply = 10;  // 8 SYNC replies, one READ_REG, then this one
+    RomLoader loader{options};
+    sync(loader);
+    QVERIFY(single(loader, request(kReadReg, words({0x40001000}))).sizeFieldMatches);
+    const Reply corrupted = single(loader, request(kReadReg, words({0x40001000})));
+    QVERIFY(!corrupted.sizeFieldMatches);
+    QCOMPARE(corrupted.size, quint16(5));
+    QVERIFY(single(loader, request(kReadReg, words({0x40001000}))).sizeFieldMatches);
+}
+
+void RomLoaderTest::writeErrorBlockFault_data()
+{
+    QTest::addColumn<bool>("compressed");
+    QTest::addColumn<int>("times");
+    QTest::newRow("plain, always") << false << 0;
+    QTest::newRow("plain, once") << false << 1;
+    QTest::newRow("compressed, always") << true << 0;
+    QTest::newRow("compressed, twice") << true << 2;
+}
+
+void RomLoaderTest::writeErrorBlockFault()
+{
+    QFETCH(bool, compressed);
+    QFETCH(int, times);
+    SimulatorOptions options = zeroFilled();
+    options.faults.writeErrorBlock = 1;
+    if (times > 0)
+        options.faults.writeErrorTimes = times;
+    RomLoader loader{options};
+    syncAndAttach(loader);
+
+    const QByteArray image = mixedData(8 * kBlock);
+    const QByteArray stream = compressed ? zlibCompress(image) : image;
+    const auto blocks = quint32((stream.size() + 0x3FF) / 0x400);
+    QVERIFY(blocks >= 2);
+    const quint8 begin = compressed ? kDeflBegin : kFlashBegin;
+    const quint8 data = compressed ? kDeflData : kFlashData;
+    QVERIFY(single(loader, request(begin, words({quint32(image.size()), blocks, 0x400, 0}))).ok());
+    QVERIFY(single(loader, dataRequest(data, 0, stream.mid(0, 0x400))).ok());
+    const QByteArray second = dataRequest(data, 1, stream.mid(0x400, 0x400));
+    const int failures = times > 0 ? times : 3;  // a client gives up after 3 tries
+    for (int i = 0; i < failures; ++i) {
+        const Reply reply = single(loader, second);
+        QCOMPARE(reply.status(), quint8(1));
+        QCOMPARE(reply.error(), quint8(0x08));
+    }
+    if (times == 0)
+        return;
+    QVERIFY(single(loader, second).ok());
+    for (quint32 seq = 2; seq < blocks; ++seq)
+        QVERIFY(single(loader, dataRequest(data, seq, stream.mid(seq * kBlock, kBlock))).ok());
+    QCOMPARE(loader.flash().contents().left(image.size()), image);
+}
+
+void RomLoaderTest::statisticsCountWireTime()
+{
+    RomLoader loader{SimulatorOptions{}};
+    const QByteArray syncBytes = syncRequest();
+    const RomLoader::FeedResult result = loader.feed(syncBytes);
+    QCOMPARE(result.answers.first().requestWireTime,
+             Duration(syncBytes.size() * 10 * 1'000'000'000LL / 115200));
+    const SimulatorStatistics& stats = loader.statistics();
+    QCOMPARE(stats.bytesReceived, syncBytes.size());
+    QCOMPARE(stats.bytesSent, 8 * 14);
+    QCOMPARE(stats.wireSent, 8 * Duration(140'000'000'000LL / 115200));
+    QCOMPARE(stats.finalBaud, 115200U);
+    QCOMPARE(stats.commands.value(0x08), 1);
+}
+
+void RomLoaderTest::lineBaudCheck()
+{
+    RomLoader loader{SimulatorOptions{}};
+    const QByteArray readMagic = request(kReadReg, words({0x40001000}));
+    // The autobaud locks onto the SYNC's rate.
+    QCOMPARE(parseReplies(wireOf(loader.feed(syncRequest(), 230400))).size(), 8);
+    QCOMPARE(loader.baud(), 230400U);
+    QCOMPARE(readReg(loader, 0x3FF40014) & 0xFFFFF, 40'000'000U / 230400);
+    QVERIFY(loader.feed(readMagic, 115200).answers.isEmpty());
+    QCOMPARE(loader.statistics().baudMismatches, 1);
+
+    const QList<Reply> changed =
+        parseReplies(wireOf(loader.feed(request(kChangeBaud, words({921600, 0})), 230400)));
+    QCOMPARE(changed.size(), 1);
+    QVERIFY(changed.first().ok());
+    // A client that does not switch its port is not heard any more.
+    QVERIFY(loader.feed(readMagic, 230400).answers.isEmpty());
+    const QList<Reply> heard = parseReplies(wireOf(loader.feed(readMagic, 921600)));
+    QCOMPARE(heard.size(), 1);
+    QCOMPARE(heard.first().value, 0x00F01D83U);
+    QCOMPARE(loader.statistics().baudMismatches, 2);
+}
+
+QTEST_GUILESS_MAIN(RomLoaderTest)
+#include "RomLoaderTest.moc"

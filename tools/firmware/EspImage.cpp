@@ -1,0 +1,64 @@
+#include "EspImage.h"
+
+#include <QCryptographicHash>
+#include <QtEndian>
+
+namespace espimage {
+
+namespace {
+
+constexpr qsizetype kChecksumAlignment = 16;
+
+void appendLe32(QByteArray& out, quint32 v)
+{
+    char b[4];
+    qToLittleEndian(v, b);
+    out.append(b, 4);
+}
+
+void appendLe16(QByteArray& out, quint16 v)
+{
+    char b[2];
+    qToLittleEndian(v, b);
+    out.append(b, 2);
+}
+
+}  // namespace
+
+QByteArray build(const ImageSpec& spec)
+{
+    QByteArray image;
+    image.append(char(kMagic));
+    image.append(char(spec.segments.size()));
+    image.append(char(spec.flashMode));
+    image.append(char(spec.flashSizeAndFreq));
+    appendLe32(image, spec.entryPoint);
+
+    image.append(char(kWpPinDisabled));
+    image.append(3, '\0');  // SPI pin drive settings
+    appendLe16(image, kChipIdEsp32);
+    image.append('\0');  // old single-byte minimum revision
+    appendLe16(image, spec.minRevisionFull);
+    appendLe16(image, spec.maxRevisionFull);
+    image.append(4, '\0');
+    image.append(char(spec.appendSha256 ? 1 : 0));
+
+    quint8 checksum = kChecksumSeed;
+    for (const Segment& segment : spec.segments) {
+        appendLe32(image, segment.loadAddress);
+        appendLe32(image, quint32(segment.data.size()));
+        image.append(segment.data);
+        for (const char c : segment.data)
+            checksum ^= quint8(c);
+    }
+
+    const qsizetype padding = kChecksumAlignment - 1 - image.size() % kChecksumAlignment;
+    image.append(padding, '\0');
+    image.append(char(checksum));
+
+    if (spec.appendSha256)
+        image.append(QCryptographicHash::hash(image, QCryptographicHash::Sha256));
+    return image;
+}
+
+}  // namespace espimage

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QtGlobal>
+
+// ESP32 application / boot loader image format: an 8-byte header, a 16-byte extended header,
+// segments (load address, length, data), zero padding up to a 16-byte boundary whose last
+// byte is the XOR checksum of all segment data seeded with 0xEF, then optionally a SHA-256
+// of everything before it.
+namespace espimage {
+
+inline constexpr quint8 kMagic = 0xE9;
+inline constexpr quint8 kChecksumSeed = 0xEF;
+inline constexpr quint8 kFlashModeDio = 2;
+inline constexpr quint8 kFlashSize16MB = 4;     // high nibble of byte 3
+inline constexpr quint8 kFlashFreq80MHz = 0xF;  // low nibble of byte 3
+inline constexpr quint8 kWpPinDisabled = 0xEE;
+inline constexpr quint16 kChipIdEsp32 = 0;
+inline constexpr qsizetype kHeaderLength = 24;  // header + extended header
+inline constexpr qsizetype kSegmentHeaderLength = 8;
+inline constexpr qsizetype kShaLength = 32;
+
+struct Segment
+{
+    quint32 loadAddress = 0;
+    QByteArray data;  // length a multiple of 4
+};
+
+struct ImageSpec
+{
+    quint32 entryPoint = 0;
+    quint8 flashMode = kFlashModeDio;
+    quint8 flashSizeAndFreq = (kFlashSize16MB << 4) | kFlashFreq80MHz;
+    quint16 minRevisionFull = 0;    // major * 100 + minor
+    quint16 maxRevisionFull = 399;  // any v3.x
+    bool appendSha256 = true;
+    QList<Segment> segments;
+};
+
+QByteArray build(const ImageSpec& spec);
+
+}  // namespace espimage
