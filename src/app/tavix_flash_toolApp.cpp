@@ -16,7 +16,7 @@ int tavix_flash_toolApp::main(int argc, char* argv[])
 {
     QApplication application(argc, argv);
     QApplication::setApplicationName(u"Tavix Flash Tool"_s);
-    QApplication::setDesktopFileName(u"tavix-flash-tool"_s);
+    QApplication::setDesktopFileName(u"com.tavix.FlashTool"_s);
     AppDelegate::applicationWillFinishLaunching(&application);
 
     const std::unique_ptr<MainWindow> window = body();

@@ -1,6 +1,10 @@
 // The flasher executable against the simulated ESP32 ROM loader, both as child processes, the
 // way the app runs the flasher: merged output, judged by the exit status.
 
+#include "SimulatedBoard.h"
+#include "SyntheticImage.h"
+#include "flash/EsptoolCommandLine.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -19,65 +23,6 @@ namespace {
 
 constexpr int runTimeoutMs = 90'000;
 constexpr qsizetype mib = qsizetype{1024} * 1024;
-
-// A simulated board: esp32-sim on a pseudo-terminal, with its flash dumped when it stops.
-class SimulatedBoard
-{
-public:
-    explicit SimulatedBoard(const QString& folder)
-        : m_dumpPath(folder + u"/flash.bin"_s)
-        , m_statsPath(folder + u"/stats.json"_s)
-    {}
-    ~SimulatedBoard()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished();
-        }
-    }
-    SimulatedBoard(const SimulatedBoard&) = delete;
-    SimulatedBoard& operator=(const SimulatedBoard&) = delete;
-
-    bool start(const QStringList& options = {})
-    {
-        m_process.start(QStringLiteral(ESP32SIM_BINARY),
-                        options + QStringList{u"--dump"_s, m_dumpPath, u"--stats"_s, m_statsPath});
-        if (!m_process.waitForStarted())
-            return false;
-        QElapsedTimer timer;
-        timer.start();
-        while (!m_process.canReadLine() && timer.elapsed() < 10'000)
-            m_process.waitForReadyRead(1000);
-        m_port = QString::fromUtf8(m_process.readLine()).trimmed();
-        return m_port.startsWith(u"/dev/"_s);
-    }
-
-    const QString& port() const { return m_port; }
-
-    // Stops the simulator (SIGTERM) and returns the whole flash as it was left.
-    QByteArray stop()
-    {
-        m_process.terminate();
-        if (!m_process.waitForFinished(10'000))
-            return {};
-        QFile dump(m_dumpPath);
-        return dump.open(QIODevice::ReadOnly) ? dump.readAll() : QByteArray();
-    }
-
-    QJsonObject stats() const
-    {
-        QFile file(m_statsPath);
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        return QJsonDocument::fromJson(file.readAll()).object();
-    }
-
-private:
-    QProcess m_process;
-    QString m_port;
-    QString m_dumpPath;
-    QString m_statsPath;
-};
 
 struct FlasherRun
 {
@@ -102,59 +47,6 @@ FlasherRun runFlasher(const QStringList& arguments)
     run.output = QString::fromUtf8(process.readAll());
     run.lines = run.output.split(u'\n', Qt::SkipEmptyParts);
     return run;
-}
-
-QStringList appFlashLine(const QString& port, const QString& baud, const QString& image)
-{
-    return {u"--chip"_s,       u"esp32"_s,
-            u"--port"_s,       port,
-            u"--baud"_s,       baud,
-            u"--before"_s,     u"default-reset"_s,
-            u"--after"_s,      u"hard-reset"_s,
-            u"write-flash"_s,  u"--compress"_s,
-            u"--flash-mode"_s, u"dio"_s,
-            u"--flash-freq"_s, u"80m"_s,
-            u"--flash-size"_s, u"detect"_s,
-            u"0x0"_s,          image};
-}
-
-QStringList appEraseLine(const QString& port, const QString& baud)
-{
-    return {u"--chip"_s,     u"esp32"_s,
-            u"--port"_s,     port,
-            u"--baud"_s,     baud,
-            u"--before"_s,   u"default-reset"_s,
-            u"--after"_s,    u"hard-reset"_s,
-            u"erase-flash"_s};
-}
-
-// Looks like an application: an image header, code-like runs, tables, random data and erased
-// stretches, so it compresses about as well as a real one.
-QByteArray applicationImage(qsizetype size, quint32 seed)
-{
-    QByteArray data;
-    QRandomGenerator random(seed);
-    data.append("\xE9\x05\x00\x20"_ba);
-    while (data.size() < size) {
-        switch (random.bounded(4)) {
-        case 0:
-            for (int i = 0; i < 2048; ++i)
-                data.append(static_cast<char>(random.bounded(256)));
-            break;
-        case 1:
-            for (int i = 0; i < 512; ++i)
-                data.append(static_cast<char>(random.bounded(16) * 0x11));
-            break;
-        case 2:
-            data.append("\x00\x00\xC0\x3F\x10\x00\x00\x00"_ba.repeated(64));
-            break;
-        default:
-            data.append(QByteArray(1500, '\xFF'));
-            break;
-        }
-    }
-    data.truncate(size);
-    return data;
 }
 
 bool writeFile(const QString& path, const QByteArray& data)
@@ -234,13 +126,14 @@ void TestFlasherSim::flashesWithTheAppCommandLine()
 {
     QFETCH(QString, baud);
     QFETCH(qsizetype, size);
-    const QByteArray image = applicationImage(size, 1);
+    const QByteArray image = SyntheticImage::application(size, 1);
     const QString imagePath = m_folder->filePath(u"app image.bin"_s);
     QVERIFY(writeFile(imagePath, image));
     SimulatedBoard board(m_folder->path());
     QVERIFY(board.start({u"--fill"_s, u"0x5A"_s}));
 
-    const FlasherRun run = runFlasher(appFlashLine(board.port(), baud, imagePath));
+    const FlasherRun run =
+        runFlasher(EsptoolCommandLine::flashArguments(board.port(), baud, imagePath));
     const QByteArray flash = board.stop();
     QVERIFY2(run.finished, qPrintable(run.output));
     QVERIFY2(run.exitCode == 0, qPrintable(run.output));
@@ -268,8 +161,8 @@ void TestFlasherSim::flashesWithTheAppCommandLine()
 
 void TestFlasherSim::underscoreSpellingAndUncompressedWrite()
 {
-    const QByteArray first = applicationImage(70 * 1024 + 1, 2);
-    const QByteArray second = applicationImage(5000, 3);
+    const QByteArray first = SyntheticImage::application(70 * 1024 + 1, 2);
+    const QByteArray second = SyntheticImage::application(5000, 3);
     QVERIFY(writeFile(m_folder->filePath(u"a.bin"_s), first));
     QVERIFY(writeFile(m_folder->filePath(u"b.bin"_s), second));
     SimulatedBoard board(m_folder->path());
@@ -352,7 +245,7 @@ void TestFlasherSim::erasesTheWholeFlash()
     QFETCH(bool, underscores);
     SimulatedBoard board(m_folder->path());
     QVERIFY(board.start({u"--flash-size"_s, size}));
-    QStringList arguments = appEraseLine(board.port(), u"921600"_s);
+    QStringList arguments = EsptoolCommandLine::eraseArguments(board.port(), u"921600"_s);
     if (underscores) {
         arguments.replaceInStrings(u"erase-flash"_s, u"erase_flash"_s)
             .replaceInStrings(u"default-reset"_s, u"default_reset"_s)
@@ -398,11 +291,12 @@ void TestFlasherSim::faultsFailWithTheirReason()
     QFETCH(bool, erase);
     QFETCH(QString, reason);
     const QString imagePath = m_folder->filePath(u"image.bin"_s);
-    QVERIFY(writeFile(imagePath, applicationImage(qsizetype{200} * 1024, 4)));
+    QVERIFY(writeFile(imagePath, SyntheticImage::application(qsizetype{200} * 1024, 4)));
     SimulatedBoard board(m_folder->path());
     QVERIFY(board.start(simulator));
-    const QStringList arguments = erase ? appEraseLine(board.port(), u"921600"_s)
-                                        : appFlashLine(board.port(), u"921600"_s, imagePath);
+    const QStringList arguments =
+        erase ? EsptoolCommandLine::eraseArguments(board.port(), u"921600"_s)
+              : EsptoolCommandLine::flashArguments(board.port(), u"921600"_s, imagePath);
     const FlasherRun run = runFlasher(arguments);
     board.stop();
     QVERIFY2(run.finished, qPrintable(run.output));
@@ -443,8 +337,8 @@ void TestFlasherSim::missingFileFailsBeforeTouchingThePort()
 {
     SimulatedBoard board(m_folder->path());
     QVERIFY(board.start());
-    const FlasherRun run =
-        runFlasher(appFlashLine(board.port(), u"921600"_s, m_folder->filePath(u"nothing.bin"_s)));
+    const FlasherRun run = runFlasher(EsptoolCommandLine::flashArguments(
+        board.port(), u"921600"_s, m_folder->filePath(u"nothing.bin"_s)));
     board.stop();
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(run.lines.last().contains(u"does not exist"_s), qPrintable(run.output));
@@ -454,10 +348,11 @@ void TestFlasherSim::missingFileFailsBeforeTouchingThePort()
 void TestFlasherSim::fileLargerThanTheFlashIsRefused()
 {
     const QString imagePath = m_folder->filePath(u"big.bin"_s);
-    QVERIFY(writeFile(imagePath, applicationImage(mib + 4, 5)));
+    QVERIFY(writeFile(imagePath, SyntheticImage::application(mib + 4, 5)));
     SimulatedBoard board(m_folder->path());
     QVERIFY(board.start({u"--flash-size"_s, u"1MB"_s, u"--fill"_s, u"0x5A"_s}));
-    const FlasherRun run = runFlasher(appFlashLine(board.port(), u"921600"_s, imagePath));
+    const FlasherRun run =
+        runFlasher(EsptoolCommandLine::flashArguments(board.port(), u"921600"_s, imagePath));
     const QByteArray flash = board.stop();
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(run.lines.last().contains(u"does not fit in the 1MB flash"_s), qPrintable(run.output));
@@ -466,14 +361,16 @@ void TestFlasherSim::fileLargerThanTheFlashIsRefused()
 
     // Larger than any ESP32 flash: refused without a chip.
     QVERIFY(writeFile(imagePath, QByteArray(16 * mib + 1, '\x01')));
-    const FlasherRun huge = runFlasher(appFlashLine(u"/dev/null"_s, u"921600"_s, imagePath));
+    const FlasherRun huge =
+        runFlasher(EsptoolCommandLine::flashArguments(u"/dev/null"_s, u"921600"_s, imagePath));
     QCOMPARE(huge.exitCode, 1);
     QVERIFY2(huge.lines.last().contains(u"larger than any ESP32 flash"_s), qPrintable(huge.output));
 }
 
 void TestFlasherSim::missingPortIsNamed()
 {
-    const FlasherRun run = runFlasher(appEraseLine(u"/dev/ttyUSB-missing"_s, u"921600"_s));
+    const FlasherRun run =
+        runFlasher(EsptoolCommandLine::eraseArguments(u"/dev/ttyUSB-missing"_s, u"921600"_s));
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(run.lines.last().contains(u"/dev/ttyUSB-missing does not exist"_s),
              qPrintable(run.output));
@@ -485,7 +382,8 @@ void TestFlasherSim::busyPortIsNamed()
     QVERIFY(board.start());
     QSerialPort holder(board.port());
     QVERIFY2(holder.open(QIODevice::ReadWrite), qPrintable(holder.errorString()));
-    const FlasherRun run = runFlasher(appEraseLine(board.port(), u"921600"_s));
+    const FlasherRun run =
+        runFlasher(EsptoolCommandLine::eraseArguments(board.port(), u"921600"_s));
     holder.close();
     board.stop();
     QCOMPARE(run.exitCode, 1);

@@ -5,22 +5,31 @@
 #include "ui/ContentView.h"
 #include "ui/MainWindow.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 using namespace Qt::StringLiterals;
 
-UiTestHarness::UiTestHarness()
+UiTestHarness::UiTestHarness(Flasher flasher)
 {
-    m_home.addEsptool(u"esptool_amd64"_s);
-    m_home.addFirmware();
-    QFile title(QString::fromUtf8(TAVIX_RESOURCE_OUTPUT_DIR "/title.png"));
-    if (title.open(QIODevice::ReadOnly))
-        m_home.addResourceFile(u"title.png"_s, title.readAll());
+    const QString buildResources = QString::fromUtf8(TAVIX_RESOURCE_OUTPUT_DIR);
+    EsptoolEnvironment environment = m_home.environment();
+    if (flasher == Flasher::bundled) {
+        environment.resourceDirectory = buildResources;
+        // The build holds the flasher for this processor only.
+        environment.machine = EsptoolEnvironment::fromSystem().machine;
+    } else {
+        m_home.addEsptool(u"esptool_amd64"_s);
+        m_home.addFirmware();
+        QFile title(QDir(buildResources).filePath(u"title.png"_s));
+        if (title.open(QIODevice::ReadOnly))
+            m_home.addResourceFile(u"title.png"_s, title.readAll());
+    }
     auto registry = std::make_unique<FakeRegistry>();
     m_registry = registry.get();
     auto* serialManager = new SerialPortManager(std::move(registry), m_devDirectory.path());
-    auto* espTool = new ESPToolManager(m_home.environment());
+    auto* espTool = new ESPToolManager(environment);
     m_window = std::make_unique<MainWindow>(new ContentView(serialManager, espTool));
 }
 

@@ -12,12 +12,18 @@
 class ContentView;
 class MainWindow;
 
-// A real window whose port manager reads a fake registry and whose engine runs the fake flasher
-// from a temporary home. Ports are plugged and unplugged as USB serial adapters.
+// A real window whose port manager reads a fake registry and whose engine installs its flasher
+// into a temporary home. Ports are plugged and unplugged as USB serial adapters.
 class UiTestHarness
 {
 public:
-    UiTestHarness();
+    enum class Flasher
+    {
+        fake,     // the fake flasher, doing what the test's plan says
+        bundled,  // the build's own flasher and firmware image, for boards that esp32-sim plays
+    };
+
+    explicit UiTestHarness(Flasher flasher = Flasher::fake);
     ~UiTestHarness();
 
     MainWindow& window() const { return *m_window; }

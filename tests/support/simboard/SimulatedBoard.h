@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+// A simulated board for tests and benchmarks: esp32-sim running as a child process on a
+// pseudo-terminal, its flash dumped and its figures written when it stops.
+class SimulatedBoard
+{
+public:
+    // The dump and the statistics go into folder.
+    explicit SimulatedBoard(const QString& folder);
+    ~SimulatedBoard();
+    SimulatedBoard(const SimulatedBoard&) = delete;
+    SimulatedBoard& operator=(const SimulatedBoard&) = delete;
+
+    // Starts esp32-sim with these options and waits for its port; false when it does not come up.
+    bool start(const QStringList& options = {});
+    // The pseudo-terminal to give the flasher as its port.
+    const QString& port() const { return m_port; }
+
+    // Stops the simulator and returns the whole flash as it was left (empty on failure).
+    QByteArray stop();
+    // The figures the simulator wrote when it stopped.
+    QJsonObject stats() const;
+
+private:
+    QProcess m_process;
+    QString m_port;
+    QString m_dumpPath;
+    QString m_statsPath;
+};
