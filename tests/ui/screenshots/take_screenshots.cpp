@@ -1,12 +1,14 @@
-// Shows the real window on the X display it is given (Xvfb in tools/screenshots.sh), puts it
-// through the states a user sees, and saves a picture of each:
-//   idle.png            two boards plugged in, nothing run yet
+// Shows the real window on the X display it is given (Xvfb in tools/screenshots.sh), with the
+// build's own flasher and a simulated board (esp32-sim) behind it, puts it through the states a
+// user sees, and saves a picture of each:
+//   idle.png            two adapters plugged in and listed in the open port menu
 //   running.png         a flash under way
-//   failed.png          a flash that failed
+//   failed.png          a flash that failed: the board was "unplugged" halfway
 //   console-hidden.png  the console turned off, the column centred in the wider window
 //
 // usage: take-screenshots OUTPUT_DIRECTORY
 
+#include "SimulatedBoard.h"
 #include "UiTestHarness.h"
 #include "flash/ESPToolManager.h"
 #include "ui/ContentView.h"
@@ -15,9 +17,11 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QDeadlineTimer>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QScreen>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cstdio>
@@ -27,22 +31,24 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 30000)
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 60000)
 {
-    QElapsedTimer timer;
-    timer.start();
+    const QDeadlineTimer deadline(timeoutMs);
     while (!condition()) {
-        if (timer.elapsed() > timeoutMs)
+        if (deadline.hasExpired())
             return false;
-        QTest::qWait(20);
+        QTest::qWait(10);
     }
     return true;
 }
 
 bool save(MainWindow& window, const QDir& directory, const QString& name)
 {
-    QTest::qWait(300);  // let the window finish painting
-    const QPixmap picture = window.screen()->grabWindow(window.winId());
+    QTest::qWait(200);  // let the window finish painting
+    // From the screen rather than the window, so that an open menu shows as well.
+    const QRect area = window.frameGeometry();
+    const QPixmap picture =
+        window.screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
     const QString path = directory.filePath(name);
     if (!picture.save(path)) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
@@ -52,16 +58,9 @@ bool save(MainWindow& window, const QDir& directory, const QString& name)
     return true;
 }
 
-QStringList flasherOutput(int upToPercent)
+bool percentAtLeast(const ESPToolManager& engine, int percent)
 {
-    QStringList steps{u"out Serial port /dev/ttyUSB0\\nConnecting....\\n"_s, u"sleep 150"_s,
-                      u"out Chip: ESP32-D0WD-V3 (revision v3.1)\\nMAC: 24:0a:c4:12:34:56\\n"_s};
-    for (int percent = 0; percent <= upToPercent; percent += 6) {
-        steps.append(u"sleep 60"_s);
-        steps.append(u"out Writing at 0x%1... (%2 %)\\n"_s.arg(percent * 0x3C00, 8, 16, QChar(u'0'))
-                         .arg(percent));
-    }
-    return steps;
+    return engine.isRunning() && engine.flashProgress() * 100 >= percent;
 }
 
 }  // namespace
@@ -74,10 +73,15 @@ int main(int argc, char* argv[])
         return 2;
     }
     const QDir output(QString::fromLocal8Bit(argv[1]));
+    QTemporaryDir boardFolder;
 
-    UiTestHarness harness;
-    harness.plug(u"/dev/ttyUSB0"_s, u"Silicon Labs"_s, u"CP2102 USB to UART Bridge Controller"_s);
-    harness.plug(u"/dev/ttyACM0"_s, u"Espressif"_s, u"USB JTAG/serial debug unit"_s, 0x303A);
+    // A board whose flash takes as long as a real one at the chosen baud rate.
+    SimulatedBoard board(boardFolder.path());
+    if (!board.start({u"--timing"_s}))
+        return 1;
+    UiTestHarness harness(UiTestHarness::Flasher::bundled);
+    harness.plug(board.port(), u"Silicon Labs"_s, u"CP2102 USB to UART Bridge Controller"_s);
+    harness.plug(u"/dev/ttyUSB0"_s, u"QinHeng Electronics"_s, u"USB Serial"_s, 0x1A86);
     MainWindow& window = harness.window();
     window.show();
     if (!QTest::qWaitForWindowExposed(&window))
@@ -85,18 +89,23 @@ int main(int argc, char* argv[])
     ESPToolManager& engine = harness.view().espTool();
     auto* burn = harness.view().findChild<ToolActionButton*>(u"burnButton"_s);
 
+    auto* portMenu = harness.view().findChild<QComboBox*>(u"portMenu"_s);
+    portMenu->showPopup();
     bool ok = save(window, output, u"idle.png"_s);
+    portMenu->hidePopup();
 
-    FakeEsptoolHome::setPlan(flasherOutput(42) + QStringList{u"sleep 4000"_s});
     burn->click();
-    ok &= waitUntil([&] { return engine.statusText() == u"Flashing 42%"_s; });
+    ok &= waitUntil([&] { return percentAtLeast(engine, 42); });
     ok &= save(window, output, u"running.png"_s);
     ok &= waitUntil([&] { return !engine.isRunning(); });
+    board.stop();
 
-    FakeEsptoolHome::setPlan(flasherOutput(18) +
-                             QStringList{u"err Error: lost the link to the chip while"
-                                         u" writing (the board was unplugged?).\\n"_s,
-                                         u"exit 2"_s});
+    // The same adapter again, this time losing the link halfway through the flash.
+    harness.unplug(board.port());
+    SimulatedBoard failing(boardFolder.path());
+    ok &= failing.start({u"--drop-after"_s, u"450000"_s});
+    harness.plug(failing.port(), u"Silicon Labs"_s, u"CP2102 USB to UART Bridge Controller"_s);
+    harness.view().reloadPorts(true);
     burn->click();
     ok &= waitUntil([&] { return engine.statusText() == u"Failed"_s; });
     ok &= save(window, output, u"failed.png"_s);
