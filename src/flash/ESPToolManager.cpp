@@ -57,7 +57,7 @@ void ESPToolManager::flashFirmware(const QString& port, const QString& baud,
     const QStringList arguments = EsptoolCommandLine::flashArguments(port, baud, *image);
     appendToLog(u"Connecting to ESP32 and writing firmware...\n"_s);
     logCommandLine(*esptool, arguments);
-    runProcess(*esptool, arguments, u"Flash completed successfully."_s, std::move(completion));
+    runProcess(*esptool, arguments, u"Flash completed successfully."_s, completion);
 }
 
 void ESPToolManager::eraseFlash(const QString& port, const QString& baud,
@@ -76,7 +76,7 @@ void ESPToolManager::eraseFlash(const QString& port, const QString& baud,
     const QStringList arguments = EsptoolCommandLine::eraseArguments(port, baud);
     appendToLog(u"Connecting to ESP32 and erasing flash...\n"_s);
     logCommandLine(*esptool, arguments);
-    runProcess(*esptool, arguments, u"Erase completed successfully."_s, std::move(completion));
+    runProcess(*esptool, arguments, u"Erase completed successfully."_s, completion);
 }
 
 void ESPToolManager::logCommandLine(const QString& executablePath, const QStringList& arguments)
@@ -110,7 +110,7 @@ void ESPToolManager::finishOperation(bool success, const QString& message)
 // --- Running the flasher ------------------------------------------------------------------
 
 void ESPToolManager::runProcess(const QString& executablePath, const QStringList& arguments,
-                                const QString& successMessage, FlashCompletion completion)
+                                const QString& successMessage, const FlashCompletion& completion)
 {
     // The run reaches the engine only weakly: the window may go away while the flasher runs,
     // and the completion is still owed to the caller.

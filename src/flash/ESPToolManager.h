@@ -53,7 +53,7 @@ public:
     void finishOperation(bool success, const QString& message);
     void logCommandLine(const QString& executablePath, const QStringList& arguments);
     void runProcess(const QString& executablePath, const QStringList& arguments,
-                    const QString& successMessage, FlashCompletion completion);
+                    const QString& successMessage, const FlashCompletion& completion);
     void handleOutputChunk(const QString& chunk);
     void updateProgress(const QString& text);
 

@@ -297,8 +297,8 @@ void ContentView::updatePortMenu()
     }
     // A selected port that is no longer listed (unplugged during an operation) shows as the
     // empty row until the next reload lets go of it.
-    const int row = m_selectedPort ? m_menuPorts.indexOf(*m_selectedPort) + 1 : 0;
-    m_portMenu->setCurrentIndex(row);
+    const qsizetype row = m_selectedPort ? m_menuPorts.indexOf(*m_selectedPort) + 1 : 0;
+    m_portMenu->setCurrentIndex(int(row));
 }
 
 void ContentView::updateEnabledState()
