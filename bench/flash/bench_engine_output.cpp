@@ -60,7 +60,7 @@ Figures run(const FakeEsptoolHome& home, qint64 megabytes)
     QElapsedTimer timer;
     timer.start();
     engine.flashFirmware(u"/dev/null"_s, u"1500000"_s, [&](const FlashResult& result) {
-        figures.seconds = timer.nsecsElapsed() / 1e9;
+        figures.seconds = double(timer.nsecsElapsed()) / 1e9;
         if (!result.isSuccess())
             std::fprintf(stderr, "run failed: %s\n", qPrintable(result.message()));
         loop.quit();
@@ -87,9 +87,10 @@ int main(int argc, char* argv[])
     for (const qint64 megabytes : {50, 100}) {
         const Figures figures = run(home, megabytes);
         std::printf("%5lld MB %10.2f %10.1f %10lld %14lld %14.1f\n",
-                    static_cast<long long>(megabytes), figures.seconds, megabytes / figures.seconds,
-                    static_cast<long long>(figures.logChanges),
-                    static_cast<long long>(figures.logCharacters), peakResidentKiB() / 1024.0);
+                    static_cast<long long>(megabytes), figures.seconds,
+                    double(megabytes) / figures.seconds, static_cast<long long>(figures.logChanges),
+                    static_cast<long long>(figures.logCharacters),
+                    double(peakResidentKiB()) / 1024.0);
         if (megabytes == 50)
             seconds50 = figures.seconds;
         else

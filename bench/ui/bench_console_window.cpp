@@ -51,7 +51,7 @@ Run runFlash(ESPToolManager& engine)
     QElapsedTimer total;
     total.start();
     engine.flashFirmware(u"/dev/null"_s, u"1500000"_s, [&](const FlashResult&) {
-        run.seconds = total.nsecsElapsed() / 1e9;
+        run.seconds = double(total.nsecsElapsed()) / 1e9;
         loop.quit();
     });
     loop.exec();
@@ -108,7 +108,7 @@ int main(int argc, char* argv[])
         qint64 sum = 0;
         for (qint64 value : part)
             sum += value;
-        return part.isEmpty() ? 0.0 : sum / 1000.0 / part.size();
+        return part.isEmpty() ? 0.0 : double(sum) / 1000.0 / double(part.size());
     };
     const double first = averageMicroseconds(chunks.mid(0, windowSize));
     const double last = averageMicroseconds(chunks.mid(chunks.size() - windowSize));
@@ -120,7 +120,7 @@ int main(int argc, char* argv[])
     std::printf("window cost per chunk, last %d:  %.1f us\n", windowSize, last);
     std::printf("ratio last / first: %.2f (goal: at most 1.5)\n", last / first);
     std::printf("longest event-loop stall: %.1f ms (goal: at most 16 ms)\n",
-                shown.longestStallNanoseconds / 1e6);
+                double(shown.longestStallNanoseconds) / 1e6);
     std::printf("total with the window: %.2f s, engine alone: %.2f s, ratio %.2f\n", shown.seconds,
                 baseline.seconds, shown.seconds / baseline.seconds);
     return 0;

@@ -34,7 +34,7 @@ ESPToolManager::ESPToolManager(EsptoolEnvironment environment, QObject* parent)
 // --- Operations ---------------------------------------------------------------------------
 
 void ESPToolManager::flashFirmware(const QString& port, const QString& baud,
-                                   FlashCompletion completion)
+                                   const FlashCompletion& completion)
 {
     beginOperation(u"Flashing"_s);
 
@@ -61,7 +61,7 @@ void ESPToolManager::flashFirmware(const QString& port, const QString& baud,
 }
 
 void ESPToolManager::eraseFlash(const QString& port, const QString& baud,
-                                FlashCompletion completion)
+                                const FlashCompletion& completion)
 {
     beginOperation(u"Erasing"_s);
 

@@ -40,8 +40,10 @@ public:
 
     // Writes the bundled image at 0x0. The completion gets the result once the flasher has ended,
     // or at once when something is missing.
-    void flashFirmware(const QString& port, const QString& baud, FlashCompletion completion = {});
-    void eraseFlash(const QString& port, const QString& baud, FlashCompletion completion = {});
+    void flashFirmware(const QString& port, const QString& baud,
+                       const FlashCompletion& completion = {});
+    void eraseFlash(const QString& port, const QString& baud,
+                    const FlashCompletion& completion = {});
 
     // The installed flasher's path, or nothing; with logFailures the reason goes into the log.
     std::optional<QString> prepareEsptool(bool logFailures);

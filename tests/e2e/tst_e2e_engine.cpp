@@ -39,7 +39,7 @@ private Q_SLOTS:
 
 private:
     // Runs an operation to its end and keeps its result in m_result.
-    void run(const std::function<void(FlashCompletion)>& operation);
+    void run(const std::function<void(const FlashCompletion&)>& operation);
 
     std::unique_ptr<FakeEsptoolHome> m_home;
     std::unique_ptr<QTemporaryDir> m_boardFolder;
@@ -57,7 +57,7 @@ void TestEndToEndEngine::init()
     m_engine = std::make_unique<ESPToolManager>(environment);
 }
 
-void TestEndToEndEngine::run(const std::function<void(FlashCompletion)>& operation)
+void TestEndToEndEngine::run(const std::function<void(const FlashCompletion&)>& operation)
 {
     m_result.reset();
     operation([this](const FlashResult& delivered) { m_result = delivered; });
@@ -76,7 +76,9 @@ void TestEndToEndEngine::flashesTheBundledImage()
     QList<double> progress;
     connect(m_engine.get(), &ESPToolManager::flashProgressChanged, this,
             [&] { progress.append(m_engine->flashProgress()); });
-    run([&](FlashCompletion done) { m_engine->flashFirmware(board.port(), u"1500000"_s, done); });
+    run([&](const FlashCompletion& done) {
+        m_engine->flashFirmware(board.port(), u"1500000"_s, done);
+    });
     QVERIFY(m_result);
     const std::optional<FlashResult>& result = m_result;
     QVERIFY2(result->isSuccess(), qPrintable(m_engine->esptoolLog()));
@@ -101,7 +103,9 @@ void TestEndToEndEngine::erasesTheWholeFlash()
 {
     SimulatedBoard board(m_boardFolder->path());
     QVERIFY(board.start({u"--check-baud"_s}));
-    run([&](FlashCompletion done) { m_engine->eraseFlash(board.port(), u"1500000"_s, done); });
+    run([&](const FlashCompletion& done) {
+        m_engine->eraseFlash(board.port(), u"1500000"_s, done);
+    });
     QVERIFY(m_result);
     const std::optional<FlashResult>& result = m_result;
     QVERIFY2(result->isSuccess(), qPrintable(m_engine->esptoolLog()));
@@ -117,7 +121,9 @@ void TestEndToEndEngine::failsWhenTheLinkDropsHalfway()
     SimulatedBoard board(m_boardFolder->path());
     // About half of what a flash of the compressed image sends.
     QVERIFY(board.start({u"--drop-after"_s, u"450000"_s}));
-    run([&](FlashCompletion done) { m_engine->flashFirmware(board.port(), u"1500000"_s, done); });
+    run([&](const FlashCompletion& done) {
+        m_engine->flashFirmware(board.port(), u"1500000"_s, done);
+    });
     QVERIFY(m_result);
     const std::optional<FlashResult>& result = m_result;
     QVERIFY(!result->isSuccess());

@@ -43,7 +43,7 @@ QStringList temporaryFilesIn(const QString& directory)
 }
 
 // A chmod that fails with EPERM for the paths the predicate picks and works for the others.
-EsptoolInstaller::ChmodFunction chmodFailingFor(std::function<bool(const QString&)> fails)
+EsptoolInstaller::ChmodFunction chmodFailingFor(const std::function<bool(const QString&)>& fails)
 {
     return [fails](const QString& path, mode_t mode) {
         if (fails(path)) {

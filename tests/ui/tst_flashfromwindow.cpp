@@ -64,7 +64,7 @@ void TestFlashFromWindow::showsARunFromClickToEnd()
             this,
             [&] {
                 statuses.append(status->text());
-                logLengths.append(log->toPlainText().size());
+                logLengths.append(int(log->toPlainText().size()));
                 if (view.espTool().isRunning()) {
                     for (QWidget* control : controls)
                         controlsDisabledWhileRunning &= !control->isEnabled();

@@ -17,9 +17,11 @@ bool near(const QColor& a, const QColor& b)
 
 QColor blend(const QColor& top, const QColor& bottom, qreal opacity)
 {
-    return QColor::fromRgbF(top.redF() * opacity + bottom.redF() * (1 - opacity),
-                            top.greenF() * opacity + bottom.greenF() * (1 - opacity),
-                            top.blueF() * opacity + bottom.blueF() * (1 - opacity));
+    const auto mix = [opacity](float over, float under) {
+        return float(over * opacity + under * (1 - opacity));
+    };
+    return QColor::fromRgbF(mix(top.redF(), bottom.redF()), mix(top.greenF(), bottom.greenF()),
+                            mix(top.blueF(), bottom.blueF()));
 }
 
 }  // namespace
