@@ -18,6 +18,14 @@ for entry in json.load(open(sys.argv[1])):
         print(path)
 PY
 )
+# Nothing to do when no source, header or the configuration changed since the last clean run.
+stamp="$build/.tidy-clean"
+key=$(find src esptool tests tools bench fuzz -type f \( -name '*.cpp' -o -name '*.h' \) \
+          -print0 2>/dev/null | sort -z | xargs -0 sha256sum | cat - .clang-tidy | sha256sum)
+if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$key" ]; then
+    echo "clang-tidy: nothing changed since the last clean run"
+    exit 0
+fi
 echo "clang-tidy: ${#files[@]} files"
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
@@ -27,4 +35,5 @@ if grep -E '(warning|error):' "$log"; then
     echo "clang-tidy found problems (above)." >&2
     exit 1
 fi
+echo "$key" >"$stamp"
 echo "clang-tidy: no findings"
