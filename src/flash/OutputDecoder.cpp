@@ -45,11 +45,13 @@ QString OutputDecoder::decode(const QByteArray& bytes)
 
 QString OutputDecoder::finish()
 {
-    // Whatever is pending is the start of one character that never got its end.
-    if (std::exchange(m_pending, {}).isEmpty())
+    // Whatever is pending is the start of a character that never got its end. It decodes as the
+    // same bytes do anywhere else in the output, so how the output was cut into reads never shows.
+    const QByteArray pending = std::exchange(m_pending, {});
+    if (pending.isEmpty())
         return {};
     m_lastWasCarriageReturn = false;
-    return QString(QChar::ReplacementCharacter);
+    return QString::fromUtf8(pending);
 }
 
 QString OutputDecoder::clean(QString text)

@@ -14,7 +14,8 @@ class OutputDecoder
 public:
     // The text of these bytes, holding back an incomplete character at the end.
     QString decode(const QByteArray& bytes);
-    // What is left at the end of the output: an incomplete character shows as U+FFFD.
+    // What is left at the end of the output: an incomplete character shows as U+FFFD, one for
+    // each of its bytes, as it would in the middle of the output.
     QString finish();
 
 private:

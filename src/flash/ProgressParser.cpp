@@ -20,20 +20,22 @@ const QRegularExpression& percentagePattern()
 }
 
 // Digits, optionally a point and more digits, all ASCII. Accumulating in floating point means an
-// absurdly long digit run ends as infinity (clamped later) instead of overflowing.
+// absurdly long digit run ends as infinity (clamped later) instead of overflowing. The point is
+// remembered apart from the scale: a fraction longer than a double reaches scales down to zero.
 std::optional<double> parseDecimal(QStringView number)
 {
     double value = 0.0;
-    double fractionScale = 0.0;
+    double fractionScale = 1.0;
+    bool inFraction = false;
     for (QChar c : number) {
         if (c == u'.') {
-            fractionScale = 1.0;
+            inFraction = true;
             continue;
         }
         if (c < u'0' || c > u'9')
             return std::nullopt;
         const int digit = c.unicode() - u'0';
-        if (fractionScale == 0.0) {
+        if (!inFraction) {
             value = value * 10.0 + digit;
         } else {
             fractionScale /= 10.0;

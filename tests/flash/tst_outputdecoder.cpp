@@ -34,7 +34,13 @@ void TestOutputDecoder::decodesAcrossReads_data()
     QTest::newRow("stray continuation byte at the end")
         << QList<QByteArray>{"a\x80", "b"} << u"a\ufffdb"_s;
     QTest::newRow("incomplete character at the very end")
-        << QList<QByteArray>{"a\xe2\x82"} << u"a\ufffd"_s;
+        << QList<QByteArray>{"a\xe2\x82"} << u"a\ufffd\ufffd"_s;
+    QTest::newRow("incomplete character in the middle")
+        << QList<QByteArray>{"a\xe2\x82", "\n"} << u"a\ufffd\ufffd\n"_s;
+    // Found by fuzz_output_decoder: a pending sequence came out as one U+FFFD at the end but as
+    // one per byte anywhere else.
+    QTest::newRow("fuzz: incomplete character alone")
+        << QList<QByteArray>{"\xef\x94"} << u"\ufffd\ufffd"_s;
     QTest::newRow("carriage return") << QList<QByteArray>{"10%\r20%\r"} << u"10%\n20%\n"_s;
     QTest::newRow("CR LF is one line break") << QList<QByteArray>{"a\r\nb"} << u"a\nb"_s;
     QTest::newRow("CR LF split across reads") << QList<QByteArray>{"a\r", "\nb"} << u"a\nb"_s;

@@ -38,6 +38,12 @@ void TestProgressParser::readsTheFirstPercentage_data()
     QTest::newRow("no-break space") << u"42\u00a0%"_s << std::optional(42.0);
     QTest::newRow("line break before the sign") << u"42\n%"_s << std::optional(42.0);
     QTest::newRow("endless digit run") << QString(400, u'9') + u"%"_s << std::optional(100.0);
+    QTest::newRow("fraction beyond a double's reach")
+        << u"7."_s + QString(330, u'0') + u"5 %"_s << std::optional(7.0);
+    // Found by fuzz_progress_parser: the digits after the 323rd decimal were read as whole ones.
+    QTest::newRow("fuzz: long fraction") << u"7.477700"_s + QString(120, u'8') + u"7700"_s +
+                                                QString(174, u'8') + u"000008888880000000774%"_s
+                                         << std::optional(7.477700888888889);
     QTest::newRow("no percentage") << u"Connecting...."_s << none;
     QTest::newRow("sign without digits") << u"% done"_s << none;
     QTest::newRow("dot without fraction digits") << u"12. %"_s << none;
