@@ -12,7 +12,8 @@ namespace ShellQuote {
 // An empty word consists only of safe characters and is therefore written as nothing.
 QString quoted(const QString& word);
 
-// The quoted words joined with single spaces.
+// The quoted words joined with single spaces. A bare first word holding "=" would read as a
+// variable assignment to a shell; the engine's first word is always the flasher's absolute path.
 QString commandLine(const QStringList& words);
 
 }  // namespace ShellQuote
