@@ -41,16 +41,13 @@ void ESPToolManager::flashFirmware(const QString& port, const QString& baud,
     // The image is looked for first, so that a missing image leaves the installed flasher alone.
     const std::optional<QString> image = locateResource(firmwareResourceName, u"bin"_s);
     if (!image) {
-        const QString message = u"Firmware file not found: "_s + firmwareResourceName + u".bin"_s;
-        finishOperation(false, message);
-        deliver(completion, FlashResult::failure(message));
+        failBeforeLaunch(u"Firmware file not found: "_s + firmwareResourceName + u".bin"_s,
+                         completion);
         return;
     }
     const std::optional<QString> esptool = prepareEsptool(true);
     if (!esptool) {
-        const QString message = u"esptool executable not found: "_s + esptoolResourceName();
-        finishOperation(false, message);
-        deliver(completion, FlashResult::failure(message));
+        failBeforeLaunch(u"esptool executable not found: "_s + esptoolResourceName(), completion);
         return;
     }
 
@@ -67,9 +64,7 @@ void ESPToolManager::eraseFlash(const QString& port, const QString& baud,
 
     const std::optional<QString> esptool = prepareEsptool(true);
     if (!esptool) {
-        const QString message = u"esptool executable not found: "_s + esptoolResourceName();
-        finishOperation(false, message);
-        deliver(completion, FlashResult::failure(message));
+        failBeforeLaunch(u"esptool executable not found: "_s + esptoolResourceName(), completion);
         return;
     }
 
@@ -83,6 +78,12 @@ void ESPToolManager::logCommandLine(const QString& executablePath, const QString
 {
     appendToLog(u"$ "_s + ShellQuote::commandLine(QStringList{executablePath} + arguments) +
                 u"\n\n"_s);
+}
+
+void ESPToolManager::failBeforeLaunch(const QString& message, const FlashCompletion& completion)
+{
+    finishOperation(false, message);
+    deliver(completion, FlashResult::failure(message));
 }
 
 // --- Opening and closing ------------------------------------------------------------------

@@ -68,6 +68,8 @@ Q_SIGNALS:
     void esptoolLogChanged();
 
 private:
+    // Closes an operation that stopped before the flasher was started.
+    void failBeforeLaunch(const QString& message, const FlashCompletion& completion);
     void setRunning(bool running);
     void setFlashProgress(double progress);
     void setStatusText(const QString& text);

@@ -12,36 +12,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-using EntryId = FakeRegistry::EntryId;
-
-struct Adapter
-{
-    QString path;
-    QString vendor;
-    QString product;
-    std::optional<qint64> vendorID;
-};
-
-// A serial device below a USB device carrying the adapter's identity, the way a registry shows
-// a USB serial bridge. Without any identity the device has no USB ancestor at all.
-void addAdapter(FakeRegistry& registry, const Adapter& adapter)
-{
-    std::optional<EntryId> parent;
-    if (!adapter.vendor.isEmpty() || !adapter.product.isEmpty() || adapter.vendorID) {
-        parent = registry.addEntry();
-        if (!adapter.vendor.isEmpty())
-            registry.setProperty(*parent, u"USB Vendor Name"_s, adapter.vendor);
-        if (!adapter.product.isEmpty())
-            registry.setProperty(*parent, u"USB Product Name"_s, adapter.product);
-        if (adapter.vendorID)
-            registry.setProperty(*parent, u"idVendor"_s, *adapter.vendorID);
-    }
-    const EntryId device = registry.addEntry(parent);
-    registry.setProperty(device, u"IOCalloutDevice"_s, adapter.path);
-    registry.setProperty(device, u"IOTTYDevice"_s, adapter.path.section(u'/', -1));
-    registry.addSerialDevice(device);
-}
-
 QStringList pathsOf(const QList<SerialPortInfo>& ports)
 {
     QStringList paths;
@@ -148,24 +118,26 @@ private Q_SLOTS:
                                    .vendorID = id});
         QCOMPARE(m_manager->isSupportedPort(info), supported);
 
-        addAdapter(*m_registry, {path, vendor, product, id});
+        m_registry->addUsbSerialAdapter({path, vendor, product, id});
         QCOMPARE(m_manager->scanPorts().size(), supported ? 1 : 0);
     }
 
     void pathsOutsideDevAreNeverListed()
     {
-        addAdapter(*m_registry, {u"/run/serial/ttyUSB0"_s, u"Espressif"_s, u"ESP32"_s, 0x303A});
-        addAdapter(*m_registry, {u"ttyUSB1"_s, {}, {}, 0x10C4});
+        m_registry->addUsbSerialAdapter(
+            {u"/run/serial/ttyUSB0"_s, u"Espressif"_s, u"ESP32"_s, 0x303A});
+        m_registry->addUsbSerialAdapter({u"ttyUSB1"_s, {}, {}, 0x10C4});
         QVERIFY(m_manager->scanPorts().isEmpty());
     }
 
     void scanFiltersAndSortsByPath()
     {
-        addAdapter(*m_registry, {u"/dev/ttyUSB10"_s, u"Silicon Labs"_s, u"CP2102"_s, 0x10C4});
-        addAdapter(*m_registry, {u"/dev/ttyS0"_s, {}, {}, {}});
-        addAdapter(*m_registry, {u"/dev/ttyUSB2"_s, {}, u"USB Serial"_s, 0x1A86});
-        addAdapter(*m_registry, {u"/dev/ttyACM0"_s, u"Espressif"_s, u"USB JTAG"_s, 0x303A});
-        addAdapter(*m_registry, {u"/dev/ttyUSB3"_s, u"Prolific"_s, {}, 0x067B});
+        m_registry->addUsbSerialAdapter(
+            {u"/dev/ttyUSB10"_s, u"Silicon Labs"_s, u"CP2102"_s, 0x10C4});
+        m_registry->addUsbSerialAdapter({u"/dev/ttyS0"_s, {}, {}, {}});
+        m_registry->addUsbSerialAdapter({u"/dev/ttyUSB2"_s, {}, u"USB Serial"_s, 0x1A86});
+        m_registry->addUsbSerialAdapter({u"/dev/ttyACM0"_s, u"Espressif"_s, u"USB JTAG"_s, 0x303A});
+        m_registry->addUsbSerialAdapter({u"/dev/ttyUSB3"_s, u"Prolific"_s, {}, 0x067B});
 
         const QList<SerialPortInfo> ports = m_manager->scanPorts();
 
@@ -190,7 +162,7 @@ private Q_SLOTS:
         makeDevEntries({u"ttyUSB10"_s, u"ttyS0"_s, u"tty0"_s, u"ttyACM1"_s, u"ttyUSB2"_s,
                         u"ttyprintk"_s, u"TTYUSB5"_s, u"cu.usbmodem1101"_s, u"video0"_s,
                         u"ttyUSB3"_s, u".ttyUSB9"_s});
-        addAdapter(*m_registry, {u"/dev/ttyUSB7"_s, u"Espressif"_s, u"ESP32"_s, 0x303A});
+        m_registry->addUsbSerialAdapter({u"/dev/ttyUSB7"_s, u"Espressif"_s, u"ESP32"_s, 0x303A});
         m_registry->setUnavailable(true);
 
         m_manager->refreshPorts();
@@ -213,7 +185,8 @@ private Q_SLOTS:
         // "ttyUSB3" of a vendor outside the list is dropped by the registry path but kept by the
         // fallback, which judges names only.
         makeDevEntries({u"ttyUSB3"_s});
-        addAdapter(*m_registry, {u"/dev/ttyUSB3"_s, u"Prolific"_s, u"USB-Serial"_s, 0x067B});
+        m_registry->addUsbSerialAdapter(
+            {u"/dev/ttyUSB3"_s, u"Prolific"_s, u"USB-Serial"_s, 0x067B});
         QVERIFY(m_manager->scanPorts().isEmpty());
 
         m_registry->setUnavailable(true);
@@ -232,7 +205,7 @@ private Q_SLOTS:
 
     void everyRefreshNotifies()
     {
-        addAdapter(*m_registry, {u"/dev/ttyUSB0"_s, {}, {}, 0x10C4});
+        m_registry->addUsbSerialAdapter({u"/dev/ttyUSB0"_s, {}, {}, 0x10C4});
         QSignalSpy spy(m_manager.get(), &SerialPortManager::portsChanged);
 
         m_manager->refreshPorts();
@@ -250,8 +223,8 @@ private Q_SLOTS:
         m_manager->refreshPorts();
         QVERIFY(m_manager->ports().isEmpty());
 
-        addAdapter(*m_registry, {u"/dev/ttyUSB1"_s, {}, {}, 0x10C4});
-        addAdapter(*m_registry, {u"/dev/ttyUSB0"_s, {}, {}, 0x1A86});
+        m_registry->addUsbSerialAdapter({u"/dev/ttyUSB1"_s, {}, {}, 0x10C4});
+        m_registry->addUsbSerialAdapter({u"/dev/ttyUSB0"_s, {}, {}, 0x1A86});
         m_manager->refreshPorts();
         QCOMPARE(pathsOf(m_manager->ports()), (QStringList{u"/dev/ttyUSB0"_s, u"/dev/ttyUSB1"_s}));
 
@@ -263,7 +236,7 @@ private Q_SLOTS:
 
     void portsIsANotifyingProperty()
     {
-        addAdapter(*m_registry, {u"/dev/ttyUSB0"_s, {}, {}, 0x10C4});
+        m_registry->addUsbSerialAdapter({u"/dev/ttyUSB0"_s, {}, {}, 0x10C4});
         QSignalSpy spy(m_manager.get(), &SerialPortManager::portsChanged);
         m_manager->refreshPorts();
 

@@ -1,5 +1,7 @@
 #include "support/FakeRegistry.h"
 
+using namespace Qt::StringLiterals;
+
 FakeRegistry::EntryId FakeRegistry::addEntry(std::optional<EntryId> parent)
 {
     m_entries.append(Entry{parent, {}, {}});
@@ -26,6 +28,25 @@ void FakeRegistry::addSerialDevice(EntryId entry)
 void FakeRegistry::removeSerialDevice(EntryId entry)
 {
     m_serialDevices.removeAll(entry);
+}
+
+FakeRegistry::AdapterEntries FakeRegistry::addUsbSerialAdapter(const UsbSerialAdapter& adapter)
+{
+    std::optional<EntryId> usbDevice;
+    if (!adapter.vendor.isEmpty() || !adapter.product.isEmpty() || adapter.vendorID) {
+        usbDevice = addEntry();
+        if (!adapter.vendor.isEmpty())
+            setProperty(*usbDevice, u"USB Vendor Name"_s, adapter.vendor);
+        if (!adapter.product.isEmpty())
+            setProperty(*usbDevice, u"USB Product Name"_s, adapter.product);
+        if (adapter.vendorID)
+            setProperty(*usbDevice, u"idVendor"_s, *adapter.vendorID);
+    }
+    const EntryId device = addEntry(usbDevice);
+    setProperty(device, u"IOCalloutDevice"_s, adapter.path);
+    setProperty(device, u"IOTTYDevice"_s, adapter.path.section(u'/', -1));
+    addSerialDevice(device);
+    return {usbDevice, device};
 }
 
 std::optional<QList<RegistryHandle>> FakeRegistry::serialDevices()

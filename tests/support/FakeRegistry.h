@@ -25,6 +25,22 @@ public:
     void addSerialDevice(EntryId entry);
     // Takes the entry off the serial devices, as when its adapter is unplugged.
     void removeSerialDevice(EntryId entry);
+
+    // A USB serial bridge as a registry shows it: a serial device below a USB device that
+    // carries the adapter's identity. Without any identity the device has no USB ancestor.
+    struct UsbSerialAdapter
+    {
+        QString path;
+        QString vendor;
+        QString product;
+        std::optional<qint64> vendorID;
+    };
+    struct AdapterEntries
+    {
+        std::optional<EntryId> usbDevice;
+        EntryId serialDevice;
+    };
+    AdapterEntries addUsbSerialAdapter(const UsbSerialAdapter& adapter);
     // Makes serialDevices() fail, as a registry that cannot be queried.
     void setUnavailable(bool unavailable) { m_unavailable = unavailable; }
     // A handle on any entry, as the enumeration would give for a serial device; the caller

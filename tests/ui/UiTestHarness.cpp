@@ -43,16 +43,9 @@ ContentView& UiTestHarness::view() const
 void UiTestHarness::plug(const QString& path, const QString& vendor, const QString& product,
                          qint64 vendorID)
 {
-    const FakeRegistry::EntryId usb = m_registry->addEntry();
-    m_registry->setProperty(usb, u"USB Vendor Name"_s, vendor);
-    m_registry->setProperty(usb, u"USB Product Name"_s, product);
-    m_registry->setProperty(usb, u"idVendor"_s, vendorID);
-    m_registry->setProperty(usb, u"idProduct"_s, qint64(0xEA60));
-    const FakeRegistry::EntryId tty = m_registry->addEntry(usb);
-    m_registry->setProperty(tty, u"IOCalloutDevice"_s, path);
-    m_registry->setProperty(tty, u"IOTTYDevice"_s, QFileInfo(path).fileName());
-    m_registry->addSerialDevice(tty);
-    m_adapters.insert(path, {usb, tty});
+    const FakeRegistry::AdapterEntries entries =
+        m_registry->addUsbSerialAdapter({path, vendor, product, vendorID});
+    m_adapters.insert(path, {*entries.usbDevice, entries.serialDevice});
 }
 
 void UiTestHarness::unplug(const QString& path)
