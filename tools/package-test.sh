@@ -33,8 +33,14 @@ as_user() { chroot --userspec="$uid:$uid" "$root" /usr/bin/env -i PATH=/usr/loca
 
 step "debootstrap bookworm into $root"
 SECONDS=0
-debootstrap --variant=minbase bookworm "$root" "$mirror" >"$root.debootstrap.log" 2>&1 ||
-    { tail -n 20 "$root.debootstrap.log"; exit 1; }
+# A second try rides out a passing network fault.
+for attempt in 1 2; do
+    debootstrap --variant=minbase bookworm "$root" "$mirror" >"$root.debootstrap.log" 2>&1 && break
+    tail -n 20 "$root.debootstrap.log"
+    [ "$attempt" -eq 1 ] || exit 1
+    echo "debootstrap failed; trying once more"
+    find "$root" -mindepth 1 -maxdepth 1 -exec rm -rf --one-file-system {} +
+done
 rm -f "$root.debootstrap.log"
 echo "done in ${SECONDS}s"
 
