@@ -23,7 +23,7 @@ cleanup() {
     for mount in dev/pts proc; do
         mountpoint -q "$root/$mount" && umount -l "$root/$mount"
     done
-    rm -rf --one-file-system "$root"
+    rm -rf --one-file-system "$root" "$root.debootstrap.log"
 }
 trap cleanup EXIT
 step() { printf '\n== %s\n' "$*"; }
