@@ -154,14 +154,14 @@ QByteArray appDescription()
 
 QByteArray bootloader(DeterministicRandom& rng)
 {
-    espimage::ImageSpec spec;
-    spec.entryPoint = kBootEntry;
-    spec.segments = {
+    espimage::ImageLayout layout;
+    layout.entryPoint = kBootEntry;
+    layout.segments = {
         {kBootDram, text(rng, 3 * kKiB) + data(rng, 3 * kKiB)},
         {kBootIramLoader, code(rng, 14 * kKiB)},
         {kBootIram, code(rng, 5 * kKiB)},
     };
-    return espimage::build(spec);
+    return espimage::build(layout);
 }
 
 QByteArray partitionTable()
@@ -179,23 +179,23 @@ QByteArray partitionTable()
 
 QByteArray application(DeterministicRandom& rng)
 {
-    espimage::ImageSpec spec;
-    spec.entryPoint = kAppEntry;
+    espimage::ImageLayout layout;
+    layout.entryPoint = kAppEntry;
     // DROM comes first so that its data lands at flash offset 0x20 of an MMU page, as its
     // address says; IROM's address is chosen from where its data lands.
-    spec.segments = {
+    layout.segments = {
         {kAppDrom,
          appDescription() + text(rng, 200 * kKiB) + assets(rng, 260 * kKiB) + data(rng, 36 * kKiB)},
         {kAppDram, data(rng, 28 * kKiB)},
         {kAppIram, code(rng, 96 * kKiB)},
     };
     qint64 offset = espimage::kHeaderLength;
-    for (const espimage::Segment& s : spec.segments)
+    for (const espimage::Segment& s : layout.segments)
         offset += espimage::kSegmentHeaderLength + s.data.size();
     offset += espimage::kSegmentHeaderLength;
     const auto irom = kAppIromBase + quint32((kApplicationOffset + offset) % kMmuPage);
-    spec.segments.append({irom, code(rng, 790 * kKiB)});
-    return espimage::build(spec);
+    layout.segments.append({irom, code(rng, 790 * kKiB)});
+    return espimage::build(layout);
 }
 
 }  // namespace

@@ -25,26 +25,26 @@ void appendLe16(QByteArray& out, quint16 v)
 
 }  // namespace
 
-QByteArray build(const ImageSpec& spec)
+QByteArray build(const ImageLayout& layout)
 {
     QByteArray image;
     image.append(char(kMagic));
-    image.append(char(spec.segments.size()));
-    image.append(char(spec.flashMode));
-    image.append(char(spec.flashSizeAndFreq));
-    appendLe32(image, spec.entryPoint);
+    image.append(char(layout.segments.size()));
+    image.append(char(layout.flashMode));
+    image.append(char(layout.flashSizeAndFreq));
+    appendLe32(image, layout.entryPoint);
 
     image.append(char(kWpPinDisabled));
     image.append(3, '\0');  // SPI pin drive settings
     appendLe16(image, kChipIdEsp32);
     image.append('\0');  // old single-byte minimum revision
-    appendLe16(image, spec.minRevisionFull);
-    appendLe16(image, spec.maxRevisionFull);
+    appendLe16(image, layout.minRevisionFull);
+    appendLe16(image, layout.maxRevisionFull);
     image.append(4, '\0');
-    image.append(char(spec.appendSha256 ? 1 : 0));
+    image.append(char(layout.appendSha256 ? 1 : 0));
 
     quint8 checksum = kChecksumSeed;
-    for (const Segment& segment : spec.segments) {
+    for (const Segment& segment : layout.segments) {
         appendLe32(image, segment.loadAddress);
         appendLe32(image, quint32(segment.data.size()));
         image.append(segment.data);
@@ -56,7 +56,7 @@ QByteArray build(const ImageSpec& spec)
     image.append(padding, '\0');
     image.append(char(checksum));
 
-    if (spec.appendSha256)
+    if (layout.appendSha256)
         image.append(QCryptographicHash::hash(image, QCryptographicHash::Sha256));
     return image;
 }

@@ -27,7 +27,7 @@ struct Segment
     QByteArray data;  // length a multiple of 4
 };
 
-struct ImageSpec
+struct ImageLayout
 {
     quint32 entryPoint = 0;
     quint8 flashMode = kFlashModeDio;
@@ -38,6 +38,6 @@ struct ImageSpec
     QList<Segment> segments;
 };
 
-QByteArray build(const ImageSpec& spec);
+QByteArray build(const ImageLayout& layout);
 
 }  // namespace espimage
