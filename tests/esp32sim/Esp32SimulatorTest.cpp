@@ -4,7 +4,6 @@
 #include "RomTestFrames.h"
 
 #include <QElapsedTimer>
-#include <QSignalSpy>
 #include <QTest>
 
 using namespace esp32sim;
@@ -23,49 +22,10 @@ class Esp32SimulatorTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void syncAndWriteOverThePty();
     void timingHoldsRepliesBack();
-    void dropAfterHangsUp();
     void hangUpDiscardsPendingReplies();
     void checkBaudFollowsTheClientsTermios();
 };
-
-void Esp32SimulatorTest::syncAndWriteOverThePty()
-{
-    SimulatorOptions options;
-    options.fill = 0x00;
-    Esp32Simulator chip(options);
-    QString error;
-    QVERIFY2(chip.open(&error), qPrintable(error));
-    QVERIFY(chip.slavePath().startsWith(u"/dev/pts/"_s));
-    QSignalSpy requests(&chip, &Esp32Simulator::requestReceived);
-
-    PtyClient client;
-    QVERIFY(client.open(chip.slavePath()));
-    QByteArray in;
-    QVERIFY(client.write(syncRequest()));
-    QVERIFY(client.waitFor(in, 8 * kAckLength));
-    const QList<Reply> syncReplies = parseReplies(in);
-    QCOMPARE(syncReplies.size(), 8);
-    for (const Reply& r : syncReplies)
-        QVERIFY(r.ok() && r.value != 0);
-
-    const QByteArray block(0x400, '\x6B');
-    in.clear();
-    QVERIFY(client.write(request(0x0D, words({0, 0})) +
-                         request(0x02, words({0x400, 1, 0x400, 0x8000}))));
-    QVERIFY(client.waitFor(in, 2 * kAckLength));
-    QVERIFY(client.write(dataRequest(0x03, 0, block)));
-    QVERIFY(client.waitFor(in, 3 * kAckLength));
-    for (const Reply& r : parseReplies(in))
-        QVERIFY(r.ok());
-    QCOMPARE(chip.flash().contents().mid(0x8000, 0x400), block);
-    QCOMPARE(chip.loader().spiAttachConfig().value_or(1), 0U);
-    QCOMPARE(requests.size(), 4);
-    QCOMPARE(requests.at(0).at(0).value<quint8>(), quint8(0x08));
-    QCOMPARE(requests.at(3).at(0).value<quint8>(), quint8(0x03));
-    QVERIFY(chip.isLinkUp());
-}
 
 void Esp32SimulatorTest::timingHoldsRepliesBack()
 {
@@ -98,26 +58,6 @@ void Esp32SimulatorTest::timingHoldsRepliesBack()
     const SimulatorStatistics& stats = chip.statistics();
     QCOMPARE(stats.flashTime, 4 * kBlockEraseTime);
     QCOMPARE(stats.bytesSent, 10 * kAckLength);
-}
-
-void Esp32SimulatorTest::dropAfterHangsUp()
-{
-    SimulatorOptions options;
-    options.faults.dropAfterBytes = 10;
-    Esp32Simulator chip(options);
-    QString error;
-    QVERIFY2(chip.open(&error), qPrintable(error));
-    QSignalSpy dropped(&chip, &Esp32Simulator::linkDropped);
-    PtyClient client;
-    QVERIFY(client.open(chip.slavePath()));
-    QVERIFY(client.write(syncRequest()));
-    QByteArray in;
-    QVERIFY(client.waitForHangUp(in));
-    QVERIFY(in.isEmpty());
-    QTRY_COMPARE(dropped.size(), 1);
-    QVERIFY(!chip.isLinkUp());
-    QCOMPARE(chip.statistics().bytesReceived, 10);
-    QCOMPARE(chip.statistics().bytesSent, 0);
 }
 
 void Esp32SimulatorTest::hangUpDiscardsPendingReplies()

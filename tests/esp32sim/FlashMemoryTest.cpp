@@ -2,7 +2,6 @@
 
 #include "Inflater.h"
 
-#include <QCryptographicHash>
 #include <QTest>
 
 #include <zlib.h>
@@ -16,12 +15,9 @@ class FlashMemoryTest : public QObject
 
 private Q_SLOTS:
     void defaultPatternIsDeterministicAndNotErased();
-    void fillOption();
     void eraseTimes_data();
     void eraseTimes();
-    void programOnlyClearsBits();
     void programTimeCountsPages();
-    void md5();
     void inflaterAcceptsAnySplit();
     void inflaterTrailerSplitAcrossPieces();
 };
@@ -36,12 +32,6 @@ void FlashMemoryTest::defaultPatternIsDeterministicAndNotErased()
     QVERIFY(bytes.count('\xFF') < bytes.size() / 128);
     QVERIFY(!bytes.contains(QByteArray(8, '\xFF')));
     QCOMPARE(quint8(bytes.at(0x12345)), FlashMemory::patternByte(0x12345));
-}
-
-void FlashMemoryTest::fillOption()
-{
-    const FlashMemory flash(1024 * 1024, quint8(0xA5));
-    QCOMPARE(flash.contents(), QByteArray(qsizetype(1024) * 1024, '\xA5'));
 }
 
 void FlashMemoryTest::eraseTimes_data()
@@ -75,32 +65,12 @@ void FlashMemoryTest::eraseTimes()
     }
 }
 
-void FlashMemoryTest::programOnlyClearsBits()
-{
-    FlashMemory flash(0x10000, quint8(0xF0));
-    const FlashMemory::ProgramResult clearing = flash.program(0x100, QByteArray(16, '\x30'));
-    QVERIFY(clearing.verified);
-    const FlashMemory::ProgramResult setting = flash.program(0x100, QByteArray(16, '\x0F'));
-    QVERIFY(!setting.verified);
-    QCOMPARE(flash.read(0x100, 16), QByteArray(16, '\0'));
-    QVERIFY(!flash.program(0xFFF8, QByteArray(16, '\0')).verified);  // past the end
-}
-
 void FlashMemoryTest::programTimeCountsPages()
 {
     FlashMemory flash(0x10000, quint8(0xFF));
     QCOMPARE(flash.program(0, QByteArray(0x400, '\0')).time, Duration(4 * 400us));
     // 0x80 bytes into one page, 0x100 into the next, 0x80 into a third.
     QCOMPARE(flash.program(0x480, QByteArray(0x200, '\0')).time, Duration(3 * 400us));
-}
-
-void FlashMemoryTest::md5()
-{
-    const FlashMemory flash(0x10000, std::nullopt);
-    QCOMPARE(flash.md5Hex(0x1000, 0x2000),
-             QCryptographicHash::hash(flash.contents().mid(0x1000, 0x2000), QCryptographicHash::Md5)
-                 .toHex());
-    QVERIFY(flash.md5Hex(0xF000, 0x2000).isEmpty());
 }
 
 void FlashMemoryTest::inflaterAcceptsAnySplit()

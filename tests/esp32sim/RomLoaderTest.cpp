@@ -2,7 +2,6 @@
 
 #include "RomTestFrames.h"
 
-#include <QCryptographicHash>
 #include <QRandomGenerator>
 #include <QTest>
 
@@ -114,13 +113,7 @@ private Q_SLOTS:
     void syncIsAnsweredEightTimesWithTheSyncValue();
     void nothingButSyncIsHeardBeforeSync();
     void damagedSyncIsIgnored();
-    void readRegisters_data();
-    void readRegisters();
-    void efuseDescribesAPlausibleChip();
-    void baudCorrectionRegistersGiveFortyMegahertz();
     void writeRegAppliesTheMask();
-    void jedecId_data();
-    void jedecId();
     void rdidNeedsTheFlashAttachedOnItsPins();
     void unsupportedCommands_data();
     void unsupportedCommands();
@@ -128,30 +121,22 @@ private Q_SLOTS:
     void malformedRequests_data();
     void malformedRequests();
     void badEscapeDropsTheFrame();
-    void escapedBytesInsideData();
     void flashCommandsNeedAttach_data();
     void flashCommandsNeedAttach();
     void flashBeginErasesWholeSectors();
     void flashBeginUsesBlockEraseWhenAligned();
     void flashBeginRejectsBadRanges_data();
     void flashBeginRejectsBadRanges();
-    void flashDataWritesBlocks();
     void flashDataChecks_data();
     void flashDataChecks();
     void writingUnerasedFlashFailsReadBack();
-    void deflatePathInflates();
     void deflateErrors_data();
     void deflateErrors();
-    void md5IsLowercaseHex();
     void setParamsLimitsFlashAccess();
-    void changeBaudrateReplyGoesAtOldRate();
     void flashEndLeavesTheLoaderUntilNextSync();
     void newSyncStartsAFreshSession();
     void readFlashSlow();
     void memUploadAndJump();
-    void noSyncFault();
-    void dropAfterFault();
-    void corruptReplyFault();
     void writeErrorBlockFault_data();
     void writeErrorBlockFault();
     void statisticsCountWireTime();
@@ -193,72 +178,6 @@ void RomLoaderTest::damagedSyncIsIgnored()
     QCOMPARE(loader.state(), LoaderState::AwaitingSync);
 }
 
-void RomLoaderTest::readRegisters_data()
-{
-    QTest::addColumn<quint32>("address");
-    QTest::addColumn<quint32>("value");
-    QTest::newRow("magic") << 0x40001000U << 0x00F01D83U;
-    QTest::newRow("efuse word 1") << 0x3FF5A004U << 0xC4123456U;
-    QTest::newRow("efuse word 2") << 0x3FF5A008U << 0x0000240AU;
-    QTest::newRow("efuse word 3") << 0x3FF5A00CU << 0x0000A200U;
-    QTest::newRow("efuse word 4") << 0x3FF5A010U << 0x00000064U;
-    QTest::newRow("efuse word 5") << 0x3FF5A014U << 0x01100000U;
-    QTest::newRow("apb date") << 0x3FF6607CU << 0x96042000U;
-    QTest::newRow("rtc calibration") << 0x3FF5F06CU << (1024U << 7);
-    QTest::newRow("unmapped") << 0x3FF00000U << 0U;
-}
-
-void RomLoaderTest::readRegisters()
-{
-    QFETCH(quint32, address);
-    QFETCH(quint32, value);
-    RomLoader loader{SimulatorOptions{}};
-    sync(loader);
-    const Reply reply = single(loader, request(kReadReg, words({address})));
-    QVERIFY(reply.ok());
-    QCOMPARE(reply.opcode, quint8(kReadReg));
-    QCOMPARE(reply.body, QByteArray(4, '\0'));
-    QCOMPARE(reply.value, value);
-}
-
-void RomLoaderTest::efuseDescribesAPlausibleChip()
-{
-    RomLoader loader{SimulatorOptions{}};
-    sync(loader);
-    const quint32 w1 = readReg(loader, 0x3FF5A004);
-    const quint32 w2 = readReg(loader, 0x3FF5A008);
-    const quint32 w3 = readReg(loader, 0x3FF5A00C);
-    const quint32 w5 = readReg(loader, 0x3FF5A014);
-    const quint32 date = readReg(loader, 0x3FF6607C);
-
-    QByteArray mac;
-    for (const quint32 byte : {w2 >> 8, w2, w1 >> 24, w1 >> 16, w1 >> 8, w1})
-        mac.append(char(byte & 0xFF));
-    QCOMPARE(mac.toHex(':'), QByteArray("24:0a:c4:12:34:56"));
-
-    const quint32 package = ((w3 >> 9) & 7) | (((w3 >> 2) & 1) << 3);
-    QCOMPARE(package, 1U);  // ESP32-D0WD
-    QCOMPARE(w3 & 1, 0U);   // dual core
-    const quint32 revisionBits = ((date >> 31) << 2) | (((w5 >> 20) & 1) << 1) | ((w3 >> 15) & 1);
-    QCOMPARE(revisionBits, 7U);  // major revision 3
-    QCOMPARE((w5 >> 24) & 3, 1U);
-    // Default SPI pads: a client attaches with configuration 0.
-    QCOMPARE(w5 & 0xFFFFF, 0U);
-    QCOMPARE((w3 >> 4) & 0x1F, 0U);
-}
-
-void RomLoaderTest::baudCorrectionRegistersGiveFortyMegahertz()
-{
-    RomLoader loader{SimulatorOptions{}};
-    sync(loader);
-    const quint64 cali = (readReg(loader, 0x3FF5F06C) >> 7) & 0x1FFFFFF;
-    const quint64 ck8m = readReg(loader, 0x3FF5A010) & 0xFF;
-    QCOMPARE(cali * 15625 * ck8m / 40, 40'000'000ULL);
-    // UART_CLKDIV at 115200 on a 40 MHz crystal: the client's crystal estimate comes out at 40.
-    const quint32 divider = readReg(loader, 0x3FF40014) & 0xFFFFF;
-    QCOMPARE(divider, 347U);
-}
-
 void RomLoaderTest::writeRegAppliesTheMask()
 {
     RomLoader loader{SimulatorOptions{}};
@@ -281,43 +200,6 @@ void RomLoaderTest::writeRegAppliesTheMask()
     const Reply bad = single(loader, request(kWriteReg, words({ram, 1, 0xFFFFFFFF})));
     QCOMPARE(bad.status(), quint8(1));
     QCOMPARE(bad.error(), quint8(0x05));
-}
-
-void RomLoaderTest::jedecId_data()
-{
-    QTest::addColumn<quint32>("flashMiB");
-    QTest::addColumn<quint32>("jedecOverride");
-    QTest::addColumn<quint32>("expected");
-    QTest::newRow("4MB default") << 4U << 0U << 0x001640EFU;
-    QTest::newRow("1MB") << 1U << 0U << 0x001440EFU;
-    QTest::newRow("16MB") << 16U << 0U << 0x001840EFU;
-    QTest::newRow("override") << 4U << 0x00164020U << 0x00164020U;
-}
-
-void RomLoaderTest::jedecId()
-{
-    QFETCH(quint32, flashMiB);
-    QFETCH(quint32, jedecOverride);
-    QFETCH(quint32, expected);
-    SimulatorOptions options;
-    options.flashSize = flashMiB * 1024 * 1024;
-    if (jedecOverride != 0)
-        options.jedecId = jedecOverride;
-    RomLoader loader{options};
-    syncAndAttach(loader);
-    QCOMPARE(rdid(loader), expected);
-    QCOMPARE(readReg(loader, 0x3FF42000) & (1U << 18), 0U);
-    // Only as many bits as MISO_DLEN asks for are clocked in.
-    QCOMPARE(rdid(loader, 8), expected & 0xFF);
-    // The SFDP read a client makes for XMC parts reads 0 here.
-    writeReg(loader, 0x3FF4202C, 7);
-    writeReg(loader, 0x3FF42020, 0x5C000007);
-    writeReg(loader, 0x3FF4201C, 0xF0000000);
-    writeReg(loader, 0x3FF42024, 0x7000005A);
-    writeReg(loader, 0x3FF42004, 0x00001000);
-    writeReg(loader, 0x3FF42080, 0);
-    writeReg(loader, 0x3FF42000, 1U << 18);
-    QCOMPARE(readReg(loader, 0x3FF42080), 0U);
 }
 
 void RomLoaderTest::rdidNeedsTheFlashAttachedOnItsPins()
@@ -458,19 +340,6 @@ void RomLoaderTest::badEscapeDropsTheFrame()
     QCOMPARE(replies.at(1).value, 0xC4123456U);
 }
 
-void RomLoaderTest::escapedBytesInsideData()
-{
-    RomLoader loader{zeroFilled()};
-    syncAndAttach(loader);
-    // A block full of C0 and DB travels escaped; the checksum covers the unescaped bytes.
-    QByteArray block;
-    for (int i = 0; i < 0x400; ++i)
-        block.append(i % 2 ? '\xC0' : '\xDB');
-    QVERIFY(single(loader, request(kFlashBegin, words({0x400, 1, 0x400, 0}))).ok());
-    QVERIFY(single(loader, dataRequest(kFlashData, 0, block)).ok());
-    QCOMPARE(loader.flash().contents().left(0x400), block);
-}
-
 void RomLoaderTest::flashCommandsNeedAttach_data()
 {
     QTest::addColumn<QByteArray>("bytes");
@@ -543,26 +412,6 @@ void RomLoaderTest::flashBeginRejectsBadRanges()
     QVERIFY(single(loader, request(kFlashBegin, words({0x400, 1, 0x400, 0, 0}))).ok());
 }
 
-void RomLoaderTest::flashDataWritesBlocks()
-{
-    RomLoader loader{zeroFilled()};
-    syncAndAttach(loader);
-    const QByteArray image = mixedData(2500);
-    QByteArray padded = image;
-    padded.append(3 * kBlock - image.size(), '\xFF');
-    QVERIFY(single(loader, request(kFlashBegin, words({2500, 3, 0x400, 0x10000}))).ok());
-    for (quint32 seq = 0; seq < 3; ++seq) {
-        const RomLoader::FeedResult result =
-            loader.feed(dataRequest(kFlashData, seq, padded.mid(seq * kBlock, kBlock)));
-        QVERIFY(parseReplies(wireOf(result)).first().ok());
-        QCOMPARE(result.answers.first().workTime, Duration(4 * 400us));  // four pages
-    }
-    QCOMPARE(loader.flash().contents().mid(0x10000, 3 * kBlock), padded);
-    // A fourth block was not announced.
-    const Reply extra = single(loader, dataRequest(kFlashData, 3, QByteArray(0x400, '\xFF')));
-    QCOMPARE(extra.error(), quint8(0x01));
-}
-
 void RomLoaderTest::flashDataChecks_data()
 {
     QTest::addColumn<QByteArray>("bytes");
@@ -615,28 +464,6 @@ void RomLoaderTest::writingUnerasedFlashFailsReadBack()
     QCOMPARE(loader.flash().contents().left(0x400), QByteArray(0x400, '\0'));
 }
 
-void RomLoaderTest::deflatePathInflates()
-{
-    RomLoader loader{zeroFilled()};
-    syncAndAttach(loader);
-    const QByteArray image = mixedData(5000);
-    const QByteArray compressed = zlibCompress(image);
-    const auto blocks = quint32((compressed.size() + 0x3FF) / 0x400);
-    const quint32 writeSize = (5000 + 0x3FF) / 0x400 * 0x400;
-    QVERIFY(single(loader, request(kDeflBegin, words({writeSize, blocks, 0x400, 0x1000}))).ok());
-    for (quint32 seq = 0; seq < blocks; ++seq) {
-        const Reply r =
-            single(loader, dataRequest(kDeflData, seq, compressed.mid(seq * kBlock, kBlock)));
-        QVERIFY2(r.ok(), qPrintable(QString::number(r.error())));
-    }
-    QCOMPARE(loader.flash().contents().mid(0x1000, image.size()), image);
-    QCOMPARE(loader.flash().contents().at(0x1000 + image.size()), '\xFF');
-
-    const Reply md5 = single(loader, request(kMd5, words({0x1000, 5000, 0, 0})));
-    QVERIFY(md5.ok());
-    QCOMPARE(md5.payload(), QCryptographicHash::hash(image, QCryptographicHash::Md5).toHex());
-}
-
 void RomLoaderTest::deflateErrors_data()
 {
     QTest::addColumn<QByteArray>("stream");
@@ -670,26 +497,6 @@ void RomLoaderTest::deflateErrors()
     QCOMPARE(reply.error(), error);
 }
 
-void RomLoaderTest::md5IsLowercaseHex()
-{
-    RomLoader loader{SimulatorOptions{}};
-    syncAndAttach(loader);
-    const RomLoader::FeedResult result = loader.feed(request(kMd5, words({0, 0x100000, 0, 0})));
-    const Reply reply = parseReplies(wireOf(result)).first();
-    QVERIFY(reply.ok());
-    QCOMPARE(reply.size, quint16(36));
-    const QByteArray hex = reply.payload();
-    QCOMPARE(hex.size(), 32);
-    for (const char c : hex)
-        QVERIFY2((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'), hex.constData());
-    const QByteArray expected =
-        QCryptographicHash::hash(loader.flash().contents().left(0x100000), QCryptographicHash::Md5);
-    QCOMPARE(QByteArray::fromHex(hex), expected);
-    QCOMPARE(result.answers.first().workTime, Duration(0x100000 * 250ns));
-    // Past the end of the flash.
-    QCOMPARE(single(loader, request(kMd5, words({0x3FF000, 0x2000, 0, 0}))).error(), quint8(0x01));
-}
-
 void RomLoaderTest::setParamsLimitsFlashAccess()
 {
     RomLoader loader{SimulatorOptions{}};
@@ -710,25 +517,6 @@ void RomLoaderTest::setParamsLimitsFlashAccess()
     QCOMPARE(single(loader, request(kFlashBegin, words({0x1000, 4, 0x400, 0x400000}))).error(),
              quint8(0x01));
     QVERIFY(single(loader, request(kFlashBegin, words({0x1000, 4, 0x400, 0x3FF000}))).ok());
-}
-
-void RomLoaderTest::changeBaudrateReplyGoesAtOldRate()
-{
-    RomLoader loader{SimulatorOptions{}};
-    sync(loader);
-    const RomLoader::FeedResult result = loader.feed(request(kChangeBaud, words({921600, 0})));
-    QCOMPARE(result.answers.size(), 1);
-    QVERIFY(parseReplies(wireOf(result)).first().ok());
-    // 14 bytes at 115200: 10 bits each.
-    QCOMPARE(result.answers.first().frames.first().wireTime, Duration(140'000'000'000LL / 115200));
-    QCOMPARE(loader.baud(), 921600U);
-    QCOMPARE(loader.lastBaudRequest().value_or(0), 921600U);
-    QCOMPARE(loader.statistics().lastBaudRequest.value_or(0), 921600U);
-    QVERIFY(loader.lastBaudRequestOldBaud().has_value());
-    QCOMPARE(*loader.lastBaudRequestOldBaud(), 0U);
-    QCOMPARE(readReg(loader, 0x3FF40014) & 0xFFFFF, 40'000'000U / 921600);
-    const RomLoader::FeedResult next = loader.feed(request(kReadReg, words({0x40001000})));
-    QCOMPARE(next.answers.first().frames.first().wireTime, Duration(140'000'000'000LL / 921600));
 }
 
 void RomLoaderTest::flashEndLeavesTheLoaderUntilNextSync()
@@ -800,46 +588,6 @@ void RomLoaderTest::memUploadAndJump()
     // Jumping to the code: no answer, and the ROM is gone.
     QVERIFY(exchange(loader, request(kMemEnd, words({0, 0x40080000}))).isEmpty());
     QCOMPARE(loader.state(), LoaderState::ApplicationRunning);
-}
-
-void RomLoaderTest::noSyncFault()
-{
-    SimulatorOptions options;
-    options.faults.noSync = true;
-    RomLoader loader{options};
-    for (int i = 0; i < 5; ++i)
-        QVERIFY(exchange(loader, syncRequest()).isEmpty());
-    QCOMPARE(loader.state(), LoaderState::AwaitingSync);
-}
-
-void RomLoaderTest::dropAfterFault()
-{
-    const QByteArray syncBytes = syncRequest();
-    const QByteArray readMagic = request(kReadReg, words({0x40001000}));
-    SimulatorOptions options;
-    // The limit falls on the last byte of the second frame.
-    options.faults.dropAfterBytes = syncBytes.size() + readMagic.size();
-    RomLoader loader{options};
-    QCOMPARE(exchange(loader, syncBytes).size(), 8);
-    const RomLoader::FeedResult result = loader.feed(readMagic + readMagic);
-    QVERIFY(result.hangUp);
-    QVERIFY(result.answers.isEmpty());
-    QVERIFY(loader.isHungUp());
-    QCOMPARE(loader.statistics().bytesReceived, *options.faults.dropAfterBytes);
-    QVERIFY(loader.feed(readMagic).answers.isEmpty());
-}
-
-void RomLoaderTest::corruptReplyFault()
-{
-    SimulatorOptions options;
-    options.faults.corruptReply = 10;  // 8 SYNC replies, one READ_REG, then this one
-    RomLoader loader{options};
-    sync(loader);
-    QVERIFY(single(loader, request(kReadReg, words({0x40001000}))).sizeFieldMatches);
-    const Reply corrupted = single(loader, request(kReadReg, words({0x40001000})));
-    QVERIFY(!corrupted.sizeFieldMatches);
-    QCOMPARE(corrupted.size, quint16(5));
-    QVERIFY(single(loader, request(kReadReg, words({0x40001000}))).sizeFieldMatches);
 }
 
 void RomLoaderTest::writeErrorBlockFault_data()
