@@ -15,6 +15,16 @@ namespace {
 
 constexpr qsizetype kAckLength = 14;
 
+// Opens the chip's pty, connects a client and syncs; the eight SYNC replies land in `in`.
+void openAndSync(Esp32Simulator& chip, PtyClient& client, QByteArray& in)
+{
+    QString error;
+    QVERIFY2(chip.open(&error), qPrintable(error));
+    QVERIFY(client.open(chip.slavePath()));
+    QVERIFY(client.write(syncRequest()));
+    QVERIFY(client.waitFor(in, 8 * kAckLength));
+}
+
 }  // namespace
 
 class Esp32SimulatorTest : public QObject
@@ -32,13 +42,11 @@ void Esp32SimulatorTest::timingHoldsRepliesBack()
     SimulatorOptions options;
     options.timing = true;
     Esp32Simulator chip(options);
-    QString error;
-    QVERIFY2(chip.open(&error), qPrintable(error));
     PtyClient client;
-    QVERIFY(client.open(chip.slavePath()));
     QByteArray in;
-    QVERIFY(client.write(syncRequest()));
-    QVERIFY(client.waitFor(in, 8 * kAckLength));
+    openAndSync(chip, client, in);
+    if (QTest::currentTestFailed())
+        return;
     QVERIFY(client.write(request(0x0D, words({0, 0}))));
     QVERIFY(client.waitFor(in, 9 * kAckLength));
 
@@ -65,13 +73,11 @@ void Esp32SimulatorTest::hangUpDiscardsPendingReplies()
     SimulatorOptions options;
     options.timing = true;
     Esp32Simulator chip(options);
-    QString error;
-    QVERIFY2(chip.open(&error), qPrintable(error));
     PtyClient client;
-    QVERIFY(client.open(chip.slavePath()));
     QByteArray in;
-    QVERIFY(client.write(syncRequest()));
-    QVERIFY(client.waitFor(in, 8 * kAckLength));
+    openAndSync(chip, client, in);
+    if (QTest::currentTestFailed())
+        return;
     QVERIFY(client.write(request(0x0D, words({0, 0})) +
                          request(0x02, words({0x400000, 4096, 0x400, 0}))));
     QTRY_COMPARE(chip.statistics().commands.value(0x02), 1);
@@ -87,13 +93,11 @@ void Esp32SimulatorTest::checkBaudFollowsTheClientsTermios()
     SimulatorOptions options;
     options.checkLineBaud = true;
     Esp32Simulator chip(options);
-    QString error;
-    QVERIFY2(chip.open(&error), qPrintable(error));
     PtyClient client;
-    QVERIFY(client.open(chip.slavePath()));
     QByteArray in;
-    QVERIFY(client.write(syncRequest()));
-    QVERIFY(client.waitFor(in, 8 * kAckLength));
+    openAndSync(chip, client, in);
+    if (QTest::currentTestFailed())
+        return;
     QVERIFY(client.write(request(0x0F, words({460800, 0}))));
     QVERIFY(client.waitFor(in, 9 * kAckLength));
     QVERIFY(parseReplies(in).last().ok());
