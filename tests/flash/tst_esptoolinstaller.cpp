@@ -65,12 +65,10 @@ private Q_SLOTS:
     void choosesTheBuildForTheProcessor();
     void findsNothingWithoutTheBuildForThisProcessor();
     void locatesResourcesInOrder();
-    void installsAFreshCopy();
-    void reusesACopyOfTheSameSize();
-    void replacesACopyOfAnotherSize();
+    void installsOrReusesTheCopy_data();
+    void installsOrReusesTheCopy();
     void keepsStaleTemporaryFilesOfOtherRuns();
     void fallsBackToTheTemporaryFolder();
-    void reportsAFolderThatCannotBeCreated();
     void reportsAFailedReplacementAndCleansUp();
     void reportsFailedModeChanges_data();
     void reportsFailedModeChanges();
@@ -138,40 +136,35 @@ void TestEsptoolInstaller::locatesResourcesInOrder()
     QVERIFY(!installer.locateResource(u"image"_s, u"bin"_s));
 }
 
-void TestEsptoolInstaller::installsAFreshCopy()
+void TestEsptoolInstaller::installsOrReusesTheCopy_data()
 {
+    QTest::addColumn<QByteArray>("installedBefore");  // empty: none
+    QTest::addColumn<QByteArray>("installedAfter");
+
+    QTest::newRow("fresh") << QByteArray() << "#!/bin/sh\nexit 0\n"_ba;
+    QTest::newRow("same size is reused") << "#!/bin/sh\nexit 1\n"_ba
+                                         << "#!/bin/sh\nexit 1\n"_ba;
+    QTest::newRow("another size is replaced") << "old build"_ba
+                                              << "#!/bin/sh\nexit 0\n"_ba;
+}
+
+void TestEsptoolInstaller::installsOrReusesTheCopy()
+{
+    QFETCH(QByteArray, installedBefore);
+    QFETCH(QByteArray, installedAfter);
+
     FakeEsptoolHome home;
     writeFile(home.resourcePath(u"esptool_amd64"_s), "#!/bin/sh\nexit 0\n", 0644);
+    if (!installedBefore.isEmpty())
+        writeFile(home.installedEsptoolPath(), installedBefore, 0600);
     const EsptoolInstaller::Outcome outcome = EsptoolInstaller(home.environment()).prepare();
 
     QCOMPARE(outcome.path, home.installedEsptoolPath());
     QCOMPARE(outcome.failureLine, QString());
-    QCOMPARE(contentOf(home.installedEsptoolPath()), "#!/bin/sh\nexit 0\n"_ba);
+    QCOMPARE(contentOf(home.installedEsptoolPath()), installedAfter);
     QCOMPARE(modeOf(home.installedEsptoolPath()), mode_t(0755));
-    QCOMPARE(modeOf(home.toolDirectory()), mode_t(0755));
-    QCOMPARE(temporaryFilesIn(home.toolDirectory()), QStringList());
-}
-
-void TestEsptoolInstaller::reusesACopyOfTheSameSize()
-{
-    FakeEsptoolHome home;
-    writeFile(home.resourcePath(u"esptool_amd64"_s), "new build");
-    writeFile(home.installedEsptoolPath(), "old build", 0600);
-
-    QCOMPARE(EsptoolInstaller(home.environment()).prepare().path, home.installedEsptoolPath());
-    QCOMPARE(contentOf(home.installedEsptoolPath()), "old build"_ba);
-    QCOMPARE(modeOf(home.installedEsptoolPath()), mode_t(0755));
-}
-
-void TestEsptoolInstaller::replacesACopyOfAnotherSize()
-{
-    FakeEsptoolHome home;
-    writeFile(home.resourcePath(u"esptool_amd64"_s), "a newer, longer build");
-    writeFile(home.installedEsptoolPath(), "old build", 0700);
-
-    QCOMPARE(EsptoolInstaller(home.environment()).prepare().path, home.installedEsptoolPath());
-    QCOMPARE(contentOf(home.installedEsptoolPath()), "a newer, longer build"_ba);
-    QCOMPARE(modeOf(home.installedEsptoolPath()), mode_t(0755));
+    if (installedBefore.isEmpty())
+        QCOMPARE(modeOf(home.toolDirectory()), mode_t(0755));
     QCOMPARE(temporaryFilesIn(home.toolDirectory()), QStringList());
 }
 
@@ -201,23 +194,6 @@ void TestEsptoolInstaller::fallsBackToTheTemporaryFolder()
              QDir(environment.temporaryDirectory).filePath(u"Tavix Flash Tool/esptool"_s));
     QCOMPARE(installer.prepare().path, expected);
     QCOMPARE(modeOf(expected), mode_t(0755));
-}
-
-void TestEsptoolInstaller::reportsAFolderThatCannotBeCreated()
-{
-    FakeEsptoolHome home;
-    home.addEsptool(u"esptool_amd64"_s);
-    EsptoolEnvironment environment = home.environment();
-    // A file where the per-user folder should be: no folder can be made below it, even by root.
-    environment.applicationSupportDirectory = home.resourcePath(u"esptool_amd64"_s);
-
-    const EsptoolInstaller::Outcome outcome = EsptoolInstaller(environment).prepare();
-    QVERIFY(!outcome.path);
-    QVERIFY2(outcome.failureLine.startsWith(u"Failed to prepare esptool: "_s),
-             qPrintable(outcome.failureLine));
-    QVERIFY(outcome.failureLine.contains(u"Tavix Flash Tool/esptool"_s));
-    QVERIFY(outcome.failureLine.endsWith(u'\n'));
-    QCOMPARE(outcome.failureLine.count(u'\n'), 1);
 }
 
 void TestEsptoolInstaller::reportsAFailedReplacementAndCleansUp()
