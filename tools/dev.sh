@@ -3,7 +3,8 @@
 #   tools/dev.sh run    install what is missing, build, start the app
 #   tools/dev.sh test   install what is missing, build, run the whole test suite, clang-tidy,
 #                       and the test suite again under AddressSanitizer + UBSan; as root also
-#                       the Debian package, installed into a throwaway root and used there
+#                       the Debian package, installed into a throwaway root and used there;
+#                       at the end it prints how much of the code is tests
 # Both are idempotent: packages are installed only when absent, and the builds are incremental.
 set -euo pipefail
 
@@ -78,6 +79,8 @@ test)
         tools/package-test.sh
         mark_passed package-test
     fi
+    # Information for whoever changes the code, not a gate.
+    tools/test-share.sh || true
     ;;
 *)
     echo "usage: $0 run|test" >&2

@@ -14,7 +14,19 @@ deb=${1:-$(ls build/package/tavix-flash-tool_*.deb 2>/dev/null | tail -n1)}
 [ -f "$deb" ] || { echo "package-test: no package; run tools/package.sh first" >&2; exit 2; }
 sim=build/tests/support/esp32-sim
 [ -x "$sim" ] || { echo "package-test: no $sim; build the tests first" >&2; exit 2; }
-mirror=${MIRROR:-http://deb.debian.org/debian}
+# The machine's own Debian mirror: the URI of a stanza that serves the bookworm suite, in the
+# deb822 .sources files or in sources.list.
+apt_mirror() {
+    awk 'BEGIN { RS = ""; FS = "\n" }
+         { uri = ""; suite = 0
+           for (i = 1; i <= NF; i++) {
+               if ($i ~ /^URIs:/) { split($i, f, " "); uri = f[2] }
+               if ($i ~ /^Suites:/ && $i ~ /[ \t]bookworm([ \t]|$)/) suite = 1 }
+           if (uri != "" && suite) { print uri; exit } }' /etc/apt/sources.list.d/*.sources 2>/dev/null
+    awk '$1 == "deb" && $3 == "bookworm" { print $2; exit }' /etc/apt/sources.list 2>/dev/null
+}
+mirror=${MIRROR:-$(apt_mirror | head -n1)}
+[ -n "$mirror" ] || { echo "package-test: no Debian mirror for bookworm in the apt configuration; set MIRROR" >&2; exit 2; }
 command -v debootstrap >/dev/null || apt-get install -y -q --no-install-recommends debootstrap
 
 root=$(mktemp -d /var/tmp/tavix-root.XXXXXX)
