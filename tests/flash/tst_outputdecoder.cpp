@@ -28,6 +28,8 @@ void TestOutputDecoder::decodesAcrossReads_data()
         << QList<QByteArray>{"\xe2\x82", "\xac"} << u"€"_s;
     QTest::newRow("four-byte character over three reads")
         << QList<QByteArray>{"\xf0\x9f", "\x98", "\x80!"} << u"\U0001F600!"_s;
+    QTest::newRow("highest plane, split")
+        << QList<QByteArray>{"\xf4\x8f\xbf", "\xbf"} << u"\U0010FFFF"_s;
     QTest::newRow("invalid byte") << QList<QByteArray>{"a\xff"
                                                        "b"}
                                   << u"a\ufffdb"_s;

@@ -28,6 +28,8 @@ void TestShellQuote::quotesOnlyWhatNeedsIt_data()
     QTest::newRow("accented letters") << u"Ünïcødé"_s << u"Ünïcødé"_s;
     QTest::newRow("combining mark") << u"e\u0301t\u00e9"_s << u"e\u0301t\u00e9"_s;
     QTest::newRow("CJK letters") << u"日本語"_s << u"日本語"_s;
+    QTest::newRow("superscript digit") << u"x\u00b2"_s << u"x\u00b2"_s;
+    QTest::newRow("tilde") << u"~/x"_s << u"'~/x'"_s;
     QTest::newRow("Arabic-Indic digits") << u"\u0661\u0662\u0663"_s << u"\u0661\u0662\u0663"_s;
     QTest::newRow("letter outside the BMP") << u"\U00010400x"_s << u"\U00010400x"_s;
     QTest::newRow("space") << u"Tavix Flash Tool"_s << u"'Tavix Flash Tool'"_s;
