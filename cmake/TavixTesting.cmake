@@ -7,6 +7,9 @@
 if(CMAKE_CROSSCOMPILING AND CMAKE_CROSSCOMPILING_EMULATOR)
     set(TAVIX_EMULATION_PRELOAD "${CMAKE_BINARY_DIR}/tests/libtavixemulation.so")
     list(APPEND CMAKE_CROSSCOMPILING_EMULATOR -E "LD_PRELOAD=${TAVIX_EMULATION_PRELOAD}")
+elseif(CMAKE_CROSSCOMPILING)
+    message(WARNING "No emulator for ${CMAKE_SYSTEM_PROCESSOR} (qemu-user): the tests are built, "
+        "but ctest cannot run them on this machine.")
 endif()
 
 function(tavix_add_test name)
