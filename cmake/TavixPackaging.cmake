@@ -41,4 +41,19 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-dejavu-core")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${linux_dir}/debian/postinst;${linux_dir}/debian/postrm")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# A cross build packages for its target, not for the machine that runs cpack. dpkg-shlibdeps finds
+# the target's libraries by itself (the ":arm64" packages' symbols files, the library folders
+# that libc6:arm64 adds to ld.so.conf); told the target architecture, it also reads the binaries
+# with the target's objdump.
+if(CMAKE_CROSSCOMPILING)
+    find_program(TAVIX_DPKG_ARCHITECTURE dpkg-architecture REQUIRED)
+    execute_process(
+        COMMAND "${TAVIX_DPKG_ARCHITECTURE}" -t "${CMAKE_LIBRARY_ARCHITECTURE}" -q DEB_HOST_ARCH
+        OUTPUT_VARIABLE tavix_deb_arch OUTPUT_STRIP_TRAILING_WHITESPACE
+        ERROR_QUIET COMMAND_ERROR_IS_FATAL ANY)
+    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE "${tavix_deb_arch}")
+    set(CPACK_PROJECT_CONFIG_FILE "${CMAKE_BINARY_DIR}/CPackTargetArchitecture.cmake")
+    file(CONFIGURE OUTPUT "${CPACK_PROJECT_CONFIG_FILE}"
+        CONTENT "set(ENV{DEB_HOST_ARCH} \"${tavix_deb_arch}\")\n")
+endif()
 include(CPack)

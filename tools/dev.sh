@@ -5,7 +5,10 @@
 #                       and the test suite again under AddressSanitizer + UBSan; as root also
 #                       the Debian package, installed into a throwaway root and used there;
 #                       at the end it prints how much of the code is tests
-# Both are idempotent: packages are installed only when absent, and the builds are incremental.
+#   tools/dev.sh arm64  add Debian's arm64 architecture and install the cross compiler, Qt,
+#                       libudev and zlib for arm64 and qemu-user (about 1 GB), cross-build for
+#                       64-bit Arm, make the arm64 package and run the test suite under qemu-user
+# All are idempotent: packages are installed only when absent, and the builds are incremental.
 set -euo pipefail
 
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
@@ -13,6 +16,8 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 packages=(g++ cmake make qt6-base-dev qt6-serialport-dev libudev-dev zlib1g-dev
           xvfb xauth fonts-dejavu-core)
 test_packages=(clang-tidy appstream desktop-file-utils dpkg-dev)
+arm64_packages=(g++-aarch64-linux-gnu qemu-user-static file
+                qt6-base-dev:arm64 qt6-serialport-dev:arm64 libudev-dev:arm64 zlib1g-dev:arm64)
 
 install_missing_packages() {
     local missing=() p
@@ -21,12 +26,42 @@ install_missing_packages() {
             missing+=("$p")
     done
     ((${#missing[@]})) || return 0
-    local sudo=()
-    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
     echo "Installing: ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
-    "${sudo[@]}" apt-get update -q
-    "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+    as_root apt-get update -q
+    # Packages of two architectures must be of one version; should that ever ask apt to remove
+    # something this machine has, stop and leave the choice to its owner.
+    local removals
+    removals=$(apt-get install -s -q --no-install-recommends "${missing[@]}" | sed -n 's/^Remv //p')
+    if [ -n "$removals" ]; then
+        printf 'Installing %s would remove:\n%s\nStopped; nothing was changed.\n' \
+            "${missing[*]}" "$removals" >&2
+        exit 1
+    fi
+    as_root apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+add_arm64_architecture() {
+    dpkg --print-foreign-architectures | grep -qx arm64 && return 0
+    echo "Adding the arm64 architecture to dpkg"
+    as_root dpkg --add-architecture arm64
+}
+
+# Every program in the package must be built for the package's architecture.
+check_package_binaries() {
+    local deb=$1 arch=$2 root wrong
+    root=$(mktemp -d)
+    dpkg-deb -x "$deb" "$root"
+    wrong=$(find "$root" -type f -exec file {} + | grep ': *ELF' | grep -v "$arch" || true)
+    rm -rf "$root"
+    if [ -n "$wrong" ]; then
+        printf 'Not built for %s:\n%s\n' "$arch" "$wrong" >&2
+        exit 1
+    fi
 }
 
 build() {
@@ -82,8 +117,19 @@ test)
     # Information for whoever changes the code, not a gate.
     tools/test-share.sh || true
     ;;
+arm64)
+    add_arm64_architecture
+    install_missing_packages "${packages[@]}" "${test_packages[@]}" "${arm64_packages[@]}"
+    build arm64
+    tools/package.sh arm64
+    for deb in build-arm64/package/*_arm64.deb; do
+        check_package_binaries "$deb" "ARM aarch64"
+        echo "$deb: every program in it is built for ARM aarch64"
+    done
+    ctest --preset arm64
+    ;;
 *)
-    echo "usage: $0 run|test" >&2
+    echo "usage: $0 run|test|arm64" >&2
     exit 2
     ;;
 esac
