@@ -6,8 +6,8 @@
 //   pairs with sector-aligned addresses and file names;
 // - an accepted run, written out again as a plain command line, parses to the same run.
 
-#include "CommandLine.h"
 #include "FuzzInput.h"
+#include "cli/CommandLine.h"
 
 using namespace Qt::StringLiterals;
 using esptool::AfterReset;

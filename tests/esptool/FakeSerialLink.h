@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SerialLink.h"
+#include "link/SerialLink.h"
 
 #include <QByteArray>
 #include <QList>

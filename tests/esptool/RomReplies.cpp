@@ -1,6 +1,6 @@
 #include "RomReplies.h"
 
-#include "Slip.h"
+#include "protocol/Slip.h"
 
 #include <QtEndian>
 

@@ -1,4 +1,4 @@
-#include "ChipInfo.h"
+#include "flasher/ChipInfo.h"
 
 #include <QTest>
 

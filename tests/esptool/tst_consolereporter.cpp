@@ -1,4 +1,4 @@
-#include "ConsoleReporter.h"
+#include "cli/ConsoleReporter.h"
 
 #include <QRegularExpression>
 #include <QTest>

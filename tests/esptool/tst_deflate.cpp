@@ -1,4 +1,4 @@
-#include "Deflate.h"
+#include "flasher/Deflate.h"
 
 #include <QRandomGenerator>
 #include <QTest>

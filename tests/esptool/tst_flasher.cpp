@@ -1,7 +1,7 @@
 #include "FakeSerialLink.h"
-#include "Flasher.h"
-#include "FlasherObserver.h"
 #include "RomReplies.h"
+#include "flasher/Flasher.h"
+#include "flasher/FlasherObserver.h"
 
 #include <QCryptographicHash>
 #include <QHash>

@@ -1,4 +1,4 @@
-#include "FlashParameters.h"
+#include "flasher/FlashParameters.h"
 
 #include <QCryptographicHash>
 #include <QTest>

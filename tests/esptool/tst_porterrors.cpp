@@ -1,4 +1,4 @@
-#include "PortErrors.h"
+#include "link/PortErrors.h"
 
 #include <QTemporaryDir>
 #include <QTest>

@@ -1,5 +1,5 @@
 #include "FakeSerialLink.h"
-#include "ResetSequence.h"
+#include "link/ResetSequence.h"
 
 #include <QTest>
 

@@ -1,4 +1,4 @@
-#include "RomCommand.h"
+#include "protocol/RomCommand.h"
 
 #include <QTest>
 

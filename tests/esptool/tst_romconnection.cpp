@@ -1,6 +1,6 @@
 #include "FakeSerialLink.h"
-#include "RomConnection.h"
 #include "RomReplies.h"
+#include "link/RomConnection.h"
 
 #include <QElapsedTimer>
 #include <QTest>

@@ -1,4 +1,4 @@
-#include "RomReply.h"
+#include "protocol/RomReply.h"
 
 #include <QTest>
 

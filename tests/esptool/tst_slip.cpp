@@ -1,4 +1,4 @@
-#include "Slip.h"
+#include "protocol/Slip.h"
 
 #include <QTest>
 
