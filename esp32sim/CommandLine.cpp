@@ -12,15 +12,15 @@ namespace esp32sim {
 
 namespace {
 
-constexpr quint32 kMiB = 1024 * 1024;
-constexpr int kMaxUnsupportedRepeats = 64;
+constexpr quint32 miB = 1024 * 1024;
+constexpr int maxUnsupportedRepeats = 64;
 
-const std::array<std::pair<QLatin1StringView, quint32>, 5> kFlashSizes = {{
-    {"1MB"_L1, 1 * kMiB},
-    {"2MB"_L1, 2 * kMiB},
-    {"4MB"_L1, 4 * kMiB},
-    {"8MB"_L1, 8 * kMiB},
-    {"16MB"_L1, 16 * kMiB},
+const std::array<std::pair<QLatin1StringView, quint32>, 5> flashSizes = {{
+    {"1MB"_L1, 1 * miB},
+    {"2MB"_L1, 2 * miB},
+    {"4MB"_L1, 4 * miB},
+    {"8MB"_L1, 8 * miB},
+    {"16MB"_L1, 16 * miB},
 }};
 
 std::optional<quint32> parseHex(QString text)
@@ -143,7 +143,7 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
     if (parser.isSet(o.flashSize)) {
         const QString text = parser.value(o.flashSize);
         bool found = false;
-        for (const auto& [name, size] : kFlashSizes) {
+        for (const auto& [name, size] : flashSizes) {
             if (text.compare(name, Qt::CaseInsensitive) == 0) {
                 sim.flashSize = size;
                 found = true;
@@ -175,7 +175,7 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
         const int index = assignment.left(equals).toInt(&indexOk);
         const std::optional<quint32> value =
             equals > 0 ? parseHex(assignment.mid(equals + 1)) : std::nullopt;
-        if (!indexOk || index < 0 || index >= kEfuseWordCount || !value) {
+        if (!indexOk || index < 0 || index >= efuseWordCount || !value) {
             error = u"invalid value for --efuse: %1 (use WORD=HEX, WORD 0-6)"_s.arg(assignment);
             return parsed;
         }
@@ -193,7 +193,7 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
                    sim.faults.corruptReply, error) &&
         readNumber(parser, o.writeErrorBlock, 0, maxU32, sim.faults.writeErrorBlock, error) &&
         readNumber(parser, o.writeErrorTimes, 1, maxInt, sim.faults.writeErrorTimes, error) &&
-        readNumber(parser, o.unsupportedRepeats, 1, kMaxUnsupportedRepeats, repeats, error);
+        readNumber(parser, o.unsupportedRepeats, 1, maxUnsupportedRepeats, repeats, error);
     if (!numbersOk)
         return parsed;
     sim.unsupportedRepeats = repeats.value_or(1);

@@ -12,12 +12,12 @@ namespace esp32sim {
 
 namespace {
 
-constexpr qsizetype kReadChunk = qsizetype(64) * 1024;
-constexpr qint64 kNanosecondsPerMillisecond = 1'000'000;
+constexpr qsizetype readChunk = qsizetype(64) * 1024;
+constexpr qint64 nanosecondsPerMillisecond = 1'000'000;
 // QTimer counts whole milliseconds. Waking at the nearest one and sending what is due within
 // half a millisecond keeps the error per reply centred on zero; always rounding up would add
 // half a millisecond to every exchange of a flash that has thousands of them.
-constexpr qint64 kDueTolerance = kNanosecondsPerMillisecond / 2;
+constexpr qint64 dueTolerance = nanosecondsPerMillisecond / 2;
 
 }  // namespace
 
@@ -62,7 +62,7 @@ void Esp32Simulator::hangUp()
 
 void Esp32Simulator::readMaster()
 {
-    QByteArray buffer(kReadChunk, Qt::Uninitialized);
+    QByteArray buffer(readChunk, Qt::Uninitialized);
     for (;;) {
         const ssize_t n = ::read(m_pty.masterFd(), buffer.data(), std::size_t(buffer.size()));
         if (n < 0 && errno == EINTR)
@@ -109,7 +109,7 @@ void Esp32Simulator::sendDue()
 {
     const qint64 now = m_clock.nsecsElapsed();
     QList<quint8> answered;
-    while (!m_pending.isEmpty() && m_pending.constFirst().dueNs <= now + kDueTolerance) {
+    while (!m_pending.isEmpty() && m_pending.constFirst().dueNs <= now + dueTolerance) {
         const Pending next = m_pending.takeFirst();
         m_output.append(next.bytes);
         if (next.lastOfAnswer)
@@ -143,7 +143,7 @@ void Esp32Simulator::armTimer()
         return;
     }
     const qint64 wait = m_pending.constFirst().dueNs - m_clock.nsecsElapsed();
-    m_timer->start(int(std::max<qint64>(0, (wait + kDueTolerance) / kNanosecondsPerMillisecond)));
+    m_timer->start(int(std::max<qint64>(0, (wait + dueTolerance) / nanosecondsPerMillisecond)));
 }
 
 }  // namespace esp32sim

@@ -40,15 +40,15 @@ Duration FlashMemory::erase(quint32 address, quint32 length)
     Duration time{0};
     if (length == 0)
         return time;
-    const quint64 end = std::min<quint64>((quint64(address) + length + kFlashSectorSize - 1) /
-                                              kFlashSectorSize * kFlashSectorSize,
+    const quint64 end = std::min<quint64>((quint64(address) + length + flashSectorSize - 1) /
+                                              flashSectorSize * flashSectorSize,
                                           size());
     quint64 at = address;
     while (at < end) {
-        const bool wholeBlock = at % kFlashBlockSize == 0 && at + kFlashBlockSize <= end;
-        const quint64 step = wholeBlock ? kFlashBlockSize : kFlashSectorSize;
+        const bool wholeBlock = at % flashBlockSize == 0 && at + flashBlockSize <= end;
+        const quint64 step = wholeBlock ? flashBlockSize : flashSectorSize;
         std::fill_n(m_bytes.begin() + qsizetype(at), qsizetype(step), char(0xFF));
-        time += wholeBlock ? kBlockEraseTime : kSectorEraseTime;
+        time += wholeBlock ? blockEraseTime : sectorEraseTime;
         at += step;
     }
     return time;
@@ -62,12 +62,11 @@ FlashMemory::ProgramResult FlashMemory::program(quint32 address, QByteArrayView 
     char* memory = m_bytes.data() + address;
     qsizetype done = 0;
     while (done < data.size()) {
-        const quint32 pageOffset = (address + quint32(done)) % kFlashPageSize;
-        const qsizetype chunk =
-            std::min<qsizetype>(kFlashPageSize - pageOffset, data.size() - done);
+        const quint32 pageOffset = (address + quint32(done)) % flashPageSize;
+        const qsizetype chunk = std::min<qsizetype>(flashPageSize - pageOffset, data.size() - done);
         for (qsizetype i = done; i < done + chunk; ++i)
             memory[i] = char(quint8(memory[i]) & quint8(data[i]));
-        result.time += kPageProgramTime;
+        result.time += pageProgramTime;
         done += chunk;
     }
     result.verified = QByteArrayView(memory, data.size()) == data;

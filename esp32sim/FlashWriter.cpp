@@ -18,12 +18,12 @@ void FlashWriter::reset()
 FlashWriter::Outcome FlashWriter::begin(Mode mode, const Begin& request, quint32 limit)
 {
     reset();
-    const bool badBlockSize = request.blockSize > kRomFlashBlockSize ||
-                              (request.blockCount > 0 && request.blockSize == 0);
+    const bool badBlockSize =
+        request.blockSize > romFlashBlockSize || (request.blockCount > 0 && request.blockSize == 0);
     const bool outside = quint64(request.offset) + request.size > limit ||
                          !m_flash.contains(request.offset, request.size);
-    if (badBlockSize || request.offset % kFlashSectorSize != 0 || outside)
-        return {RomError::InvalidParameter, {}};
+    if (badBlockSize || request.offset % flashSectorSize != 0 || outside)
+        return {RomError::invalidParameter, {}};
 
     m_active = true;
     m_mode = mode;
@@ -35,12 +35,12 @@ FlashWriter::Outcome FlashWriter::begin(Mode mode, const Begin& request, quint32
 FlashWriter::Outcome FlashWriter::data(Mode mode, quint32 sequence, QByteArrayView block)
 {
     if (!isActive(mode) || sequence != m_nextSequence || sequence >= m_begin.blockCount)
-        return {RomError::InvalidParameter, {}};
+        return {RomError::invalidParameter, {}};
 
-    if (mode == Mode::Plain) {
+    if (mode == Mode::plain) {
         // Every block has the announced size; the client pads the last one with 0xFF.
         if (quint32(block.size()) != m_begin.blockSize)
-            return {RomError::InvalidMessage, {}};
+            return {RomError::invalidMessage, {}};
         Outcome outcome = write(m_begin.offset + sequence * m_begin.blockSize, block);
         if (!outcome.error)
             ++m_nextSequence;
@@ -51,12 +51,12 @@ FlashWriter::Outcome FlashWriter::data(Mode mode, quint32 sequence, QByteArrayVi
     const bool last = sequence + 1 == m_begin.blockCount;
     const auto length = quint32(block.size());
     if (length == 0 || length > m_begin.blockSize || (!last && length != m_begin.blockSize))
-        return {RomError::InvalidMessage, {}};
+        return {RomError::invalidMessage, {}};
     Inflater::Result inflated = m_inflater.push(block);
     if (inflated.error)
         return {inflated.error, {}};
     if (quint64(m_written) + quint64(inflated.output.size()) > m_begin.size)
-        return {RomError::InflateFailed, {}};  // more data than FLASH_DEFL_BEGIN announced
+        return {RomError::inflateFailed, {}};  // more data than FLASH_DEFL_BEGIN announced
     Outcome outcome = write(m_begin.offset + m_written, inflated.output);
     if (!outcome.error)
         ++m_nextSequence;
@@ -67,19 +67,19 @@ FlashWriter::Outcome FlashWriter::write(quint32 address, QByteArrayView bytes)
 {
     if (quint64(address) + quint64(bytes.size()) > m_limit ||
         !m_flash.contains(address, quint32(bytes.size())))
-        return {RomError::InvalidParameter, {}};
+        return {RomError::invalidParameter, {}};
     const FlashMemory::ProgramResult programmed = m_flash.program(address, bytes);
     m_written = address + quint32(bytes.size()) - m_begin.offset;
     // The ROM reads every block back; bits that were not erased make it differ.
     if (!programmed.verified)
-        return {RomError::FlashWriteFailed, programmed.time};
+        return {RomError::flashWriteFailed, programmed.time};
     return {std::nullopt, programmed.time};
 }
 
 FlashWriter::Outcome FlashWriter::end(Mode mode)
 {
     if (!isActive(mode))
-        return {RomError::InvalidParameter, {}};
+        return {RomError::invalidParameter, {}};
     m_active = false;
     return {};
 }

@@ -20,8 +20,8 @@ class FlashWriter
 public:
     enum class Mode
     {
-        Plain,
-        Deflate,
+        plain,
+        deflate,
     };
 
     struct Begin
@@ -56,7 +56,7 @@ private:
 
     FlashMemory& m_flash;
     bool m_active = false;
-    Mode m_mode = Mode::Plain;
+    Mode m_mode = Mode::plain;
     Begin m_begin;
     quint32 m_limit = 0;
     quint32 m_nextSequence = 0;

@@ -7,19 +7,19 @@ namespace esp32sim {
 
 namespace {
 
-constexpr int kRawDeflateWindowBits = -15;
-constexpr qsizetype kZlibHeaderLength = 2;
-constexpr qsizetype kAdlerTrailerLength = 4;
-constexpr int kDeflateMethod = 8;
-constexpr int kMaxWindowInfo = 7;
-constexpr int kPresetDictionaryFlag = 0x20;
-constexpr int kHeaderCheckDivisor = 31;
-constexpr qsizetype kOutputChunk = qsizetype(32) * 1024;
+constexpr int rawDeflateWindowBits = -15;
+constexpr qsizetype zlibHeaderLength = 2;
+constexpr qsizetype adlerTrailerLength = 4;
+constexpr int deflateMethod = 8;
+constexpr int maxWindowInfo = 7;
+constexpr int presetDictionaryFlag = 0x20;
+constexpr int headerCheckDivisor = 31;
+constexpr qsizetype outputChunk = qsizetype(32) * 1024;
 
 bool validZlibHeader(quint8 cmf, quint8 flg)
 {
-    return (cmf & 0x0F) == kDeflateMethod && (cmf >> 4) <= kMaxWindowInfo &&
-           ((cmf << 8) | flg) % kHeaderCheckDivisor == 0 && (flg & kPresetDictionaryFlag) == 0;
+    return (cmf & 0x0F) == deflateMethod && (cmf >> 4) <= maxWindowInfo &&
+           ((cmf << 8) | flg) % headerCheckDivisor == 0 && (flg & presetDictionaryFlag) == 0;
 }
 
 }  // namespace
@@ -37,7 +37,7 @@ struct Inflater::Stream
     uLong adler = adler32(0, nullptr, 0);
     bool failed = false;
 
-    Stream() { initialised = inflateInit2(&z, kRawDeflateWindowBits) == Z_OK; }
+    Stream() { initialised = inflateInit2(&z, rawDeflateWindowBits) == Z_OK; }
     ~Stream()
     {
         if (initialised)
@@ -46,7 +46,7 @@ struct Inflater::Stream
     Stream(const Stream&) = delete;
     Stream& operator=(const Stream&) = delete;
 
-    bool finished() const { return trailer.size() == kAdlerTrailerLength; }
+    bool finished() const { return trailer.size() == adlerTrailerLength; }
 };
 
 Inflater::Inflater()
@@ -73,17 +73,17 @@ Inflater::Result Inflater::push(QByteArrayView input)
         return Result{error, {}};
     };
     if (s.failed || !s.initialised)
-        return fail(RomError::InflateFailed);
+        return fail(RomError::inflateFailed);
     if (s.finished() && !input.isEmpty())
-        return fail(RomError::InflateFailed);  // data after the end of the stream
+        return fail(RomError::inflateFailed);  // data after the end of the stream
 
     qsizetype pos = 0;
-    while (s.header.size() < kZlibHeaderLength && pos < input.size())
+    while (s.header.size() < zlibHeaderLength && pos < input.size())
         s.header.append(input[pos++]);
-    if (s.header.size() < kZlibHeaderLength)
+    if (s.header.size() < zlibHeaderLength)
         return {};
     if (!validZlibHeader(quint8(s.header[0]), quint8(s.header[1])))
-        return fail(RomError::InflateFailed);
+        return fail(RomError::inflateFailed);
 
     Result result;
     if (!s.bodyEnded && pos < input.size()) {
@@ -91,11 +91,11 @@ Inflater::Result Inflater::push(QByteArrayView input)
         s.z.avail_in = uInt(input.size() - pos);
         for (;;) {
             const qsizetype before = result.output.size();
-            result.output.resize(before + kOutputChunk);
+            result.output.resize(before + outputChunk);
             s.z.next_out = reinterpret_cast<Bytef*>(result.output.data() + before);
-            s.z.avail_out = uInt(kOutputChunk);
+            s.z.avail_out = uInt(outputChunk);
             const int rc = inflate(&s.z, Z_NO_FLUSH);
-            result.output.resize(before + kOutputChunk - qsizetype(s.z.avail_out));
+            result.output.resize(before + outputChunk - qsizetype(s.z.avail_out));
             if (rc == Z_STREAM_END) {
                 s.bodyEnded = true;
                 break;
@@ -103,7 +103,7 @@ Inflater::Result Inflater::push(QByteArrayView input)
             if (rc == Z_BUF_ERROR || (rc == Z_OK && s.z.avail_in == 0 && s.z.avail_out != 0))
                 break;  // all input consumed; more is needed
             if (rc != Z_OK)
-                return fail(RomError::InflateFailed);
+                return fail(RomError::inflateFailed);
         }
         pos = input.size() - qsizetype(s.z.avail_in);
         s.adler = adler32(s.adler, reinterpret_cast<const Bytef*>(result.output.constData()),
@@ -111,15 +111,15 @@ Inflater::Result Inflater::push(QByteArrayView input)
     }
 
     if (s.bodyEnded) {
-        while (s.trailer.size() < kAdlerTrailerLength && pos < input.size())
+        while (s.trailer.size() < adlerTrailerLength && pos < input.size())
             s.trailer.append(input[pos++]);
         if (pos < input.size())
-            return fail(RomError::InflateFailed);
+            return fail(RomError::inflateFailed);
         if (s.finished()) {
             const auto t = [&s](int i) { return uLong(quint8(s.trailer[i])); };
             const uLong expected = (t(0) << 24) | (t(1) << 16) | (t(2) << 8) | t(3);
             if (expected != s.adler)
-                return fail(RomError::InflateAdlerMismatch);
+                return fail(RomError::inflateAdlerMismatch);
         }
     }
     return result;

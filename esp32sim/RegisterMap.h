@@ -17,16 +17,16 @@ namespace esp32sim {
 class RegisterMap
 {
 public:
-    static constexpr quint32 kChipMagic = 0x40001000;
-    static constexpr quint32 kEfuseBase = 0x3FF5A000;
-    static constexpr quint32 kApbCtlDate = 0x3FF6607C;
-    static constexpr quint32 kUartClkdiv = 0x3FF40014;
-    static constexpr quint32 kRtcCalibration = 0x3FF5F06C;
+    static constexpr quint32 chipMagic = 0x40001000;
+    static constexpr quint32 efuseBase = 0x3FF5A000;
+    static constexpr quint32 apbCtlDate = 0x3FF6607C;
+    static constexpr quint32 uartClkdiv = 0x3FF40014;
+    static constexpr quint32 rtcCalibration = 0x3FF5F06C;
 
-    static constexpr quint32 kXtalHz = 40'000'000;
-    static constexpr quint32 kApbCtlDateValue = 0x96042000;  // bit 31: revision bit 2
-    static constexpr quint32 kRtcCalibrationValue = 1024U << 7;
-    static constexpr std::array<quint32, kEfuseWordCount> kDefaultEfuse = {
+    static constexpr quint32 xtalHz = 40'000'000;
+    static constexpr quint32 apbCtlDateValue = 0x96042000;  // bit 31: revision bit 2
+    static constexpr quint32 rtcCalibrationValue = 1024U << 7;
+    static constexpr std::array<quint32, efuseWordCount> defaultEfuse = {
         0x00000000,  // no flash encryption
         0xC4123456,  // MAC bytes 2-5
         0x0000240A,  // MAC bytes 0-1
@@ -62,7 +62,7 @@ public:
 
 private:
     quint32 m_chipMagic;
-    std::array<quint32, kEfuseWordCount> m_efuse{};
+    std::array<quint32, efuseWordCount> m_efuse{};
     quint32 m_uartClkdiv = 0;
     SpiController m_spi;
     QHash<quint32, quint32> m_ram;

@@ -6,42 +6,42 @@ namespace esp32sim {
 
 namespace {
 
-constexpr qsizetype kWord = 4;
-constexpr qsizetype kFlashBeginLength = 4 * kWord;
-constexpr qsizetype kFlashBeginWithEncryptionLength = 5 * kWord;
-constexpr qsizetype kFlashEndLength = kWord;
-constexpr qsizetype kReadRegLength = kWord;
-constexpr qsizetype kWriteRegGroupLength = 4 * kWord;
-constexpr qsizetype kSpiAttachLength = 2 * kWord;
-constexpr qsizetype kSpiSetParamsLength = 6 * kWord;
-constexpr qsizetype kChangeBaudrateLength = 2 * kWord;
-constexpr qsizetype kMd5Length = 4 * kWord;
-constexpr qsizetype kReadFlashSlowRequestLength = 2 * kWord;
-constexpr qsizetype kMemBeginLength = 4 * kWord;
-constexpr qsizetype kMemEndLength = 2 * kWord;
+constexpr qsizetype wordSize = 4;
+constexpr qsizetype flashBeginLength = 4 * wordSize;
+constexpr qsizetype flashBeginWithEncryptionLength = 5 * wordSize;
+constexpr qsizetype flashEndLength = wordSize;
+constexpr qsizetype readRegLength = wordSize;
+constexpr qsizetype writeRegGroupLength = 4 * wordSize;
+constexpr qsizetype spiAttachLength = 2 * wordSize;
+constexpr qsizetype spiSetParamsLength = 6 * wordSize;
+constexpr qsizetype changeBaudrateLength = 2 * wordSize;
+constexpr qsizetype md5Length = 4 * wordSize;
+constexpr qsizetype readFlashSlowRequestLength = 2 * wordSize;
+constexpr qsizetype memBeginLength = 4 * wordSize;
+constexpr qsizetype memEndLength = 2 * wordSize;
 
-constexpr quint32 kParamsBlockSize = 0x10000;
-constexpr quint32 kParamsSectorSize = 0x1000;
-constexpr quint32 kParamsPageSize = 0x100;
+constexpr quint32 paramsBlockSize = 0x10000;
+constexpr quint32 paramsSectorSize = 0x1000;
+constexpr quint32 paramsPageSize = 0x100;
 
-constexpr quint8 kSyncPreamble[] = {0x07, 0x07, 0x12, 0x20};
-constexpr quint8 kSyncFill = 0x55;
+constexpr quint8 syncPreamble[] = {0x07, 0x07, 0x12, 0x20};
+constexpr quint8 syncFill = 0x55;
 
 quint32 word(QByteArrayView data, qsizetype index)
 {
-    return qFromLittleEndian<quint32>(data.data() + index * kWord);
+    return qFromLittleEndian<quint32>(data.data() + index * wordSize);
 }
 
 void appendWord(QByteArray& out, quint32 value)
 {
-    char bytes[kWord];
+    char bytes[wordSize];
     qToLittleEndian(value, bytes);
-    out.append(bytes, kWord);
+    out.append(bytes, wordSize);
 }
 
 quint32 dataChecksum(QByteArrayView bytes)
 {
-    quint8 sum = kChecksumSeed;
+    quint8 sum = checksumSeed;
     for (const char c : bytes)
         sum ^= quint8(c);
     return sum;
@@ -49,10 +49,10 @@ quint32 dataChecksum(QByteArrayView bytes)
 
 bool isSyncPayload(QByteArrayView data)
 {
-    if (data.size() != kSyncPayloadLength)
+    if (data.size() != syncPayloadLength)
         return false;
     for (qsizetype i = 0; i < data.size(); ++i) {
-        const quint8 expected = i < qsizetype(sizeof kSyncPreamble) ? kSyncPreamble[i] : kSyncFill;
+        const quint8 expected = i < qsizetype(sizeof syncPreamble) ? syncPreamble[i] : syncFill;
         if (quint8(data[i]) != expected)
             return false;
     }
@@ -68,7 +68,7 @@ bool isPowerOfTwo(quint32 v)
 
 RomLoader::RomLoader(const SimulatorOptions& options)
     : m_options(options)
-    , m_decoder(kMaxFrameLength)
+    , m_decoder(maxFrameLength)
     , m_flash(options.flashSize, options.fill)
     , m_registers(options)
     , m_writer(m_flash)
@@ -96,10 +96,10 @@ RomLoader::FeedResult RomLoader::feed(QByteArrayView bytes, std::optional<quint3
                                   m_statistics.bytesReceived >= *m_options.faults.dropAfterBytes;
 
         const SlipDecoder::Event event = m_decoder.push(byte);
-        if (event == SlipDecoder::Event::BadEscape) {
+        if (event == SlipDecoder::Event::badEscape) {
             ++m_statistics.framingErrors;
-        } else if (event == SlipDecoder::Event::Frame || event == SlipDecoder::Event::Oversized) {
-            const bool oversized = event == SlipDecoder::Event::Oversized;
+        } else if (event == SlipDecoder::Event::frame || event == SlipDecoder::Event::oversized) {
+            const bool oversized = event == SlipDecoder::Event::oversized;
             m_requestBaud = m_baud;
             std::optional<Answer> answer =
                 handleFrame(m_decoder.payload(), m_decoder.wireLength(), oversized, !limitReached);
@@ -122,14 +122,14 @@ std::optional<RomLoader::Answer> RomLoader::handleFrame(const QByteArray& frame,
                                                         bool oversized, bool deliver)
 {
     // Frames the host did not send as requests, or too short to name a command, are noise.
-    if (frame.size() < 2 || quint8(frame[0]) != kDirectionRequest)
+    if (frame.size() < 2 || quint8(frame[0]) != directionRequest)
         return std::nullopt;
     const auto opcode = quint8(frame[1]);
     // Until a SYNC has locked the UART (and again once the application runs) the loader hears
     // nothing but SYNC.
-    if (m_state != LoaderState::Synced && opcode != quint8(Opcode::Sync))
+    if (m_state != LoaderState::synced && opcode != quint8(Opcode::sync))
         return std::nullopt;
-    if (m_lineBaud && *m_lineBaud != m_baud && opcode != quint8(Opcode::Sync)) {
+    if (m_lineBaud && *m_lineBaud != m_baud && opcode != quint8(Opcode::sync)) {
         ++m_statistics.baudMismatches;
         return std::nullopt;
     }
@@ -141,12 +141,12 @@ std::optional<RomLoader::Answer> RomLoader::handleFrame(const QByteArray& frame,
     std::optional<Reply> reply;
     int copies = 1;
     const QByteArrayView data =
-        QByteArrayView(frame).sliced(std::min<qsizetype>(frame.size(), kPacketHeaderLength));
+        QByteArrayView(frame).sliced(std::min<qsizetype>(frame.size(), packetHeaderLength));
     const bool sizeMatches =
-        frame.size() >= kPacketHeaderLength &&
+        frame.size() >= packetHeaderLength &&
         qFromLittleEndian<quint16>(frame.constData() + 2) == quint16(data.size()) && !oversized;
 
-    if (opcode == quint8(Opcode::Sync)) {
+    if (opcode == quint8(Opcode::sync)) {
         // A damaged SYNC never locks the baud rate: no answer at all.
         if (!sizeMatches || m_options.faults.noSync || !isSyncPayload(data))
             return std::nullopt;
@@ -159,10 +159,10 @@ std::optional<RomLoader::Answer> RomLoader::handleFrame(const QByteArray& frame,
         }
         m_requestBaud = m_baud;
         answer.requestWireTime = wireTime(wireLength, m_baud);
-        reply = Reply{kSyncReplyValue, {}, std::nullopt, {}};
-        copies = kSyncReplyCount;
+        reply = Reply{syncReplyValue, {}, std::nullopt, {}};
+        copies = syncReplyCount;
     } else if (!sizeMatches) {
-        reply = Reply{0, {}, RomError::InvalidMessage, {}};
+        reply = Reply{0, {}, RomError::invalidMessage, {}};
     } else {
         ++m_statistics.commands[opcode];
         const auto checksum = qFromLittleEndian<quint32>(frame.constData() + 4);
@@ -181,7 +181,7 @@ std::optional<RomLoader::Answer> RomLoader::handleFrame(const QByteArray& frame,
         m_pendingBaud.reset();
     }
     if (m_leaveLoaderAfterReply) {
-        m_state = LoaderState::ApplicationRunning;
+        m_state = LoaderState::applicationRunning;
         m_leaveLoaderAfterReply = false;
     }
     if (!deliver)
@@ -194,54 +194,54 @@ std::optional<RomLoader::Reply> RomLoader::dispatch(quint8 opcode, QByteArrayVie
 {
     using Mode = FlashWriter::Mode;
     switch (Opcode(opcode)) {
-    case Opcode::ReadReg:
+    case Opcode::readReg:
         return handleReadReg(data);
-    case Opcode::WriteReg:
+    case Opcode::writeReg:
         return handleWriteReg(data);
-    case Opcode::SpiAttach:
+    case Opcode::spiAttach:
         return handleSpiAttach(data);
-    case Opcode::SpiSetParams:
+    case Opcode::spiSetParams:
         return handleSpiSetParams(data);
-    case Opcode::ChangeBaudrate:
+    case Opcode::changeBaudrate:
         return handleChangeBaudrate(data);
-    case Opcode::FlashBegin:
-        return handleFlashBegin(Mode::Plain, data);
-    case Opcode::FlashData:
-        return handleFlashData(Mode::Plain, data, checksum);
-    case Opcode::FlashEnd:
-        return handleFlashEnd(Mode::Plain, data);
-    case Opcode::FlashDeflBegin:
-        return handleFlashBegin(Mode::Deflate, data);
-    case Opcode::FlashDeflData:
-        return handleFlashData(Mode::Deflate, data, checksum);
-    case Opcode::FlashDeflEnd:
-        return handleFlashEnd(Mode::Deflate, data);
-    case Opcode::SpiFlashMd5:
+    case Opcode::flashBegin:
+        return handleFlashBegin(Mode::plain, data);
+    case Opcode::flashData:
+        return handleFlashData(Mode::plain, data, checksum);
+    case Opcode::flashEnd:
+        return handleFlashEnd(Mode::plain, data);
+    case Opcode::flashDeflBegin:
+        return handleFlashBegin(Mode::deflate, data);
+    case Opcode::flashDeflData:
+        return handleFlashData(Mode::deflate, data, checksum);
+    case Opcode::flashDeflEnd:
+        return handleFlashEnd(Mode::deflate, data);
+    case Opcode::spiFlashMd5:
         return handleMd5(data);
-    case Opcode::ReadFlashSlow:
+    case Opcode::readFlashSlow:
         return handleReadFlashSlow(data);
-    case Opcode::MemBegin:
+    case Opcode::memBegin:
         return handleMemBegin(data);
-    case Opcode::MemData:
+    case Opcode::memData:
         return handleMemData(data, checksum);
-    case Opcode::MemEnd:
+    case Opcode::memEnd:
         return handleMemEnd(data);
-    case Opcode::Sync:  // handled before dispatch, never reaches here
-    case Opcode::GetSecurityInfo:
-    case Opcode::EraseFlash:
-    case Opcode::EraseRegion:
-    case Opcode::ReadFlash:
-    case Opcode::RunUserCode:
+    case Opcode::sync:  // handled before dispatch, never reaches here
+    case Opcode::getSecurityInfo:
+    case Opcode::eraseFlash:
+    case Opcode::eraseRegion:
+    case Opcode::readFlash:
+    case Opcode::runUserCode:
         break;  // not in the ESP32 ROM
     }
     copies = std::max(1, m_options.unsupportedRepeats);
-    return Reply{0, {}, RomError::InvalidMessage, {}};
+    return Reply{0, {}, RomError::invalidMessage, {}};
 }
 
 void RomLoader::startSession()
 {
-    m_state = LoaderState::Synced;
-    m_baud = kInitialBaud;
+    m_state = LoaderState::synced;
+    m_baud = initialBaud;
     m_pendingBaud.reset();
     m_leaveLoaderAfterReply = false;
     m_registers.resetSession();
@@ -258,17 +258,17 @@ void RomLoader::startSession()
 
 RomLoader::Reply RomLoader::handleReadReg(QByteArrayView data)
 {
-    if (data.size() != kReadRegLength)
-        return {0, {}, RomError::InvalidMessage, {}};
+    if (data.size() != readRegLength)
+        return {0, {}, RomError::invalidMessage, {}};
     return {m_registers.read(word(data, 0)), {}, std::nullopt, {}};
 }
 
 RomLoader::Reply RomLoader::handleWriteReg(QByteArrayView data)
 {
-    if (data.isEmpty() || data.size() % kWriteRegGroupLength != 0)
-        return {0, {}, RomError::InvalidMessage, {}};
+    if (data.isEmpty() || data.size() % writeRegGroupLength != 0)
+        return {0, {}, RomError::invalidMessage, {}};
     Reply reply;
-    for (qsizetype group = 0; group < data.size() / kWriteRegGroupLength; ++group) {
+    for (qsizetype group = 0; group < data.size() / writeRegGroupLength; ++group) {
         const qsizetype at = group * 4;
         m_registers.write(word(data, at), word(data, at + 1), word(data, at + 2));
         reply.work += std::chrono::microseconds(word(data, at + 3));
@@ -278,10 +278,10 @@ RomLoader::Reply RomLoader::handleWriteReg(QByteArrayView data)
 
 RomLoader::Reply RomLoader::handleSpiAttach(QByteArrayView data)
 {
-    if (data.size() != kSpiAttachLength)
-        return {0, {}, RomError::InvalidMessage, {}};
+    if (data.size() != spiAttachLength)
+        return {0, {}, RomError::invalidMessage, {}};
     if (word(data, 1) != 0)
-        return {0, {}, RomError::InvalidParameter, {}};
+        return {0, {}, RomError::invalidParameter, {}};
     const quint32 config = word(data, 0);
     m_attachConfig = config;
     m_statistics.lastSpiAttach = config;
@@ -292,14 +292,14 @@ RomLoader::Reply RomLoader::handleSpiAttach(QByteArrayView data)
 
 RomLoader::Reply RomLoader::handleSpiSetParams(QByteArrayView data)
 {
-    if (data.size() != kSpiSetParamsLength)
-        return {0, {}, RomError::InvalidMessage, {}};
+    if (data.size() != spiSetParamsLength)
+        return {0, {}, RomError::invalidMessage, {}};
     const SpiParameters params{word(data, 0), word(data, 1), word(data, 2),
                                word(data, 3), word(data, 4), word(data, 5)};
-    const bool valid = isPowerOfTwo(params.totalSize) && params.blockSize == kParamsBlockSize &&
-                       params.sectorSize == kParamsSectorSize && params.pageSize == kParamsPageSize;
+    const bool valid = isPowerOfTwo(params.totalSize) && params.blockSize == paramsBlockSize &&
+                       params.sectorSize == paramsSectorSize && params.pageSize == paramsPageSize;
     if (!m_attachConfig || !valid)
-        return {0, {}, RomError::InvalidParameter, {}};
+        return {0, {}, RomError::invalidParameter, {}};
     m_spiParameters = params;
     m_statistics.lastSpiFlashSize = params.totalSize;
     return {};
@@ -307,11 +307,11 @@ RomLoader::Reply RomLoader::handleSpiSetParams(QByteArrayView data)
 
 RomLoader::Reply RomLoader::handleChangeBaudrate(QByteArrayView data)
 {
-    if (data.size() != kChangeBaudrateLength)
-        return {0, {}, RomError::InvalidMessage, {}};
+    if (data.size() != changeBaudrateLength)
+        return {0, {}, RomError::invalidMessage, {}};
     const quint32 requested = word(data, 0);
     if (requested == 0)
-        return {0, {}, RomError::InvalidParameter, {}};
+        return {0, {}, RomError::invalidParameter, {}};
     m_lastBaudRequest = requested;
     m_statistics.lastBaudRequest = requested;
     m_lastBaudRequestOld = word(data, 1);
@@ -335,12 +335,12 @@ bool RomLoader::flashConnected() const
 
 RomLoader::Reply RomLoader::handleFlashBegin(FlashWriter::Mode mode, QByteArrayView data)
 {
-    if (data.size() != kFlashBeginLength && data.size() != kFlashBeginWithEncryptionLength)
-        return {0, {}, RomError::InvalidMessage, {}};
+    if (data.size() != flashBeginLength && data.size() != flashBeginWithEncryptionLength)
+        return {0, {}, RomError::invalidMessage, {}};
     if (!m_attachConfig)
-        return {0, {}, RomError::InvalidParameter, {}};
+        return {0, {}, RomError::invalidParameter, {}};
     if (!flashConnected())
-        return {0, {}, RomError::FlashWriteFailed, {}};
+        return {0, {}, RomError::flashWriteFailed, {}};
     const FlashWriter::Begin request{word(data, 0), word(data, 1), word(data, 2), word(data, 3)};
     const FlashWriter::Outcome outcome = m_writer.begin(mode, request, flashLimit());
     return {0, {}, outcome.error, outcome.time};
@@ -349,17 +349,17 @@ RomLoader::Reply RomLoader::handleFlashBegin(FlashWriter::Mode mode, QByteArrayV
 RomLoader::Reply RomLoader::handleFlashData(FlashWriter::Mode mode, QByteArrayView data,
                                             quint32 checksum)
 {
-    if (data.size() < kDataCommandHeaderLength)
-        return {0, {}, RomError::InvalidMessage, {}};
+    if (data.size() < dataCommandHeaderLength)
+        return {0, {}, RomError::invalidMessage, {}};
     const quint32 length = word(data, 0);
     const quint32 sequence = word(data, 1);
-    const QByteArrayView block = data.sliced(kDataCommandHeaderLength);
+    const QByteArrayView block = data.sliced(dataCommandHeaderLength);
     if (length != quint32(block.size()) || word(data, 2) != 0 || word(data, 3) != 0)
-        return {0, {}, RomError::InvalidMessage, {}};
+        return {0, {}, RomError::invalidMessage, {}};
     if (checksum != dataChecksum(block))
-        return {0, {}, RomError::BadChecksum, {}};
+        return {0, {}, RomError::badChecksum, {}};
     if (!m_attachConfig)
-        return {0, {}, RomError::InvalidParameter, {}};
+        return {0, {}, RomError::invalidParameter, {}};
 
     const FaultOptions& faults = m_options.faults;
     const bool injectFault =
@@ -368,18 +368,18 @@ RomLoader::Reply RomLoader::handleFlashData(FlashWriter::Mode mode, QByteArrayVi
         (!faults.writeErrorTimes || m_writeErrorsInjected < *faults.writeErrorTimes);
     if (injectFault) {
         ++m_writeErrorsInjected;
-        return {0, {}, RomError::FlashWriteFailed, {}};
+        return {0, {}, RomError::flashWriteFailed, {}};
     }
     if (!flashConnected())
-        return {0, {}, RomError::FlashWriteFailed, {}};
+        return {0, {}, RomError::flashWriteFailed, {}};
     const FlashWriter::Outcome outcome = m_writer.data(mode, sequence, block);
     return {0, {}, outcome.error, outcome.time};
 }
 
 RomLoader::Reply RomLoader::handleFlashEnd(FlashWriter::Mode mode, QByteArrayView data)
 {
-    if (data.size() != kFlashEndLength)
-        return {0, {}, RomError::InvalidMessage, {}};
+    if (data.size() != flashEndLength)
+        return {0, {}, RomError::invalidMessage, {}};
     const FlashWriter::Outcome outcome = m_writer.end(mode);
     if (outcome.error)
         return {0, {}, outcome.error, {}};
@@ -390,46 +390,46 @@ RomLoader::Reply RomLoader::handleFlashEnd(FlashWriter::Mode mode, QByteArrayVie
 
 RomLoader::Reply RomLoader::handleMd5(QByteArrayView data)
 {
-    if (data.size() != kMd5Length || word(data, 2) != 0 || word(data, 3) != 0)
-        return {0, {}, RomError::InvalidMessage, {}};
+    if (data.size() != md5Length || word(data, 2) != 0 || word(data, 3) != 0)
+        return {0, {}, RomError::invalidMessage, {}};
     if (!m_attachConfig)
-        return {0, {}, RomError::InvalidParameter, {}};
+        return {0, {}, RomError::invalidParameter, {}};
     const quint32 address = word(data, 0);
     const quint32 size = word(data, 1);
     if (quint64(address) + size > flashLimit())
-        return {0, {}, RomError::InvalidParameter, {}};
+        return {0, {}, RomError::invalidParameter, {}};
     if (!flashConnected())
-        return {0, {}, RomError::FlashReadFailed, {}};
-    return {0, m_flash.md5Hex(address, size), std::nullopt, kMd5TimePerByte * size};
+        return {0, {}, RomError::flashReadFailed, {}};
+    return {0, m_flash.md5Hex(address, size), std::nullopt, md5TimePerByte * size};
 }
 
 RomLoader::Reply RomLoader::handleReadFlashSlow(QByteArrayView data)
 {
-    if (data.size() != kReadFlashSlowRequestLength)
-        return {0, {}, RomError::InvalidMessage, {}};
+    if (data.size() != readFlashSlowRequestLength)
+        return {0, {}, RomError::invalidMessage, {}};
     if (!m_attachConfig)
-        return {0, {}, RomError::InvalidParameter, {}};
+        return {0, {}, RomError::invalidParameter, {}};
     const quint32 address = word(data, 0);
     const quint32 length = word(data, 1);
-    if (length > kReadFlashSlowLength)
-        return {0, {}, RomError::FlashReadLength, {}};
+    if (length > readFlashSlowLength)
+        return {0, {}, RomError::flashReadLength, {}};
     if (quint64(address) + length > flashLimit())
-        return {0, {}, RomError::InvalidParameter, {}};
+        return {0, {}, RomError::invalidParameter, {}};
     if (!flashConnected())
-        return {0, {}, RomError::FlashReadFailed, {}};
+        return {0, {}, RomError::flashReadFailed, {}};
     QByteArray bytes = m_flash.read(address, length);
-    bytes.append(qsizetype(kReadFlashSlowLength) - bytes.size(), '\0');
+    bytes.append(qsizetype(readFlashSlowLength) - bytes.size(), '\0');
     return {0, bytes, std::nullopt, {}};
 }
 
 RomLoader::Reply RomLoader::handleMemBegin(QByteArrayView data)
 {
-    if (data.size() != kMemBeginLength)
-        return {0, {}, RomError::InvalidMessage, {}};
+    if (data.size() != memBeginLength)
+        return {0, {}, RomError::invalidMessage, {}};
     const quint32 blockCount = word(data, 1);
     const quint32 blockSize = word(data, 2);
-    if (blockSize > kRomMemBlockLimit || (blockCount > 0 && blockSize == 0))
-        return {0, {}, RomError::RamSize, {}};
+    if (blockSize > romMemBlockLimit || (blockCount > 0 && blockSize == 0))
+        return {0, {}, RomError::ramSize, {}};
     m_memActive = true;
     m_memNextSequence = 0;
     m_memBlockCount = blockCount;
@@ -439,32 +439,32 @@ RomLoader::Reply RomLoader::handleMemBegin(QByteArrayView data)
 
 RomLoader::Reply RomLoader::handleMemData(QByteArrayView data, quint32 checksum)
 {
-    if (data.size() < kDataCommandHeaderLength)
-        return {0, {}, RomError::InvalidMessage, {}};
+    if (data.size() < dataCommandHeaderLength)
+        return {0, {}, RomError::invalidMessage, {}};
     const quint32 length = word(data, 0);
     const quint32 sequence = word(data, 1);
-    const QByteArrayView block = data.sliced(kDataCommandHeaderLength);
+    const QByteArrayView block = data.sliced(dataCommandHeaderLength);
     if (length != quint32(block.size()) || word(data, 2) != 0 || word(data, 3) != 0 ||
         length > m_memBlockSize)
-        return {0, {}, RomError::InvalidMessage, {}};
+        return {0, {}, RomError::invalidMessage, {}};
     if (checksum != dataChecksum(block))
-        return {0, {}, RomError::BadChecksum, {}};
+        return {0, {}, RomError::badChecksum, {}};
     if (!m_memActive || sequence != m_memNextSequence || sequence >= m_memBlockCount)
-        return {0, {}, RomError::InvalidParameter, {}};
+        return {0, {}, RomError::invalidParameter, {}};
     ++m_memNextSequence;
     return {};
 }
 
 std::optional<RomLoader::Reply> RomLoader::handleMemEnd(QByteArrayView data)
 {
-    if (data.size() != kMemEndLength)
-        return Reply{0, {}, RomError::InvalidMessage, {}};
+    if (data.size() != memEndLength)
+        return Reply{0, {}, RomError::invalidMessage, {}};
     if (!m_memActive)
-        return Reply{0, {}, RomError::InvalidParameter, {}};
+        return Reply{0, {}, RomError::invalidParameter, {}};
     m_memActive = false;
     // Flag 0 jumps to the uploaded code at once: the loader is gone and says nothing more.
     if (word(data, 0) == 0) {
-        m_state = LoaderState::ApplicationRunning;
+        m_state = LoaderState::applicationRunning;
         return std::nullopt;
     }
     return Reply{};
@@ -473,12 +473,12 @@ std::optional<RomLoader::Reply> RomLoader::handleMemEnd(QByteArrayView data)
 RomLoader::OutgoingFrame RomLoader::encodeReply(quint8 opcode, const Reply& reply)
 {
     QByteArray packet;
-    packet.reserve(kPacketHeaderLength + reply.data.size() + kRomStatusLength);
-    const auto size = quint16(reply.data.size() + kRomStatusLength);
+    packet.reserve(packetHeaderLength + reply.data.size() + romStatusLength);
+    const auto size = quint16(reply.data.size() + romStatusLength);
     ++m_framesSent;
     const bool corrupt =
         m_options.faults.corruptReply && *m_options.faults.corruptReply == m_framesSent;
-    packet.append(char(kDirectionResponse)).append(char(opcode));
+    packet.append(char(directionResponse)).append(char(opcode));
     char sizeBytes[2];
     qToLittleEndian(quint16(corrupt ? size + 1 : size), sizeBytes);
     packet.append(sizeBytes, 2);

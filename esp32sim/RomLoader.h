@@ -20,9 +20,9 @@ namespace esp32sim {
 
 enum class LoaderState
 {
-    AwaitingSync,        // power-on: everything but a SYNC is ignored
-    Synced,              // in a session: all commands are served
-    ApplicationRunning,  // after FLASH_END / FLASH_DEFL_END / MEM_END: only a SYNC is heard
+    awaitingSync,        // power-on: everything but a SYNC is ignored
+    synced,              // in a session: all commands are served
+    applicationRunning,  // after FLASH_END / FLASH_DEFL_END / MEM_END: only a SYNC is heard
 };
 
 struct SpiParameters
@@ -129,10 +129,10 @@ private:
     FlashWriter m_writer;
     SimulatorStatistics m_statistics;
 
-    LoaderState m_state = LoaderState::AwaitingSync;
-    quint32 m_baud = kInitialBaud;
-    quint32 m_requestBaud = kInitialBaud;  // rate the frame being handled arrived at
-    std::optional<quint32> m_lineBaud;     // the client's rate during the current feed()
+    LoaderState m_state = LoaderState::awaitingSync;
+    quint32 m_baud = initialBaud;
+    quint32 m_requestBaud = initialBaud;  // rate the frame being handled arrived at
+    std::optional<quint32> m_lineBaud;    // the client's rate during the current feed()
     std::optional<quint32> m_attachConfig;
     std::optional<SpiParameters> m_spiParameters;
     std::optional<quint32> m_lastBaudRequest;

@@ -6,8 +6,8 @@ namespace esp32sim {
 
 namespace {
 
-constexpr quint32 kWinbondManufacturer = 0xEF;
-constexpr quint32 kSerialNorMemoryType = 0x40;
+constexpr quint32 winbondManufacturer = 0xEF;
+constexpr quint32 serialNorMemoryType = 0x40;
 
 }  // namespace
 
@@ -16,7 +16,7 @@ quint32 SimulatorOptions::effectiveJedecId() const
     if (jedecId)
         return *jedecId;
     const auto capacity = quint32(std::bit_width(flashSize) - 1);
-    return (capacity << 16) | (kSerialNorMemoryType << 8) | kWinbondManufacturer;
+    return (capacity << 16) | (serialNorMemoryType << 8) | winbondManufacturer;
 }
 
 }  // namespace esp32sim

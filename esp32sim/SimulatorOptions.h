@@ -25,26 +25,26 @@ struct FaultOptions
     std::optional<int> writeErrorTimes;
 };
 
-inline constexpr int kEfuseWordCount = 7;
+inline constexpr int efuseWordCount = 7;
 
 struct SimulatorOptions
 {
-    static constexpr quint32 kDefaultFlashSize = 4 * 1024 * 1024;
-    static constexpr quint32 kDefaultChipMagic = 0x00F01D83;  // the original ESP32
+    static constexpr quint32 defaultFlashSize = 4 * 1024 * 1024;
+    static constexpr quint32 defaultChipMagic = 0x00F01D83;  // the original ESP32
 
     // Physical flash size in bytes, a power of two.
-    quint32 flashSize = kDefaultFlashSize;
+    quint32 flashSize = defaultFlashSize;
     // JEDEC ID returned by RDID (manufacturer in bits 7:0, type 15:8, capacity 23:16). Empty
     // means 0xEF (Winbond), type 0x40, capacity log2(flashSize).
     std::optional<quint32> jedecId;
     // Value of the magic register 0x40001000 that clients use to tell chips apart.
-    quint32 chipMagic = kDefaultChipMagic;
+    quint32 chipMagic = defaultChipMagic;
     // Initial content of every flash byte. Empty means a deterministic pseudo-random pattern,
     // so that an erase or a write is visible in a dump.
     std::optional<quint8> fill;
     // Replace eFuse words 0-6 (0x3FF5A000 + 4n); empty entries keep the defaults, which
     // describe an ESP32-D0WD-V3 revision v3.1 with MAC 24:0a:c4:12:34:56 and default SPI pads.
-    std::array<std::optional<quint32>, kEfuseWordCount> efuseWords;
+    std::array<std::optional<quint32>, efuseWordCount> efuseWords;
     // How many copies of the error frame answer an unknown or unsupported command. Captures of
     // real chips show about 8; one copy is the default.
     int unsupportedRepeats = 1;

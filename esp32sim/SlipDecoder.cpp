@@ -4,10 +4,10 @@ namespace esp32sim {
 
 namespace {
 
-constexpr char kEnd = char(0xC0);
-constexpr char kEsc = char(0xDB);
-constexpr char kEscEnd = char(0xDC);
-constexpr char kEscEsc = char(0xDD);
+constexpr char frameEnd = char(0xC0);
+constexpr char escape = char(0xDB);
+constexpr char escapedEnd = char(0xDC);
+constexpr char escapedEscape = char(0xDD);
 
 }  // namespace
 
@@ -15,17 +15,17 @@ QByteArray slipEncode(QByteArrayView payload)
 {
     QByteArray out;
     out.reserve(payload.size() + payload.size() / 16 + 2);
-    out.append(kEnd);
+    out.append(frameEnd);
     for (const char c : payload) {
-        if (c == kEnd) {
-            out.append(kEsc).append(kEscEnd);
-        } else if (c == kEsc) {
-            out.append(kEsc).append(kEscEsc);
+        if (c == frameEnd) {
+            out.append(escape).append(escapedEnd);
+        } else if (c == escape) {
+            out.append(escape).append(escapedEscape);
         } else {
             out.append(c);
         }
     }
-    out.append(kEnd);
+    out.append(frameEnd);
     return out;
 }
 
@@ -35,7 +35,7 @@ SlipDecoder::SlipDecoder(qsizetype maxPayload)
 
 void SlipDecoder::reset()
 {
-    m_state = State::Outside;
+    m_state = State::outside;
     m_current.clear();
     m_oversized = false;
     m_wireLength = 0;
@@ -45,51 +45,51 @@ SlipDecoder::Event SlipDecoder::push(char byte)
 {
     // Every delimiter ends the frame before it (if any) and opens the next, so the decoder finds
     // its feet again after noise; bytes before the first delimiter are skipped.
-    if (byte == kEnd) {
+    if (byte == frameEnd) {
         const State state = m_state;
-        const bool complete = state == State::Inside && (!m_current.isEmpty() || m_oversized);
+        const bool complete = state == State::inside && (!m_current.isEmpty() || m_oversized);
         const qint64 wireLength = m_wireLength + 1;
         const bool oversized = m_oversized;
-        m_state = State::Inside;
+        m_state = State::inside;
         m_wireLength = 1;
-        if (state == State::Escape) {
+        if (state == State::escape) {
             m_current.clear();
             m_oversized = false;
-            return Event::BadEscape;
+            return Event::badEscape;
         }
         if (!complete)
-            return Event::None;
+            return Event::none;
         m_done = m_current;
         m_doneWireLength = wireLength;
         m_current.clear();
         m_oversized = false;
-        return oversized ? Event::Oversized : Event::Frame;
+        return oversized ? Event::oversized : Event::frame;
     }
 
     switch (m_state) {
-    case State::Outside:
-    case State::Discard:
-        return Event::None;
-    case State::Escape:
+    case State::outside:
+    case State::discard:
+        return Event::none;
+    case State::escape:
         ++m_wireLength;
-        if (byte != kEscEnd && byte != kEscEsc) {
+        if (byte != escapedEnd && byte != escapedEscape) {
             m_current.clear();
             m_oversized = false;
-            m_state = State::Discard;
-            return Event::BadEscape;
+            m_state = State::discard;
+            return Event::badEscape;
         }
-        m_state = State::Inside;
-        append(byte == kEscEnd ? kEnd : kEsc);
-        return Event::None;
-    case State::Inside:
+        m_state = State::inside;
+        append(byte == escapedEnd ? frameEnd : escape);
+        return Event::none;
+    case State::inside:
         ++m_wireLength;
-        if (byte == kEsc)
-            m_state = State::Escape;
+        if (byte == escape)
+            m_state = State::escape;
         else
             append(byte);
-        return Event::None;
+        return Event::none;
     }
-    return Event::None;
+    return Event::none;
 }
 
 void SlipDecoder::append(char byte)

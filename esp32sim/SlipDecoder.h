@@ -21,10 +21,10 @@ public:
 
     enum class Event
     {
-        None,       // the byte was consumed, nothing complete yet
-        Frame,      // a frame ended: payload() holds it
-        BadEscape,  // a frame was dropped for an invalid escape
-        Oversized,  // a frame longer than maxPayload ended; payload() holds its first bytes
+        none,       // the byte was consumed, nothing complete yet
+        frame,      // a frame ended: payload() holds it
+        badEscape,  // a frame was dropped for an invalid escape
+        oversized,  // a frame longer than maxPayload ended; payload() holds its first bytes
     };
 
     Event push(char byte);
@@ -39,16 +39,16 @@ public:
 private:
     enum class State
     {
-        Outside,  // before the first delimiter
-        Inside,
-        Escape,
-        Discard,  // after a bad escape, up to the next delimiter
+        outside,  // before the first delimiter
+        inside,
+        escape,
+        discard,  // after a bad escape, up to the next delimiter
     };
 
     void append(char byte);
 
     qsizetype m_maxPayload;
-    State m_state = State::Outside;
+    State m_state = State::outside;
     QByteArray m_current;
     bool m_oversized = false;
     qint64 m_wireLength = 0;

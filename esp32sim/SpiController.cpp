@@ -4,12 +4,12 @@ namespace esp32sim {
 
 namespace {
 
-constexpr quint32 kFloatingBus = 0xFFFFFFFF;
-constexpr quint32 kUser2CommandValueMask = 0xFFFF;
-constexpr int kUser2CommandBitsShift = 28;
-constexpr quint32 kDlenMask = 0xFFFFFF;
-constexpr int kBitsPerWord = 32;
-constexpr quint32 kDataWords = 16;  // W0..W15
+constexpr quint32 floatingBus = 0xFFFFFFFF;
+constexpr quint32 user2CommandValueMask = 0xFFFF;
+constexpr int user2CommandBitsShift = 28;
+constexpr quint32 dlenMask = 0xFFFFFF;
+constexpr int bitsPerWord = 32;
+constexpr quint32 dataWords = 16;  // W0..W15
 
 }  // namespace
 
@@ -19,25 +19,25 @@ SpiController::SpiController(quint32 jedecId)
 
 bool SpiController::covers(quint32 address)
 {
-    return address >= kBase && address < kBase + kWordCount * 4 && address % 4 == 0;
+    return address >= base && address < base + wordCount * 4 && address % 4 == 0;
 }
 
 quint32& SpiController::word(quint32 address)
 {
-    return m_words.at((address - kBase) / 4);
+    return m_words.at((address - base) / 4);
 }
 
 quint32 SpiController::read(quint32 address) const
 {
-    return m_words.at((address - kBase) / 4);
+    return m_words.at((address - base) / 4);
 }
 
 void SpiController::write(quint32 address, quint32 value)
 {
     word(address) = value;
-    if (address == kCmd && (value & kCmdUsr) != 0) {
+    if (address == cmd && (value & cmdUsr) != 0) {
         runUserCommand();
-        word(kCmd) &= ~kCmdUsr;
+        word(cmd) &= ~cmdUsr;
     }
 }
 
@@ -49,30 +49,30 @@ void SpiController::reset()
 void SpiController::runUserCommand()
 {
     ++m_userCommandsRun;
-    const quint32 user = read(kUser);
-    if ((user & kUserMiso) == 0)
+    const quint32 phases = read(user);
+    if ((phases & userMiso) == 0)
         return;  // nothing clocked in: the data buffer keeps what it held
 
     // A flash on other pins than the attached ones leaves MISO floating high. A connected one
     // answers RDID with its JEDEC ID; every other command (status, SFDP) reads as zeros here.
-    const quint32 user2 = read(kUser2);
+    const quint32 command = read(user2);
     const bool eightBitCommand =
-        (user & kUserCommand) != 0 && (user2 >> kUser2CommandBitsShift) == 7;
+        (phases & userCommand) != 0 && (command >> user2CommandBitsShift) == 7;
     quint32 response = 0;
     if (!m_flashConnected)
-        response = kFloatingBus;
-    else if (eightBitCommand && (user2 & kUser2CommandValueMask) == kFlashRdid)
+        response = floatingBus;
+    else if (eightBitCommand && (command & user2CommandValueMask) == flashRdid)
         response = m_jedecId;
 
     // MISO_DLEN holds bits - 1; the first byte clocked in lands in W0 bits 7:0.
-    const quint32 bits = (read(kMisoDlen) & kDlenMask) + 1;
-    const quint32 firstWordBits = bits >= kBitsPerWord ? kBitsPerWord : bits;
-    const quint32 mask = firstWordBits == kBitsPerWord ? 0xFFFFFFFFU : (1U << firstWordBits) - 1;
-    word(kW0) = response & mask;
+    const quint32 bits = (read(misoDlen) & dlenMask) + 1;
+    const quint32 firstWordBits = bits >= bitsPerWord ? bitsPerWord : bits;
+    const quint32 mask = firstWordBits == bitsPerWord ? 0xFFFFFFFFU : (1U << firstWordBits) - 1;
+    word(w0) = response & mask;
     // Longer reads spill into W1.. (16 words of buffer).
-    for (quint32 filled = kBitsPerWord, i = 1; filled < bits && i < kDataWords;
-         filled += kBitsPerWord, ++i)
-        word(kW0 + 4 * i) = m_flashConnected ? 0 : kFloatingBus;
+    for (quint32 filled = bitsPerWord, i = 1; filled < bits && i < dataWords;
+         filled += bitsPerWord, ++i)
+        word(w0 + 4 * i) = m_flashConnected ? 0 : floatingBus;
 }
 
 }  // namespace esp32sim

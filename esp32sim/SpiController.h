@@ -12,20 +12,20 @@ namespace esp32sim {
 class SpiController
 {
 public:
-    static constexpr quint32 kBase = 0x3FF42000;
-    static constexpr quint32 kCmd = kBase + 0x00;
-    static constexpr quint32 kAddr = kBase + 0x04;
-    static constexpr quint32 kUser = kBase + 0x1C;
-    static constexpr quint32 kUser1 = kBase + 0x20;
-    static constexpr quint32 kUser2 = kBase + 0x24;
-    static constexpr quint32 kMosiDlen = kBase + 0x28;
-    static constexpr quint32 kMisoDlen = kBase + 0x2C;
-    static constexpr quint32 kW0 = kBase + 0x80;
-    static constexpr quint32 kCmdUsr = 1U << 18;
-    static constexpr quint32 kUserCommand = 1U << 31;
-    static constexpr quint32 kUserMiso = 1U << 28;
-    static constexpr quint8 kFlashRdid = 0x9F;
-    static constexpr int kWordCount = 64;
+    static constexpr quint32 base = 0x3FF42000;
+    static constexpr quint32 cmd = base + 0x00;
+    static constexpr quint32 addr = base + 0x04;
+    static constexpr quint32 user = base + 0x1C;
+    static constexpr quint32 user1 = base + 0x20;
+    static constexpr quint32 user2 = base + 0x24;
+    static constexpr quint32 mosiDlen = base + 0x28;
+    static constexpr quint32 misoDlen = base + 0x2C;
+    static constexpr quint32 w0 = base + 0x80;
+    static constexpr quint32 cmdUsr = 1U << 18;
+    static constexpr quint32 userCommand = 1U << 31;
+    static constexpr quint32 userMiso = 1U << 28;
+    static constexpr quint8 flashRdid = 0x9F;
+    static constexpr int wordCount = 64;
 
     explicit SpiController(quint32 jedecId);
 
@@ -45,7 +45,7 @@ private:
     quint32 m_jedecId;
     bool m_flashConnected = true;
     int m_userCommandsRun = 0;
-    std::array<quint32, kWordCount> m_words{};
+    std::array<quint32, wordCount> m_words{};
 };
 
 }  // namespace esp32sim

@@ -9,9 +9,9 @@
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
+constexpr int exitOk = 0;
+constexpr int exitFailure = 1;
+constexpr int exitUsage = 2;
 
 void printLine(std::FILE* stream, const QString& text)
 {
@@ -32,18 +32,18 @@ int main(int argc, char* argv[])
         esp32sim::parseCommandLine(QCoreApplication::arguments());
     if (parsed.helpRequested) {
         std::fputs(esp32sim::commandLineHelp().toLocal8Bit().constData(), stdout);
-        return kExitOk;
+        return exitOk;
     }
     if (!parsed.options) {
         printLine(stderr, QLatin1StringView("esp32-sim: ") + parsed.error);
-        return kExitUsage;
+        return exitUsage;
     }
     const esp32sim::CommandLineOptions& options = *parsed.options;
 
     esp32sim::TerminationSignals signals;
     if (!signals.isValid()) {
         printLine(stderr, QLatin1StringView("esp32-sim: cannot watch for SIGTERM/SIGINT"));
-        return kExitFailure;
+        return exitFailure;
     }
     QObject::connect(&signals, &esp32sim::TerminationSignals::received, &app,
                      &QCoreApplication::quit);
@@ -52,22 +52,22 @@ int main(int argc, char* argv[])
     QString error;
     if (!simulator.open(&error)) {
         printLine(stderr, QLatin1StringView("esp32-sim: cannot open a pseudo-terminal: ") + error);
-        return kExitFailure;
+        return exitFailure;
     }
     printLine(stdout, simulator.slavePath());
 
     QCoreApplication::exec();
 
-    int status = kExitOk;
+    int status = exitOk;
     if (!options.dumpPath.isEmpty() &&
         !esp32sim::writeFlashDump(simulator.flash(), options.dumpPath, &error)) {
         printLine(stderr, QLatin1StringView("esp32-sim: ") + error);
-        status = kExitFailure;
+        status = exitFailure;
     }
     if (!options.statsPath.isEmpty() &&
         !esp32sim::writeStatistics(simulator.statistics(), options.statsPath, &error)) {
         printLine(stderr, QLatin1StringView("esp32-sim: ") + error);
-        status = kExitFailure;
+        status = exitFailure;
     }
     return status;
 }

@@ -77,8 +77,8 @@ private:
 
 bool Parser::fail(const QString& message)
 {
-    if (m_result.action != ParsedCommandLine::Action::Error || m_result.error.isEmpty()) {
-        m_result.action = ParsedCommandLine::Action::Error;
+    if (m_result.action != ParsedCommandLine::Action::error || m_result.error.isEmpty()) {
+        m_result.action = ParsedCommandLine::Action::error;
         m_result.error = message;
     }
     return false;
@@ -104,7 +104,7 @@ bool Parser::parseGlobalOption(const Option& option)
         return true;
     }
     if (name == u"--version"_s) {
-        m_result.action = ParsedCommandLine::Action::Version;
+        m_result.action = ParsedCommandLine::Action::version;
         return true;
     }
     const bool known = name == u"--chip"_s || name == u"-c"_s || name == u"--port"_s ||
@@ -134,17 +134,17 @@ bool Parser::parseGlobalOption(const Option& option)
     } else if (name == u"--before"_s) {
         const QString mode = hyphenated(*value);
         if (mode == u"default-reset"_s)
-            run.before = BeforeReset::DefaultReset;
+            run.before = BeforeReset::defaultReset;
         else if (mode == u"no-reset"_s)
-            run.before = BeforeReset::NoReset;
+            run.before = BeforeReset::noReset;
         else
             return fail(u"--before takes default-reset or no-reset, not '%1'."_s.arg(*value));
     } else {
         const QString mode = hyphenated(*value);
         if (mode == u"hard-reset"_s)
-            run.after = AfterReset::HardReset;
+            run.after = AfterReset::hardReset;
         else if (mode == u"no-reset"_s)
-            run.after = AfterReset::NoReset;
+            run.after = AfterReset::noReset;
         else
             return fail(u"--after takes hard-reset or no-reset, not '%1'."_s.arg(*value));
     }
@@ -190,11 +190,11 @@ bool Parser::parseWriteOption(const Option& option)
         }
         write.frequency = *frequency;
     } else if (value->compare(u"detect"_s, Qt::CaseInsensitive) == 0) {
-        write.size = FlashSizeChoice{FlashSizeChoice::Kind::Detect, 0};
+        write.size = FlashSizeChoice{FlashSizeChoice::Kind::detect, 0};
     } else if (value->compare(u"keep"_s, Qt::CaseInsensitive) == 0) {
-        write.size = FlashSizeChoice{FlashSizeChoice::Kind::Keep, 0};
+        write.size = FlashSizeChoice{FlashSizeChoice::Kind::keep, 0};
     } else if (const std::optional<quint32> bytes = flash::sizeFromName(*value)) {
-        write.size = FlashSizeChoice{FlashSizeChoice::Kind::Fixed, *bytes};
+        write.size = FlashSizeChoice{FlashSizeChoice::Kind::fixed, *bytes};
     } else {
         return fail(u"--flash-size takes detect, keep, 1MB, 2MB, 4MB, 8MB or 16MB, not '%1'."_s.arg(
             *value));
@@ -258,11 +258,11 @@ bool Parser::parseCommand(const QString& name)
 {
     const QString command = hyphenated(name);
     if (command == u"write-flash"_s) {
-        m_result.invocation.command = Command::WriteFlash;
+        m_result.invocation.command = Command::writeFlash;
         return parseWriteFlash();
     }
     if (command == u"erase-flash"_s) {
-        m_result.invocation.command = Command::EraseFlash;
+        m_result.invocation.command = Command::eraseFlash;
         while (!atEnd()) {
             const Option option = splitOption(m_arguments[m_index++]);
             if (option.name != u"--help"_s && option.name != u"-h"_s)
@@ -274,7 +274,7 @@ bool Parser::parseCommand(const QString& name)
     if (command == u"version"_s) {
         if (!atEnd())
             return fail(u"version takes no arguments."_s);
-        m_result.action = ParsedCommandLine::Action::Version;
+        m_result.action = ParsedCommandLine::Action::version;
         return true;
     }
     return fail(u"unknown command '%1'."_s.arg(name));
@@ -282,16 +282,16 @@ bool Parser::parseCommand(const QString& name)
 
 ParsedCommandLine Parser::parse()
 {
-    m_result.action = ParsedCommandLine::Action::Run;
+    m_result.action = ParsedCommandLine::Action::run;
     while (!atEnd() && m_arguments[m_index].startsWith(u'-')) {
         if (!parseGlobalOption(splitOption(m_arguments[m_index++])))
             return m_result;
     }
     if (m_helpAsked) {
-        m_result.action = ParsedCommandLine::Action::Help;
+        m_result.action = ParsedCommandLine::Action::help;
         return m_result;
     }
-    if (m_result.action == ParsedCommandLine::Action::Version)
+    if (m_result.action == ParsedCommandLine::Action::version)
         return m_result;
     if (atEnd()) {
         fail(u"no command given."_s);
@@ -300,10 +300,10 @@ ParsedCommandLine Parser::parse()
     if (!parseCommand(m_arguments[m_index++]))
         return m_result;
     if (m_helpAsked) {
-        m_result.action = ParsedCommandLine::Action::Help;
+        m_result.action = ParsedCommandLine::Action::help;
         return m_result;
     }
-    if (m_result.action == ParsedCommandLine::Action::Run && m_result.invocation.port.isEmpty())
+    if (m_result.action == ParsedCommandLine::Action::run && m_result.invocation.port.isEmpty())
         fail(u"--port is required."_s);
     return m_result;
 }

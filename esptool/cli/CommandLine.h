@@ -20,17 +20,17 @@ struct WriteItem
 
 enum class Command
 {
-    WriteFlash,
-    EraseFlash,
+    writeFlash,
+    eraseFlash,
 };
 
 struct Invocation
 {
     QString port;
     int baud = 115200;
-    BeforeReset before = BeforeReset::DefaultReset;
-    AfterReset after = AfterReset::HardReset;
-    Command command = Command::WriteFlash;
+    BeforeReset before = BeforeReset::defaultReset;
+    AfterReset after = AfterReset::hardReset;
+    Command command = Command::writeFlash;
     WriteSettings write;
     QList<WriteItem> items;
 };
@@ -39,12 +39,12 @@ struct ParsedCommandLine
 {
     enum class Action
     {
-        Run,
-        Help,
-        Version,
-        Error,
+        run,
+        help,
+        version,
+        error,
     };
-    Action action = Action::Error;
+    Action action = Action::error;
     Invocation invocation;
     QString error;  // for Error: what is wrong, one sentence
 };

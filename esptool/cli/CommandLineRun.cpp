@@ -30,25 +30,25 @@ Result<FlashRegion> loadFile(const cli::WriteItem& item)
 {
     const QFileInfo info(item.file);
     if (!info.exists()) {
-        return FlasherError{ErrorKind::FileMissing, u"File %1 does not exist."_s.arg(item.file),
+        return FlasherError{ErrorKind::fileMissing, u"File %1 does not exist."_s.arg(item.file),
                             u"Check the path of the image."_s};
     }
     QFile file(item.file);
     if (info.isDir() || !file.open(QIODevice::ReadOnly)) {
-        return FlasherError{ErrorKind::FileMissing,
+        return FlasherError{ErrorKind::fileMissing,
                             u"File %1 cannot be read: %2."_s.arg(
                                 item.file, info.isDir() ? u"it is a folder"_s : file.errorString()),
                             {}};
     }
     if (file.size() > largestFlash) {
-        return FlasherError{ErrorKind::FileTooLarge,
+        return FlasherError{ErrorKind::fileTooLarge,
                             u"File %1 (%2 bytes) is larger than any ESP32 flash (16MB)."_s.arg(
                                 item.file, QString::number(file.size())),
                             u"Check that this is the right image."_s};
     }
     FlashRegion region{item.address, file.readAll(), info.fileName()};
     if (region.data.isEmpty()) {
-        return FlasherError{ErrorKind::FileMissing, u"File %1 is empty."_s.arg(item.file),
+        return FlasherError{ErrorKind::fileMissing, u"File %1 is empty."_s.arg(item.file),
                             u"Check that this is the right image."_s};
     }
     return region;
@@ -70,7 +70,7 @@ Result<QList<FlashRegion>> loadFiles(const QList<cli::WriteItem>& items)
         const FlashRegion& before = sorted[i - 1];
         if (static_cast<quint64>(before.address) + static_cast<quint64>(before.data.size()) >
             sorted[i].address) {
-            return FlasherError{ErrorKind::BadArguments,
+            return FlasherError{ErrorKind::badArguments,
                                 u"%1 at 0x%2 overlaps %3 at 0x%4."_s.arg(
                                     before.name, QString::number(before.address, 16),
                                     sorted[i].name, QString::number(sorted[i].address, 16)),
@@ -83,7 +83,7 @@ Result<QList<FlashRegion>> loadFiles(const QList<cli::WriteItem>& items)
 Status run(const cli::Invocation& invocation, ConsoleReporter& console)
 {
     QList<FlashRegion> regions;
-    if (invocation.command == cli::Command::WriteFlash) {
+    if (invocation.command == cli::Command::writeFlash) {
         Result<QList<FlashRegion>> loaded = loadFiles(invocation.items);
         if (!loaded)
             return loaded.error();
@@ -104,7 +104,7 @@ Status run(const cli::Invocation& invocation, ConsoleReporter& console)
         return step;
     if (Status step = flasher.attachFlash(); !step)
         return step;
-    Status done = invocation.command == cli::Command::WriteFlash
+    Status done = invocation.command == cli::Command::writeFlash
                       ? flasher.writeFlash(regions, invocation.write)
                       : flasher.eraseFlash();
     if (!done)
@@ -119,20 +119,20 @@ int runCommandLine(const QStringList& arguments, ConsoleReporter& console)
 {
     const cli::ParsedCommandLine parsed = cli::parseCommandLine(arguments);
     switch (parsed.action) {
-    case cli::ParsedCommandLine::Action::Help:
+    case cli::ParsedCommandLine::Action::help:
         console.info(cli::helpText());
         return 0;
-    case cli::ParsedCommandLine::Action::Version:
+    case cli::ParsedCommandLine::Action::version:
         console.info(versionText());
         return 0;
-    case cli::ParsedCommandLine::Action::Error: {
-        const FlasherError error{ErrorKind::BadArguments, u"Bad arguments: "_s + parsed.error,
+    case cli::ParsedCommandLine::Action::error: {
+        const FlasherError error{ErrorKind::badArguments, u"Bad arguments: "_s + parsed.error,
                                  u"Run with --help for the full usage."_s};
         console.error(cli::usageLine());
         console.error(error.line());
         return exitStatusFor(error.kind);
     }
-    case cli::ParsedCommandLine::Action::Run:
+    case cli::ParsedCommandLine::Action::run:
         break;
     }
 
@@ -144,7 +144,7 @@ int runCommandLine(const QStringList& arguments, ConsoleReporter& console)
         console.error(outcome.error().line());
         return exitStatusFor(outcome.error().kind);
     }
-    const QString what = parsed.invocation.command == cli::Command::WriteFlash
+    const QString what = parsed.invocation.command == cli::Command::writeFlash
                              ? u"written and verified"_s
                              : u"erased and verified"_s;
     console.info(u"Done: flash %1 in %2 s."_s.arg(

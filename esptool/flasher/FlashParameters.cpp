@@ -47,32 +47,32 @@ constexpr std::array<std::pair<quint32, quint8>, 5> namedSizes{{
 }};
 
 constexpr std::array<std::pair<const char16_t*, Mode>, 5> modeNames{{
-    {u"keep", Mode::Keep},
-    {u"qio", Mode::Qio},
-    {u"qout", Mode::Qout},
-    {u"dio", Mode::Dio},
-    {u"dout", Mode::Dout},
+    {u"keep", Mode::keep},
+    {u"qio", Mode::qio},
+    {u"qout", Mode::qout},
+    {u"dio", Mode::dio},
+    {u"dout", Mode::dout},
 }};
 constexpr std::array<std::pair<Mode, quint8>, 4> modeCodes{{
-    {Mode::Qio, 0},
-    {Mode::Qout, 1},
-    {Mode::Dio, 2},
-    {Mode::Dout, 3},
+    {Mode::qio, 0},
+    {Mode::qout, 1},
+    {Mode::dio, 2},
+    {Mode::dout, 3},
 }};
 
 constexpr std::array<std::pair<const char16_t*, Frequency>, 5> frequencyNames{{
-    {u"keep", Frequency::Keep},
-    {u"80m", Frequency::F80m},
-    {u"40m", Frequency::F40m},
-    {u"26m", Frequency::F26m},
-    {u"20m", Frequency::F20m},
+    {u"keep", Frequency::keep},
+    {u"80m", Frequency::mhz80},
+    {u"40m", Frequency::mhz40},
+    {u"26m", Frequency::mhz26},
+    {u"20m", Frequency::mhz20},
 }};
 // The low nibble of header byte 3.
 constexpr std::array<std::pair<Frequency, quint8>, 4> frequencyCodes{{
-    {Frequency::F40m, 0x0},
-    {Frequency::F26m, 0x1},
-    {Frequency::F20m, 0x2},
-    {Frequency::F80m, 0xF},
+    {Frequency::mhz40, 0x0},
+    {Frequency::mhz26, 0x1},
+    {Frequency::mhz20, 0x2},
+    {Frequency::mhz80, 0xF},
 }};
 
 constexpr quint8 imageMagic = 0xE9;
@@ -186,13 +186,13 @@ PatchOutcome patchImageHeader(QByteArray& data, quint32 address, const HeaderPat
 {
     PatchOutcome outcome;
     const bool changesSomething =
-        patch.mode != Mode::Keep || patch.frequency != Frequency::Keep || patch.sizeBytes;
+        patch.mode != Mode::keep || patch.frequency != Frequency::keep || patch.sizeBytes;
     if (address != bootloaderOffset || !changesSomething)
         return outcome;
     const std::optional<qsizetype> end = imageEnd(data);
     const bool hasDigest = end && static_cast<quint8>(data[hashAppendedOffset]) == 1;
     if (!end || (hasDigest && *end + digestSize > data.size())) {
-        outcome.kind = PatchOutcome::Kind::NotAnImage;
+        outcome.kind = PatchOutcome::Kind::notAnImage;
         return outcome;
     }
     auto byte2 = static_cast<quint8>(data[2]);
@@ -213,7 +213,7 @@ PatchOutcome patchImageHeader(QByteArray& data, quint32 address, const HeaderPat
         data.replace(*end, digestSize, digest);
         outcome.digestUpdated = true;
     }
-    outcome.kind = PatchOutcome::Kind::Patched;
+    outcome.kind = PatchOutcome::Kind::patched;
     outcome.parameters = static_cast<quint16>(byte2 << 8 | byte3);
     return outcome;
 }

@@ -23,19 +23,19 @@ QString sizeName(quint32 bytes);
 
 enum class Mode
 {
-    Keep,
-    Qio,
-    Qout,
-    Dio,
-    Dout,
+    keep,
+    qio,
+    qout,
+    dio,
+    dout,
 };
 enum class Frequency
 {
-    Keep,
-    F80m,
-    F40m,
-    F26m,
-    F20m,
+    keep,
+    mhz80,
+    mhz40,
+    mhz26,
+    mhz20,
 };
 
 std::optional<Mode> modeFromName(const QString& name);
@@ -47,8 +47,8 @@ inline constexpr quint32 bootloaderOffset = 0x1000;
 
 struct HeaderPatch
 {
-    Mode mode = Mode::Keep;
-    Frequency frequency = Frequency::Keep;
+    Mode mode = Mode::keep;
+    Frequency frequency = Frequency::keep;
     std::optional<quint32> sizeBytes;  // nothing: keep
 };
 
@@ -56,11 +56,11 @@ struct PatchOutcome
 {
     enum class Kind
     {
-        NotApplicable,  // not at the bootloader offset, or nothing to change
-        NotAnImage,     // at the offset, but the data is no ESP32 image
-        Patched,
+        notApplicable,  // not at the bootloader offset, or nothing to change
+        notAnImage,     // at the offset, but the data is no ESP32 image
+        patched,
     };
-    Kind kind = Kind::NotApplicable;
+    Kind kind = Kind::notApplicable;
     quint16 parameters = 0;  // header bytes 2 and 3 after patching, byte 2 first
     bool digestUpdated = false;
 };

@@ -39,10 +39,10 @@ Status Flasher::connect(BeforeReset before)
     m_observer.info(u"Connecting to the ESP32 ROM loader on %1..."_s.arg(m_link.portName()));
     bool synced = false;
     for (int attempt = 0; attempt < rom::connectAttempts && !synced; ++attempt) {
-        if (before == BeforeReset::DefaultReset && m_hasModemLines) {
+        if (before == BeforeReset::defaultReset && m_hasModemLines) {
             const auto hold = attempt % 2 == 0 ? shortStrapHold : longStrapHold;
             if (ResetSequence::enterLoader(hold).apply(m_link) ==
-                ResetSequence::Outcome::NoModemLines) {
+                ResetSequence::Outcome::noModemLines) {
                 noteMissingModemLines();
             }
         }
@@ -56,7 +56,7 @@ Status Flasher::connect(BeforeReset before)
         }
     }
     if (!synced) {
-        return FlasherError{ErrorKind::NoAnswer,
+        return FlasherError{ErrorKind::noAnswer,
                             u"No answer from the chip on %1."_s.arg(m_link.portName()),
                             u"Hold the BOOT button while resetting the board, check the USB "
                             "cable, or try a lower baud rate."_s};
@@ -67,7 +67,7 @@ Status Flasher::connect(BeforeReset before)
         return magic.error();
     if (magic.value() != rom::chipMagicEsp32) {
         return FlasherError{
-            ErrorKind::WrongChip,
+            ErrorKind::wrongChip,
             u"The chip on %1 is not an ESP32 (chip magic %2, expected %3)."_s.arg(
                 m_link.portName(), hex32(magic.value()), hex32(rom::chipMagicEsp32)),
             u"This tool flashes the original ESP32 only; check the board."_s};
@@ -127,9 +127,9 @@ Status Flasher::changeBaud(int baud)
     const Result<quint32> magic = m_rom.readReg(rom::chipMagicRegister);
     if (magic && magic.value() == rom::chipMagicEsp32)
         return {};
-    if (!magic && magic.error().kind == ErrorKind::LinkLost)
+    if (!magic && magic.error().kind == ErrorKind::linkLost)
         return magic.error();
-    return FlasherError{ErrorKind::LostAfterBaudChange,
+    return FlasherError{ErrorKind::lostAfterBaudChange,
                         u"The chip stopped answering after the switch to %1 baud."_s.arg(baud),
                         u"Try a lower baud rate, such as 460800 or 115200."_s};
 }
@@ -177,7 +177,7 @@ Result<quint32> Flasher::chooseFlashSize(const FlashSizeChoice& choice)
         return detected.error();
     quint32 size = fallbackFlashSize;
     bool setParameters = true;
-    if (choice.kind == FlashSizeChoice::Kind::Fixed) {
+    if (choice.kind == FlashSizeChoice::Kind::fixed) {
         size = choice.bytes;
     } else if (detected.value()) {
         size = *detected.value();
@@ -185,7 +185,7 @@ Result<quint32> Flasher::chooseFlashSize(const FlashSizeChoice& choice)
         m_observer.warning(u"Could not tell the flash size; assuming %1."_s.arg(
             flash::sizeName(fallbackFlashSize)));
         // Keeping means trusting the chip's own idea of its flash over a guess.
-        setParameters = choice.kind != FlashSizeChoice::Kind::Keep;
+        setParameters = choice.kind != FlashSizeChoice::Kind::keep;
     }
     if (setParameters) {
         const Result<RomReply> set = m_rom.command(
@@ -202,7 +202,7 @@ Status Flasher::checkFits(const QList<FlashRegion>& regions, quint32 flashSize) 
         const quint64 end =
             static_cast<quint64>(region.address) + static_cast<quint64>(region.data.size());
         if (end > flashSize) {
-            return FlasherError{ErrorKind::FileTooLarge,
+            return FlasherError{ErrorKind::fileTooLarge,
                                 u"%1 (%2 bytes at %3) does not fit in the %4 flash."_s.arg(
                                     region.name, QString::number(region.data.size()),
                                     hex32(region.address), flash::sizeName(flashSize)),
@@ -221,17 +221,17 @@ Status Flasher::writeFlash(const QList<FlashRegion>& regions, const WriteSetting
         return fits;
 
     flash::HeaderPatch patch{settings.mode, settings.frequency, std::nullopt};
-    if (settings.size.kind != FlashSizeChoice::Kind::Keep)
+    if (settings.size.kind != FlashSizeChoice::Kind::keep)
         patch.sizeBytes = flashSize.value();
     RegionWriter writer(m_rom, m_observer);
     for (FlashRegion region : regions) {
         const flash::PatchOutcome patched =
             flash::patchImageHeader(region.data, region.address, patch);
-        if (patched.kind == flash::PatchOutcome::Kind::NotAnImage) {
+        if (patched.kind == flash::PatchOutcome::Kind::notAnImage) {
             m_observer.warning(
                 u"%1 at %2 does not look like an ESP32 image; its flash "
                 "settings are left alone."_s.arg(region.name, hex32(region.address)));
-        } else if (patched.kind == flash::PatchOutcome::Kind::Patched) {
+        } else if (patched.kind == flash::PatchOutcome::Kind::patched) {
             m_observer.info(u"Flash settings in the image header set to 0x%1%2."_s.arg(
                 QString::number(patched.parameters, 16).rightJustified(4, u'0'),
                 patched.digestUpdated ? u" (image digest updated)"_s : QString()));
@@ -245,7 +245,7 @@ Status Flasher::writeFlash(const QList<FlashRegion>& regions, const WriteSetting
 Status Flasher::eraseFlash()
 {
     const Result<quint32> flashSize =
-        chooseFlashSize(FlashSizeChoice{FlashSizeChoice::Kind::Detect, 0});
+        chooseFlashSize(FlashSizeChoice{FlashSizeChoice::Kind::detect, 0});
     if (!flashSize)
         return flashSize.error();
     RegionWriter writer(m_rom, m_observer);
@@ -254,13 +254,13 @@ Status Flasher::eraseFlash()
 
 void Flasher::finish(AfterReset after)
 {
-    if (after == AfterReset::NoReset) {
+    if (after == AfterReset::noReset) {
         m_observer.info(u"Leaving the chip in its loader."_s);
         return;
     }
     if (m_hasModemLines) {
         m_observer.info(u"Resetting the chip to start its firmware..."_s);
-        if (ResetSequence::hardReset().apply(m_link) == ResetSequence::Outcome::Done)
+        if (ResetSequence::hardReset().apply(m_link) == ResetSequence::Outcome::done)
             return;
         noteMissingModemLines();
     }

@@ -16,41 +16,41 @@ int exitStatusFor(ErrorKind kind)
 {
     static constexpr int usageStatus = 2;
     static constexpr int failureStatus = 1;
-    return kind == ErrorKind::BadArguments ? usageStatus : failureStatus;
+    return kind == ErrorKind::badArguments ? usageStatus : failureStatus;
 }
 
 QString kindName(ErrorKind kind)
 {
     switch (kind) {
-    case ErrorKind::BadArguments:
+    case ErrorKind::badArguments:
         return u"bad-arguments"_s;
-    case ErrorKind::FileMissing:
+    case ErrorKind::fileMissing:
         return u"file-missing"_s;
-    case ErrorKind::FileTooLarge:
+    case ErrorKind::fileTooLarge:
         return u"file-too-large"_s;
-    case ErrorKind::PortNotFound:
+    case ErrorKind::portNotFound:
         return u"port-not-found"_s;
-    case ErrorKind::PortBusy:
+    case ErrorKind::portBusy:
         return u"port-busy"_s;
-    case ErrorKind::PermissionDenied:
+    case ErrorKind::permissionDenied:
         return u"permission-denied"_s;
-    case ErrorKind::PortFailure:
+    case ErrorKind::portFailure:
         return u"port-failure"_s;
-    case ErrorKind::NoAnswer:
+    case ErrorKind::noAnswer:
         return u"no-answer"_s;
-    case ErrorKind::WrongChip:
+    case ErrorKind::wrongChip:
         return u"wrong-chip"_s;
-    case ErrorKind::LostAfterBaudChange:
+    case ErrorKind::lostAfterBaudChange:
         return u"lost-after-baud-change"_s;
-    case ErrorKind::LinkLost:
+    case ErrorKind::linkLost:
         return u"link-lost"_s;
-    case ErrorKind::Timeout:
+    case ErrorKind::timeout:
         return u"timeout"_s;
-    case ErrorKind::GarbledReply:
+    case ErrorKind::garbledReply:
         return u"garbled-reply"_s;
-    case ErrorKind::RomError:
+    case ErrorKind::romError:
         return u"rom-error"_s;
-    case ErrorKind::Md5Mismatch:
+    case ErrorKind::md5Mismatch:
         return u"md5-mismatch"_s;
     }
     return u"unknown"_s;

@@ -8,28 +8,28 @@ namespace esptool {
 // an exit status, and tests check that each fault surfaces as the kind meant for it.
 enum class ErrorKind
 {
-    BadArguments,
-    FileMissing,
-    FileTooLarge,
-    PortNotFound,
-    PortBusy,
-    PermissionDenied,
-    PortFailure,
-    NoAnswer,
-    WrongChip,
-    LostAfterBaudChange,
-    LinkLost,
-    Timeout,
-    GarbledReply,
-    RomError,
-    Md5Mismatch,
+    badArguments,
+    fileMissing,
+    fileTooLarge,
+    portNotFound,
+    portBusy,
+    permissionDenied,
+    portFailure,
+    noAnswer,
+    wrongChip,
+    lostAfterBaudChange,
+    linkLost,
+    timeout,
+    garbledReply,
+    romError,
+    md5Mismatch,
 };
 
 // A failure as a value: what went wrong (one sentence) and, where the user can do something
 // about it, what to do.
 struct FlasherError
 {
-    ErrorKind kind = ErrorKind::PortFailure;
+    ErrorKind kind = ErrorKind::portFailure;
     QString message;
     QString hint;
 

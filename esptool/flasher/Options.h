@@ -10,25 +10,25 @@ namespace esptool {
 
 enum class BeforeReset
 {
-    DefaultReset,  // pulse DTR/RTS so the chip starts its serial loader
-    NoReset,       // the chip is already in its loader
+    defaultReset,  // pulse DTR/RTS so the chip starts its serial loader
+    noReset,       // the chip is already in its loader
 };
 
 enum class AfterReset
 {
-    HardReset,  // pulse EN so the chip starts the new firmware
-    NoReset,
+    hardReset,  // pulse EN so the chip starts the new firmware
+    noReset,
 };
 
 struct FlashSizeChoice
 {
     enum class Kind
     {
-        Detect,  // read the flash ID; 4MB when it names no known size
-        Keep,    // read the flash ID; leave the image header alone
-        Fixed,
+        detect,  // read the flash ID; 4MB when it names no known size
+        keep,    // read the flash ID; leave the image header alone
+        fixed,
     };
-    Kind kind = Kind::Keep;
+    Kind kind = Kind::keep;
     quint32 bytes = 0;  // for Fixed
 
     friend bool operator==(const FlashSizeChoice&, const FlashSizeChoice&) = default;
@@ -37,8 +37,8 @@ struct FlashSizeChoice
 struct WriteSettings
 {
     bool compress = false;
-    flash::Mode mode = flash::Mode::Keep;
-    flash::Frequency frequency = flash::Frequency::Keep;
+    flash::Mode mode = flash::Mode::keep;
+    flash::Frequency frequency = flash::Frequency::keep;
     FlashSizeChoice size;
 
     friend bool operator==(const WriteSettings&, const WriteSettings&) = default;

@@ -183,7 +183,7 @@ Status RegionWriter::verify(quint32 address, const QByteArray& data)
     static constexpr int md5HexLength = 32;
     const QByteArray flashMd5 = reply.value().payload.toLower();
     if (flashMd5.size() != md5HexLength) {
-        return FlasherError{ErrorKind::GarbledReply,
+        return FlasherError{ErrorKind::garbledReply,
                             u"The chip's reply to SPI_FLASH_MD5 holds %1 bytes instead of a "
                             "32-digit hash."_s.arg(flashMd5.size()),
                             u"Check the cable, or try a lower baud rate."_s};
@@ -198,7 +198,7 @@ Status RegionWriter::verify(quint32 address, const QByteArray& data)
         flashMd5 == md5Hex(QByteArray(data.size(), static_cast<char>(rom::erasedByte)));
     const QString found =
         readsErased ? u"it reads back erased"_s : u"MD5 %1"_s.arg(QString::fromLatin1(flashMd5));
-    return FlasherError{ErrorKind::Md5Mismatch,
+    return FlasherError{ErrorKind::md5Mismatch,
                         u"Verification failed: the flash at %1 does not hold the data written "
                         "(%2, expected MD5 %3)."_s.arg(rangeText(address, size), found,
                                                        QString::fromLatin1(expected)),

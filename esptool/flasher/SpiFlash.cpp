@@ -35,7 +35,7 @@ Result<quint32> readJedecId(RomConnection& rom)
         done = (command.value() & spi::cmdUsr) == 0;
     }
     if (!done) {
-        return FlasherError{ErrorKind::RomError,
+        return FlasherError{ErrorKind::romError,
                             u"The chip's SPI controller did not finish reading the flash ID."_s,
                             u"Reset the board and try again."_s};
     }

@@ -28,7 +28,7 @@ FlasherError openFailure(const QString& path, QSerialPort::SerialPortError error
                          const QString& errorText, const PortProbe& probe)
 {
     if (!probe.exists || error == QSerialPort::DeviceNotFoundError) {
-        return {ErrorKind::PortNotFound, u"Serial port %1 does not exist."_s.arg(path),
+        return {ErrorKind::portNotFound, u"Serial port %1 does not exist."_s.arg(path),
                 u"Check that the board is plugged in and choose its port again."_s};
     }
     if (!probe.accessible) {
@@ -39,15 +39,15 @@ FlasherError openFailure(const QString& path, QSerialPort::SerialPortError error
                   "then log out and in again."_s.arg(probe.groupName)
                 : u"Ask an administrator for read and write access to it, then log out and in "
                   "again."_s;
-        return {ErrorKind::PermissionDenied, u"No permission to open serial port %1."_s.arg(path),
+        return {ErrorKind::permissionDenied, u"No permission to open serial port %1."_s.arg(path),
                 hint};
     }
     if (error == QSerialPort::PermissionError) {
-        return {ErrorKind::PortBusy, u"Serial port %1 is in use by another program."_s.arg(path),
+        return {ErrorKind::portBusy, u"Serial port %1 is in use by another program."_s.arg(path),
                 u"Close any serial monitor or other flasher using it and try again."_s};
     }
     return {
-        ErrorKind::PortFailure, u"Could not open serial port %1: %2."_s.arg(path, errorText), {}};
+        ErrorKind::portFailure, u"Could not open serial port %1: %2."_s.arg(path, errorText), {}};
 }
 
 FlasherError linkLost(const QString& path, QSerialPort::SerialPortError error)
@@ -73,7 +73,7 @@ FlasherError linkLost(const QString& path, QSerialPort::SerialPortError error)
         what = u"serial port error %1"_s.arg(static_cast<int>(error));
         break;
     }
-    return {ErrorKind::LinkLost,
+    return {ErrorKind::linkLost,
             u"The connection to the board on %1 was lost: %2."_s.arg(path, what),
             u"Check that the board is still plugged in and the cable is sound, then try again."_s};
 }

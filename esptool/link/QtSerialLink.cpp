@@ -75,7 +75,7 @@ void QtSerialLink::discardInput()
 Status QtSerialLink::setBaudRate(int baud)
 {
     if (!m_port.setBaudRate(baud)) {
-        return FlasherError{ErrorKind::PortFailure,
+        return FlasherError{ErrorKind::portFailure,
                             u"Serial port %1 does not accept %2 baud: %3."_s.arg(
                                 m_path, QString::number(baud), m_port.errorString()),
                             u"Try a lower baud rate."_s};

@@ -18,17 +18,17 @@ constexpr std::chrono::milliseconds resetHold{100};
 
 constexpr Step dtr(bool asserted)
 {
-    return Step{Kind::Dtr, asserted, {}};
+    return Step{Kind::dtr, asserted, {}};
 }
 
 constexpr Step rts(bool asserted)
 {
-    return Step{Kind::Rts, asserted, {}};
+    return Step{Kind::rts, asserted, {}};
 }
 
 constexpr Step wait(std::chrono::milliseconds duration)
 {
-    return Step{Kind::Wait, false, duration};
+    return Step{Kind::wait, false, duration};
 }
 
 }  // namespace
@@ -54,20 +54,20 @@ ResetSequence::Outcome ResetSequence::apply(SerialLink& link) const
 {
     for (const Step& step : m_steps) {
         switch (step.kind) {
-        case Kind::Dtr:
+        case Kind::dtr:
             if (!link.setDataTerminalReady(step.asserted))
-                return Outcome::NoModemLines;
+                return Outcome::noModemLines;
             break;
-        case Kind::Rts:
+        case Kind::rts:
             if (!link.setRequestToSend(step.asserted))
-                return Outcome::NoModemLines;
+                return Outcome::noModemLines;
             break;
-        case Kind::Wait:
+        case Kind::wait:
             link.pause(step.duration);
             break;
         }
     }
-    return Outcome::Done;
+    return Outcome::done;
 }
 
 }  // namespace esptool

@@ -19,11 +19,11 @@ public:
     {
         enum class Kind
         {
-            Dtr,
-            Rts,
-            Wait,
+            dtr,
+            rts,
+            wait,
         };
-        Kind kind = Kind::Wait;
+        Kind kind = Kind::wait;
         bool asserted = false;
         std::chrono::milliseconds duration{0};
 
@@ -32,9 +32,9 @@ public:
 
     enum class Outcome
     {
-        Done,
+        done,
         // The port has no modem-control lines; nothing was changed or waited for.
-        NoModemLines,
+        noModemLines,
     };
 
     // Hold EN low with GPIO0 high, then release EN while GPIO0 is low so the ROM starts its

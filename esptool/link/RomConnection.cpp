@@ -37,12 +37,12 @@ Result<RomReply> RomConnection::command(const RomRequest& request,
 {
     if (Status sent = m_link.write(slip::encode(request.packet)); !sent)
         return sent.error();
-    Result<RomReply> reply = awaitReply(request.opcode, timeout, WaitMode::Strict);
+    Result<RomReply> reply = awaitReply(request.opcode, timeout, WaitMode::strict);
     if (!reply || reply.value().succeeded())
         return reply;
     const RomReply& failed = reply.value();
     const QString what = action.isEmpty() ? u"carry out "_s + opcodeName(request.opcode) : action;
-    return FlasherError{ErrorKind::RomError,
+    return FlasherError{ErrorKind::romError,
                         u"The chip failed to %1: %2 (error 0x%3)."_s.arg(
                             what, romErrorText(failed.error),
                             QString::number(failed.error, 16).rightJustified(2, u'0')),
@@ -56,16 +56,16 @@ Result<bool> RomConnection::trySync()
     if (Status sent = m_link.write(slip::encode(command::sync().packet)); !sent)
         return sent.error();
     Result<RomReply> first =
-        awaitReply(rom::Opcode::Sync, rom::timeout::syncFirstReply, WaitMode::Tolerant);
+        awaitReply(rom::Opcode::sync, rom::timeout::syncFirstReply, WaitMode::tolerant);
     if (!first)
-        return first.error().kind == ErrorKind::LinkLost ? Result<bool>(first.error()) : false;
+        return first.error().kind == ErrorKind::linkLost ? Result<bool>(first.error()) : false;
     // The ROM answers one SYNC several times; collect the echoes now rather than skipping them
     // one by one in front of later replies.
     for (quint32 echo = 1; echo < rom::syncReplyCount; ++echo) {
         Result<RomReply> more =
-            awaitReply(rom::Opcode::Sync, rom::timeout::syncFollowingReplies, WaitMode::Tolerant);
+            awaitReply(rom::Opcode::sync, rom::timeout::syncFollowingReplies, WaitMode::tolerant);
         if (!more) {
-            if (more.error().kind == ErrorKind::LinkLost)
+            if (more.error().kind == ErrorKind::linkLost)
                 return more.error();
             break;
         }
@@ -114,12 +114,12 @@ Result<RomReply> RomConnection::awaitReply(rom::Opcode opcode, std::chrono::mill
         while (!m_frames.isEmpty()) {
             const slip::Frame frame = m_frames.takeFirst();
             const ReplyParse parsed = parseReply(frame.bytes);
-            const bool hasHeader = parsed.outcome != ReplyParse::Outcome::NotAReply;
+            const bool hasHeader = parsed.outcome != ReplyParse::Outcome::notAReply;
             const bool forThisCommand = hasHeader && parsed.reply.opcode == wanted;
-            if (!hasHeader || frame.badEscape || parsed.outcome == ReplyParse::Outcome::Malformed) {
-                if (mode == WaitMode::Strict && forThisCommand) {
+            if (!hasHeader || frame.badEscape || parsed.outcome == ReplyParse::Outcome::malformed) {
+                if (mode == WaitMode::strict && forThisCommand) {
                     return FlasherError{
-                        ErrorKind::GarbledReply,
+                        ErrorKind::garbledReply,
                         u"The chip's reply to %1 arrived garbled."_s.arg(opcodeName(opcode)),
                         u"Check the cable, or try a lower baud rate."_s};
                 }
@@ -145,7 +145,7 @@ FlasherError RomConnection::timeoutError(rom::Opcode opcode,
                                          std::chrono::milliseconds timeout) const
 {
     if (m_garbledFrames > 0) {
-        return FlasherError{ErrorKind::GarbledReply,
+        return FlasherError{ErrorKind::garbledReply,
                             u"The chip's reply to %1 could not be read (%2 garbled frame(s) "
                             "in %3 s)."_s.arg(opcodeName(opcode))
                                 .arg(m_garbledFrames)
@@ -153,7 +153,7 @@ FlasherError RomConnection::timeoutError(rom::Opcode opcode,
                             u"Check the cable, or try a lower baud rate."_s};
     }
     return FlasherError{
-        ErrorKind::Timeout,
+        ErrorKind::timeout,
         u"The chip did not answer %1 within %2 s."_s.arg(opcodeName(opcode), secondsText(timeout)),
         u"Check the cable, or try a lower baud rate."_s};
 }

@@ -45,8 +45,8 @@ public:
 private:
     enum class WaitMode
     {
-        Strict,    // a garbled reply to the command is an error
-        Tolerant,  // anything unreadable is ignored (while syncing)
+        strict,    // a garbled reply to the command is an error
+        tolerant,  // anything unreadable is ignored (while syncing)
     };
     // Reads frames until one is a well-formed reply with `opcode`, or the deadline passes.
     // Returns no reply (and no error) on a timeout in tolerant mode.

@@ -66,60 +66,60 @@ RomRequest sync()
     static constexpr int patternLength = 32;
     QByteArray data("\x07\x07\x12\x20", 4);
     data.append(patternLength, '\x55');
-    return packet(rom::Opcode::Sync, data);
+    return packet(rom::Opcode::sync, data);
 }
 
 RomRequest readReg(quint32 address)
 {
-    return packet(rom::Opcode::ReadReg, words({address}));
+    return packet(rom::Opcode::readReg, words({address}));
 }
 
 RomRequest writeReg(quint32 address, quint32 value, quint32 mask, quint32 delayUs)
 {
-    return packet(rom::Opcode::WriteReg, words({address, value, mask, delayUs}));
+    return packet(rom::Opcode::writeReg, words({address, value, mask, delayUs}));
 }
 
 RomRequest spiAttach(quint32 pinConfig)
 {
     // The pin word, then four bytes that the ROM wants zero (the first is an "is legacy" flag).
-    return packet(rom::Opcode::SpiAttach, words({pinConfig, 0}));
+    return packet(rom::Opcode::spiAttach, words({pinConfig, 0}));
 }
 
 RomRequest spiSetParams(quint32 totalSize)
 {
-    return packet(rom::Opcode::SpiSetParams,
+    return packet(rom::Opcode::spiSetParams,
                   words({0, totalSize, rom::flashEraseBlockSize, rom::flashSectorSize,
                          rom::flashPageSize, rom::flashStatusMask}));
 }
 
 RomRequest changeBaudrate(quint32 newBaud)
 {
-    return packet(rom::Opcode::ChangeBaudrate, words({newBaud, 0}));
+    return packet(rom::Opcode::changeBaudrate, words({newBaud, 0}));
 }
 
 RomRequest flashBegin(quint32 eraseSize, quint32 blockCount, quint32 blockSize, quint32 offset)
 {
-    return packet(rom::Opcode::FlashBegin, words({eraseSize, blockCount, blockSize, offset}));
+    return packet(rom::Opcode::flashBegin, words({eraseSize, blockCount, blockSize, offset}));
 }
 
 RomRequest flashData(quint32 sequence, QByteArrayView block)
 {
-    return dataCommand(rom::Opcode::FlashData, sequence, block);
+    return dataCommand(rom::Opcode::flashData, sequence, block);
 }
 
 RomRequest flashDeflBegin(quint32 writeSize, quint32 blockCount, quint32 blockSize, quint32 offset)
 {
-    return packet(rom::Opcode::FlashDeflBegin, words({writeSize, blockCount, blockSize, offset}));
+    return packet(rom::Opcode::flashDeflBegin, words({writeSize, blockCount, blockSize, offset}));
 }
 
 RomRequest flashDeflData(quint32 sequence, QByteArrayView block)
 {
-    return dataCommand(rom::Opcode::FlashDeflData, sequence, block);
+    return dataCommand(rom::Opcode::flashDeflData, sequence, block);
 }
 
 RomRequest spiFlashMd5(quint32 address, quint32 size)
 {
-    return packet(rom::Opcode::SpiFlashMd5, words({address, size, 0, 0}));
+    return packet(rom::Opcode::spiFlashMd5, words({address, size, 0, 0}));
 }
 
 }  // namespace command
@@ -127,31 +127,31 @@ RomRequest spiFlashMd5(quint32 address, quint32 size)
 QString opcodeName(rom::Opcode opcode)
 {
     switch (opcode) {
-    case rom::Opcode::FlashBegin:
+    case rom::Opcode::flashBegin:
         return u"FLASH_BEGIN"_s;
-    case rom::Opcode::FlashData:
+    case rom::Opcode::flashData:
         return u"FLASH_DATA"_s;
-    case rom::Opcode::FlashEnd:
+    case rom::Opcode::flashEnd:
         return u"FLASH_END"_s;
-    case rom::Opcode::Sync:
+    case rom::Opcode::sync:
         return u"SYNC"_s;
-    case rom::Opcode::WriteReg:
+    case rom::Opcode::writeReg:
         return u"WRITE_REG"_s;
-    case rom::Opcode::ReadReg:
+    case rom::Opcode::readReg:
         return u"READ_REG"_s;
-    case rom::Opcode::SpiSetParams:
+    case rom::Opcode::spiSetParams:
         return u"SPI_SET_PARAMS"_s;
-    case rom::Opcode::SpiAttach:
+    case rom::Opcode::spiAttach:
         return u"SPI_ATTACH"_s;
-    case rom::Opcode::ChangeBaudrate:
+    case rom::Opcode::changeBaudrate:
         return u"CHANGE_BAUDRATE"_s;
-    case rom::Opcode::FlashDeflBegin:
+    case rom::Opcode::flashDeflBegin:
         return u"FLASH_DEFL_BEGIN"_s;
-    case rom::Opcode::FlashDeflData:
+    case rom::Opcode::flashDeflData:
         return u"FLASH_DEFL_DATA"_s;
-    case rom::Opcode::FlashDeflEnd:
+    case rom::Opcode::flashDeflEnd:
         return u"FLASH_DEFL_END"_s;
-    case rom::Opcode::SpiFlashMd5:
+    case rom::Opcode::spiFlashMd5:
         return u"SPI_FLASH_MD5"_s;
     }
     return u"opcode 0x%1"_s.arg(static_cast<int>(opcode), 2, 16, QLatin1Char('0'));

@@ -12,7 +12,7 @@ namespace esptool {
 
 struct RomRequest
 {
-    rom::Opcode opcode = rom::Opcode::Sync;
+    rom::Opcode opcode = rom::Opcode::sync;
     // Header and data, before SLIP escaping.
     QByteArray packet;
 };

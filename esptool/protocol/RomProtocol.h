@@ -13,19 +13,19 @@ using milliseconds = std::chrono::milliseconds;
 
 enum class Opcode : quint8
 {
-    FlashBegin = 0x02,
-    FlashData = 0x03,
-    FlashEnd = 0x04,
-    Sync = 0x08,
-    WriteReg = 0x09,
-    ReadReg = 0x0A,
-    SpiSetParams = 0x0B,
-    SpiAttach = 0x0D,
-    ChangeBaudrate = 0x0F,
-    FlashDeflBegin = 0x10,
-    FlashDeflData = 0x11,
-    FlashDeflEnd = 0x12,
-    SpiFlashMd5 = 0x13,
+    flashBegin = 0x02,
+    flashData = 0x03,
+    flashEnd = 0x04,
+    sync = 0x08,
+    writeReg = 0x09,
+    readReg = 0x0A,
+    spiSetParams = 0x0B,
+    spiAttach = 0x0D,
+    changeBaudrate = 0x0F,
+    flashDeflBegin = 0x10,
+    flashDeflData = 0x11,
+    flashDeflEnd = 0x12,
+    spiFlashMd5 = 0x13,
 };
 
 inline constexpr quint8 requestDirection = 0x00;

@@ -20,14 +20,14 @@ ReplyParse parseReply(QByteArrayView frame)
     result.reply.value = qFromLittleEndian<quint32>(frame.data() + 4);
     const QByteArrayView data = frame.sliced(rom::packetHeaderSize);
     if (data.size() != size || size < rom::romStatusSize) {
-        result.outcome = ReplyParse::Outcome::Malformed;
+        result.outcome = ReplyParse::Outcome::malformed;
         return result;
     }
     const qsizetype payloadSize = data.size() - rom::romStatusSize;
     result.reply.payload = data.first(payloadSize).toByteArray();
     result.reply.status = static_cast<quint8>(data[payloadSize]);
     result.reply.error = static_cast<quint8>(data[payloadSize + 1]);
-    result.outcome = ReplyParse::Outcome::Reply;
+    result.outcome = ReplyParse::Outcome::reply;
     return result;
 }
 

@@ -13,7 +13,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr qsizetype kAckLength = 14;
+constexpr qsizetype ackLength = 14;
 
 // Opens the chip's pty, connects a client and syncs; the eight SYNC replies land in `in`.
 void openAndSync(Esp32Simulator& chip, PtyClient& client, QByteArray& in)
@@ -22,7 +22,7 @@ void openAndSync(Esp32Simulator& chip, PtyClient& client, QByteArray& in)
     QVERIFY2(chip.open(&error), qPrintable(error));
     QVERIFY(client.open(chip.slavePath()));
     QVERIFY(client.write(syncRequest()));
-    QVERIFY(client.waitFor(in, 8 * kAckLength));
+    QVERIFY(client.waitFor(in, 8 * ackLength));
 }
 
 }  // namespace
@@ -48,24 +48,24 @@ void Esp32SimulatorTest::timingHoldsRepliesBack()
     if (QTest::currentTestFailed())
         return;
     QVERIFY(client.write(request(0x0D, words({0, 0}))));
-    QVERIFY(client.waitFor(in, 9 * kAckLength));
+    QVERIFY(client.waitFor(in, 9 * ackLength));
 
     // 256 KiB at 0: four 64 KiB block erases. The reply can be late on a busy machine, never
     // early, so only the lower bound is checked.
     const QByteArray begin = request(0x02, words({0x40000, 256, 0x400, 0}));
     const Duration modelled =
-        wireTime(begin.size(), 115200) + 4 * kBlockEraseTime + wireTime(kAckLength, 115200);
+        wireTime(begin.size(), 115200) + 4 * blockEraseTime + wireTime(ackLength, 115200);
     QElapsedTimer clock;
     clock.start();
     QVERIFY(client.write(begin));
-    QVERIFY(client.waitFor(in, 10 * kAckLength, 60000));
+    QVERIFY(client.waitFor(in, 10 * ackLength, 60000));
     QVERIFY2(Duration(clock.nsecsElapsed()) >= modelled - 5ms,
              qPrintable(QString::number(clock.elapsed())));
     QVERIFY(parseReplies(in).last().ok());
 
     const SimulatorStatistics& stats = chip.statistics();
-    QCOMPARE(stats.flashTime, 4 * kBlockEraseTime);
-    QCOMPARE(stats.bytesSent, 10 * kAckLength);
+    QCOMPARE(stats.flashTime, 4 * blockEraseTime);
+    QCOMPARE(stats.bytesSent, 10 * ackLength);
 }
 
 void Esp32SimulatorTest::hangUpDiscardsPendingReplies()
@@ -99,7 +99,7 @@ void Esp32SimulatorTest::checkBaudFollowsTheClientsTermios()
     if (QTest::currentTestFailed())
         return;
     QVERIFY(client.write(request(0x0F, words({460800, 0}))));
-    QVERIFY(client.waitFor(in, 9 * kAckLength));
+    QVERIFY(client.waitFor(in, 9 * ackLength));
     QVERIFY(parseReplies(in).last().ok());
 
     // Still at 115200: the chip does not understand.
@@ -108,7 +108,7 @@ void Esp32SimulatorTest::checkBaudFollowsTheClientsTermios()
     QTRY_COMPARE(chip.statistics().baudMismatches, 1);
     QVERIFY(client.setBaud(B460800));
     QVERIFY(client.write(readMagic));
-    QVERIFY(client.waitFor(in, 10 * kAckLength));
+    QVERIFY(client.waitFor(in, 10 * ackLength));
     const QList<Reply> replies = parseReplies(in);
     QCOMPARE(replies.size(), 10);
     QCOMPARE(replies.last().value, 0x00F01D83U);

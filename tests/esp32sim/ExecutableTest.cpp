@@ -13,8 +13,8 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-constexpr int kStartTimeoutMs = 10000;
-constexpr qsizetype kAckLength = 14;
+constexpr int startTimeoutMs = 10000;
+constexpr qsizetype ackLength = 14;
 
 QString simulatorPath()
 {
@@ -42,8 +42,8 @@ void ExecutableTest::syncThenSigtermWritesDumpAndStats()
     QProcess sim;
     sim.start(simulatorPath(), {u"--flash-size"_s, u"2MB"_s, u"--fill"_s, u"0x5A"_s, u"--dump"_s,
                                 dump, u"--stats"_s, stats});
-    QVERIFY2(sim.waitForStarted(kStartTimeoutMs), qPrintable(sim.errorString()));
-    QTRY_VERIFY_WITH_TIMEOUT(sim.canReadLine(), kStartTimeoutMs);
+    QVERIFY2(sim.waitForStarted(startTimeoutMs), qPrintable(sim.errorString()));
+    QTRY_VERIFY_WITH_TIMEOUT(sim.canReadLine(), startTimeoutMs);
     const QString path = QString::fromLocal8Bit(sim.readLine()).trimmed();
     QVERIFY2(path.startsWith(u"/dev/pts/"_s), qPrintable(path));
 
@@ -52,7 +52,7 @@ void ExecutableTest::syncThenSigtermWritesDumpAndStats()
         QVERIFY(client.open(path));
         QVERIFY(client.write(syncRequest()));
         QByteArray in;
-        QVERIFY(client.waitFor(in, 8 * kAckLength));
+        QVERIFY(client.waitFor(in, 8 * ackLength));
         const QList<Reply> replies = parseReplies(in);
         QCOMPARE(replies.size(), 8);
         for (const Reply& r : replies) {
@@ -63,7 +63,7 @@ void ExecutableTest::syncThenSigtermWritesDumpAndStats()
     }
 
     sim.terminate();  // SIGTERM
-    QVERIFY(sim.waitForFinished(kStartTimeoutMs));
+    QVERIFY(sim.waitForFinished(startTimeoutMs));
     QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
     QCOMPARE(sim.exitCode(), 0);
     QVERIFY(sim.readAllStandardOutput().isEmpty());
@@ -76,7 +76,7 @@ void ExecutableTest::syncThenSigtermWritesDumpAndStats()
     QVERIFY(statsFile.open(QIODevice::ReadOnly));
     const QJsonObject json = QJsonDocument::fromJson(statsFile.readAll()).object();
     QCOMPARE(json.value(u"bytesReceived"_s).toInteger(), syncRequest().size());
-    QCOMPARE(json.value(u"bytesSent"_s).toInteger(), 8 * kAckLength);
+    QCOMPARE(json.value(u"bytesSent"_s).toInteger(), 8 * ackLength);
     QCOMPARE(json.value(u"finalBaud"_s).toInteger(), 115200);
     QCOMPARE(json.value(u"flashSeconds"_s).toDouble(), 0.0);
     QVERIFY(qAbs(json.value(u"wireSecondsSent"_s).toDouble() - 8 * 14 * 10 / 115200.0) < 1e-6);
@@ -91,7 +91,7 @@ void ExecutableTest::badOptionExitsWithUsageStatus()
 {
     QProcess sim;
     sim.start(simulatorPath(), {u"--flash-size"_s, u"3MB"_s});
-    QVERIFY(sim.waitForFinished(kStartTimeoutMs));
+    QVERIFY(sim.waitForFinished(startTimeoutMs));
     QCOMPARE(sim.exitCode(), 2);
     QVERIFY(sim.readAllStandardOutput().isEmpty());
     QVERIFY(sim.readAllStandardError().contains("--flash-size"));

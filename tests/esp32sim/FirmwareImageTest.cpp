@@ -11,7 +11,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-constexpr int kRunTimeoutMs = 60000;
+constexpr int runTimeoutMs = 60000;
 
 QString generatorPath()
 {
@@ -32,7 +32,7 @@ QByteArray generate(const QString& path)
 {
     QProcess gen;
     gen.start(generatorPath(), {path});
-    if (!gen.waitForFinished(kRunTimeoutMs) || gen.exitStatus() != QProcess::NormalExit ||
+    if (!gen.waitForFinished(runTimeoutMs) || gen.exitStatus() != QProcess::NormalExit ||
         gen.exitCode() != 0)
         return {};
     QFile file(path);

@@ -95,7 +95,7 @@ void FlashMemoryTest::inflaterAcceptsAnySplit()
         }
         QVERIFY(inflater.isFinished());
         QCOMPARE(out, data);
-        QCOMPARE(inflater.push("x").error, std::optional<RomError>(RomError::InflateFailed));
+        QCOMPARE(inflater.push("x").error, std::optional<RomError>(RomError::inflateFailed));
     }
 }
 
@@ -114,7 +114,7 @@ void FlashMemoryTest::inflaterTrailerSplitAcrossPieces()
     QVERIFY(!first.error);
     QVERIFY(!inflater.isFinished());
     const Inflater::Result second = inflater.push(QByteArrayView(stream).last(2));
-    QCOMPARE(second.error, std::optional<RomError>(RomError::InflateAdlerMismatch));
+    QCOMPARE(second.error, std::optional<RomError>(RomError::inflateAdlerMismatch));
 }
 
 QTEST_GUILESS_MAIN(FlashMemoryTest)

@@ -13,22 +13,22 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr quint8 kFlashBegin = 0x02;
-constexpr quint8 kFlashData = 0x03;
-constexpr quint8 kFlashEnd = 0x04;
-constexpr quint8 kMemBegin = 0x05;
-constexpr quint8 kMemEnd = 0x06;
-constexpr quint8 kMemData = 0x07;
-constexpr quint8 kWriteReg = 0x09;
-constexpr quint8 kReadReg = 0x0A;
-constexpr quint8 kSetParams = 0x0B;
-constexpr quint8 kAttach = 0x0D;
-constexpr quint8 kReadFlashSlow = 0x0E;
-constexpr quint8 kChangeBaud = 0x0F;
-constexpr quint8 kDeflBegin = 0x10;
-constexpr quint8 kDeflData = 0x11;
-constexpr quint8 kMd5 = 0x13;
-constexpr qsizetype kBlock = 0x400;
+constexpr quint8 opFlashBegin = 0x02;
+constexpr quint8 opFlashData = 0x03;
+constexpr quint8 opFlashEnd = 0x04;
+constexpr quint8 opMemBegin = 0x05;
+constexpr quint8 opMemEnd = 0x06;
+constexpr quint8 opMemData = 0x07;
+constexpr quint8 opWriteReg = 0x09;
+constexpr quint8 opReadReg = 0x0A;
+constexpr quint8 opSetParams = 0x0B;
+constexpr quint8 opAttach = 0x0D;
+constexpr quint8 opReadFlashSlow = 0x0E;
+constexpr quint8 opChangeBaud = 0x0F;
+constexpr quint8 opDeflBegin = 0x10;
+constexpr quint8 opDeflData = 0x11;
+constexpr quint8 opMd5 = 0x13;
+constexpr qsizetype block = 0x400;
 
 SimulatorOptions zeroFilled()
 {
@@ -45,7 +45,7 @@ void sync(RomLoader& loader)
 void syncAndAttach(RomLoader& loader)
 {
     sync(loader);
-    const QList<Reply> replies = exchange(loader, request(kAttach, words({0, 0})));
+    const QList<Reply> replies = exchange(loader, request(opAttach, words({0, 0})));
     QCOMPARE(replies.size(), 1);
     QVERIFY(replies.first().ok());
 }
@@ -60,12 +60,12 @@ Reply single(RomLoader& loader, const QByteArray& bytes)
 
 quint32 readReg(RomLoader& loader, quint32 address)
 {
-    return single(loader, request(kReadReg, words({address}))).value;
+    return single(loader, request(opReadReg, words({address}))).value;
 }
 
 bool writeReg(RomLoader& loader, quint32 address, quint32 value)
 {
-    return single(loader, request(kWriteReg, words({address, value, 0xFFFFFFFF, 0}))).ok();
+    return single(loader, request(opWriteReg, words({address, value, 0xFFFFFFFF, 0}))).ok();
 }
 
 // RDID the way the reference captures a client doing it through the SPI1 registers.
@@ -154,15 +154,15 @@ void RomLoaderTest::syncIsAnsweredEightTimesWithTheSyncValue()
     QCOMPARE(result.answers.size(), 1);
     const QByteArray oneReply = QByteArray::fromHex("c0010804000707122000000000c0");
     QCOMPARE(wireOf(result), oneReply.repeated(8));
-    QCOMPARE(loader.state(), LoaderState::Synced);
+    QCOMPARE(loader.state(), LoaderState::synced);
 }
 
 void RomLoaderTest::nothingButSyncIsHeardBeforeSync()
 {
     RomLoader loader{SimulatorOptions{}};
-    QVERIFY(exchange(loader, request(kReadReg, words({0x40001000}))).isEmpty());
+    QVERIFY(exchange(loader, request(opReadReg, words({0x40001000}))).isEmpty());
     QVERIFY(exchange(loader, request(0x14, {})).isEmpty());
-    QCOMPARE(loader.state(), LoaderState::AwaitingSync);
+    QCOMPARE(loader.state(), LoaderState::awaitingSync);
     sync(loader);
     QCOMPARE(readReg(loader, 0x40001000), 0x00F01D83U);
 }
@@ -175,7 +175,7 @@ void RomLoaderTest::damagedSyncIsIgnored()
     data.append('\x54');
     QVERIFY(exchange(loader, request(0x08, data)).isEmpty());
     QVERIFY(exchange(loader, request(0x08, data.left(20))).isEmpty());
-    QCOMPARE(loader.state(), LoaderState::AwaitingSync);
+    QCOMPARE(loader.state(), LoaderState::awaitingSync);
 }
 
 void RomLoaderTest::writeRegAppliesTheMask()
@@ -183,12 +183,12 @@ void RomLoaderTest::writeRegAppliesTheMask()
     RomLoader loader{SimulatorOptions{}};
     sync(loader);
     constexpr quint32 ram = 0x3FFE0000;
-    QVERIFY(single(loader, request(kWriteReg, words({ram, 0x12345678, 0xFFFFFFFF, 0}))).ok());
-    QVERIFY(single(loader, request(kWriteReg, words({ram, 0xAAAAAAAA, 0x0000FF00, 0}))).ok());
+    QVERIFY(single(loader, request(opWriteReg, words({ram, 0x12345678, 0xFFFFFFFF, 0}))).ok());
+    QVERIFY(single(loader, request(opWriteReg, words({ram, 0xAAAAAAAA, 0x0000FF00, 0}))).ok());
     QCOMPARE(readReg(loader, ram), 0x1234AA78U);
     // Two groups in one command, the second with a delay the loader spends.
     const RomLoader::FeedResult result = loader.feed(
-        request(kWriteReg, words({ram, 1, 0xFFFFFFFF, 0, ram + 4, 2, 0xFFFFFFFF, 250})));
+        request(opWriteReg, words({ram, 1, 0xFFFFFFFF, 0, ram + 4, 2, 0xFFFFFFFF, 250})));
     QCOMPARE(result.answers.size(), 1);
     QCOMPARE(result.answers.first().workTime, Duration(250us));
     QCOMPARE(readReg(loader, ram), 1U);
@@ -197,7 +197,7 @@ void RomLoaderTest::writeRegAppliesTheMask()
     writeReg(loader, 0x40001000, 0);
     QCOMPARE(readReg(loader, 0x40001000), 0x00F01D83U);
     // Not a multiple of 16 bytes.
-    const Reply bad = single(loader, request(kWriteReg, words({ram, 1, 0xFFFFFFFF})));
+    const Reply bad = single(loader, request(opWriteReg, words({ram, 1, 0xFFFFFFFF})));
     QCOMPARE(bad.status(), quint8(1));
     QCOMPARE(bad.error(), quint8(0x05));
 }
@@ -207,9 +207,9 @@ void RomLoaderTest::rdidNeedsTheFlashAttachedOnItsPins()
     RomLoader loader{SimulatorOptions{}};
     sync(loader);
     QCOMPARE(rdid(loader), 0xFFFFFFU);  // not attached yet: nothing drives MISO
-    QVERIFY(single(loader, request(kAttach, words({1, 0}))).ok());  // HSPI: wrong pins
+    QVERIFY(single(loader, request(opAttach, words({1, 0}))).ok());  // HSPI: wrong pins
     QCOMPARE(rdid(loader), 0xFFFFFFU);
-    QVERIFY(single(loader, request(kAttach, words({0, 0}))).ok());
+    QVERIFY(single(loader, request(opAttach, words({0, 0}))).ok());
     QCOMPARE(rdid(loader), 0x001640EFU);
 
     // Pads burnt into eFuse: the client must pass them packed as HD<<24|CS<<18|D<<12|Q<<6|CLK.
@@ -218,10 +218,10 @@ void RomLoaderTest::rdidNeedsTheFlashAttachedOnItsPins()
     custom.efuseWords[3] = 0x0000A200 | (11U << 4);                    // HD 11
     RomLoader padded{custom};
     sync(padded);
-    QVERIFY(single(padded, request(kAttach, words({0, 0}))).ok());
+    QVERIFY(single(padded, request(opAttach, words({0, 0}))).ok());
     QCOMPARE(rdid(padded), 0xFFFFFFU);
     const quint32 packed = (11U << 24) | (16U << 18) | (8U << 12) | (17U << 6) | 6U;
-    QVERIFY(single(padded, request(kAttach, words({packed, 0}))).ok());
+    QVERIFY(single(padded, request(opAttach, words({packed, 0}))).ok());
     QCOMPARE(rdid(padded), 0x001640EFU);
     QCOMPARE(padded.spiAttachConfig().value_or(0), packed);
 }
@@ -266,7 +266,7 @@ void RomLoaderTest::unsupportedCommandRepeats()
         QCOMPARE(r.error(), quint8(0x05));
     }
     // A supported command is still answered once.
-    QCOMPARE(exchange(loader, request(kReadReg, words({0x40001000}))).size(), 1);
+    QCOMPARE(exchange(loader, request(opReadReg, words({0x40001000}))).size(), 1);
 }
 
 void RomLoaderTest::malformedRequests_data()
@@ -275,33 +275,33 @@ void RomLoaderTest::malformedRequests_data()
     QTest::addColumn<quint8>("opcode");
     QTest::addColumn<quint8>("error");
 
-    QByteArray sizeTooBig = packet(kReadReg, words({0x40001000}));
+    QByteArray sizeTooBig = packet(opReadReg, words({0x40001000}));
     sizeTooBig[2] = 5;
-    QTest::newRow("size field too big") << slip(sizeTooBig) << kReadReg << quint8(0x05);
-    QByteArray sizeTooSmall = packet(kReadReg, words({0x40001000}));
+    QTest::newRow("size field too big") << slip(sizeTooBig) << opReadReg << quint8(0x05);
+    QByteArray sizeTooSmall = packet(opReadReg, words({0x40001000}));
     sizeTooSmall[2] = 3;
-    QTest::newRow("size field too small") << slip(sizeTooSmall) << kReadReg << quint8(0x05);
+    QTest::newRow("size field too small") << slip(sizeTooSmall) << opReadReg << quint8(0x05);
     QTest::newRow("header cut short")
-        << slip(QByteArray::fromHex("000a0400")) << kReadReg << quint8(0x05);
+        << slip(QByteArray::fromHex("000a0400")) << opReadReg << quint8(0x05);
     QTest::newRow("READ_REG with 8 bytes")
-        << request(kReadReg, words({0x40001000, 0})) << kReadReg << quint8(0x05);
+        << request(opReadReg, words({0x40001000, 0})) << opReadReg << quint8(0x05);
     QTest::newRow("SPI_ATTACH with 4 bytes")
-        << request(kAttach, words({0})) << kAttach << quint8(0x05);
+        << request(opAttach, words({0})) << opAttach << quint8(0x05);
     QTest::newRow("SPI_ATTACH legacy flag set")
-        << request(kAttach, words({0, 1})) << kAttach << quint8(0x01);
+        << request(opAttach, words({0, 1})) << opAttach << quint8(0x01);
     QTest::newRow("CHANGE_BAUDRATE to 0")
-        << request(kChangeBaud, words({0, 0})) << kChangeBaud << quint8(0x01);
+        << request(opChangeBaud, words({0, 0})) << opChangeBaud << quint8(0x01);
     QTest::newRow("SPI_SET_PARAMS with 5 words")
-        << request(kSetParams, words({0, 0x400000, 0x10000, 0x1000, 0x100})) << kSetParams
+        << request(opSetParams, words({0, 0x400000, 0x10000, 0x1000, 0x100})) << opSetParams
         << quint8(0x05);
     QTest::newRow("SPI_SET_PARAMS odd sector size")
-        << request(kSetParams, words({0, 0x400000, 0x10000, 0x800, 0x100, 0xFFFF})) << kSetParams
+        << request(opSetParams, words({0, 0x400000, 0x10000, 0x800, 0x100, 0xFFFF})) << opSetParams
         << quint8(0x01);
-    QTest::newRow("MD5 with 3 words") << request(kMd5, words({0, 16, 0})) << kMd5 << quint8(0x05);
+    QTest::newRow("MD5 with 3 words") << request(opMd5, words({0, 16, 0})) << opMd5 << quint8(0x05);
     QByteArray oversized(0x2000, 'x');
     QTest::newRow("longer than the receive buffer")
-        << request(kMemData, words({0x2000, 0, 0, 0}) + oversized, checksum(oversized)) << kMemData
-        << quint8(0x05);
+        << request(opMemData, words({0x2000, 0, 0, 0}) + oversized, checksum(oversized))
+        << opMemData << quint8(0x05);
 }
 
 void RomLoaderTest::malformedRequests()
@@ -317,7 +317,7 @@ void RomLoaderTest::malformedRequests()
     QCOMPARE(reply.error(), error);
     QVERIFY(reply.sizeFieldMatches);
     // The loader is still in step: the next request gets its own answer.
-    QCOMPARE(single(loader, request(kReadReg, words({0x40001000}))).value, 0x00F01D83U);
+    QCOMPARE(single(loader, request(opReadReg, words({0x40001000}))).value, 0x00F01D83U);
 }
 
 void RomLoaderTest::badEscapeDropsTheFrame()
@@ -332,8 +332,8 @@ void RomLoaderTest::badEscapeDropsTheFrame()
     QVERIFY(exchange(loader, broken).isEmpty());
     QCOMPARE(loader.statistics().framingErrors, 1);
     // Stray bytes between frames are skipped, and back-to-back frames are both served.
-    const QByteArray two =
-        "garbage" + request(kReadReg, words({0x40001000})) + request(kReadReg, words({0x3FF5A004}));
+    const QByteArray two = "garbage" + request(opReadReg, words({0x40001000})) +
+                           request(opReadReg, words({0x3FF5A004}));
     const QList<Reply> replies = exchange(loader, two);
     QCOMPARE(replies.size(), 2);
     QCOMPARE(replies.at(0).value, 0x00F01D83U);
@@ -343,11 +343,11 @@ void RomLoaderTest::badEscapeDropsTheFrame()
 void RomLoaderTest::flashCommandsNeedAttach_data()
 {
     QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("FLASH_BEGIN") << request(kFlashBegin, words({0x400, 1, 0x400, 0}));
-    QTest::newRow("FLASH_DEFL_BEGIN") << request(kDeflBegin, words({0x400, 1, 0x400, 0}));
-    QTest::newRow("SPI_FLASH_MD5") << request(kMd5, words({0, 0x400, 0, 0}));
+    QTest::newRow("FLASH_BEGIN") << request(opFlashBegin, words({0x400, 1, 0x400, 0}));
+    QTest::newRow("FLASH_DEFL_BEGIN") << request(opDeflBegin, words({0x400, 1, 0x400, 0}));
+    QTest::newRow("SPI_FLASH_MD5") << request(opMd5, words({0, 0x400, 0, 0}));
     QTest::newRow("SPI_SET_PARAMS")
-        << request(kSetParams, words({0, 0x400000, 0x10000, 0x1000, 0x100, 0xFFFF}));
+        << request(opSetParams, words({0, 0x400000, 0x10000, 0x1000, 0x100, 0xFFFF}));
 }
 
 void RomLoaderTest::flashCommandsNeedAttach()
@@ -366,7 +366,7 @@ void RomLoaderTest::flashBeginErasesWholeSectors()
     syncAndAttach(loader);
     // 5000 bytes at 0x1000: two 4 KiB sectors, 0x1000..0x2FFF.
     const RomLoader::FeedResult result =
-        loader.feed(request(kFlashBegin, words({5000, 5, 0x400, 0x1000})));
+        loader.feed(request(opFlashBegin, words({5000, 5, 0x400, 0x1000})));
     QCOMPARE(parseReplies(wireOf(result)).size(), 1);
     QVERIFY(parseReplies(wireOf(result)).first().ok());
     QCOMPARE(result.answers.first().workTime, Duration(2 * 45ms));
@@ -382,7 +382,7 @@ void RomLoaderTest::flashBeginUsesBlockEraseWhenAligned()
     syncAndAttach(loader);
     // 0xF000..0x21000: one sector, one 64 KiB block, one sector.
     const RomLoader::FeedResult result =
-        loader.feed(request(kFlashBegin, words({0x12000, 0x48, 0x400, 0xF000})));
+        loader.feed(request(opFlashBegin, words({0x12000, 0x48, 0x400, 0xF000})));
     QCOMPARE(result.answers.first().workTime, Duration(45ms + 150ms + 45ms));
     QCOMPARE(loader.flash().contents().mid(0xF000, 0x12000), QByteArray(0x12000, '\xFF'));
     QCOMPARE(loader.flash().contents().at(0x21000), '\0');
@@ -402,14 +402,14 @@ void RomLoaderTest::flashBeginRejectsBadRanges()
     QFETCH(QByteArray, data);
     RomLoader loader{zeroFilled()};
     syncAndAttach(loader);
-    for (const quint8 opcode : {kFlashBegin, kDeflBegin}) {
+    for (const quint8 opcode : {opFlashBegin, opDeflBegin}) {
         const Reply reply = single(loader, request(opcode, data));
         QCOMPARE(reply.status(), quint8(1));
         QCOMPARE(reply.error(), quint8(0x01));
     }
     QCOMPARE(loader.flash().contents().count('\xFF'), 0);
     // And a fifth ("encrypted") word is tolerated.
-    QVERIFY(single(loader, request(kFlashBegin, words({0x400, 1, 0x400, 0, 0}))).ok());
+    QVERIFY(single(loader, request(opFlashBegin, words({0x400, 1, 0x400, 0, 0}))).ok());
 }
 
 void RomLoaderTest::flashDataChecks_data()
@@ -419,19 +419,19 @@ void RomLoaderTest::flashDataChecks_data()
     const QByteArray block(0x400, '\x5A');
     QByteArray header = words({0x400, 0, 0, 0});
 
-    QTest::newRow("bad checksum") << request(kFlashData, header + block, checksum(block) ^ 1)
+    QTest::newRow("bad checksum") << request(opFlashData, header + block, checksum(block) ^ 1)
                                   << quint8(0x07);
     QTest::newRow("checksum upper bytes set")
-        << request(kFlashData, header + block, checksum(block) | 0x100) << quint8(0x07);
-    QTest::newRow("wrong sequence number") << dataRequest(kFlashData, 1, block) << quint8(0x01);
+        << request(opFlashData, header + block, checksum(block) | 0x100) << quint8(0x07);
+    QTest::newRow("wrong sequence number") << dataRequest(opFlashData, 1, block) << quint8(0x01);
     QTest::newRow("short block not padded")
-        << dataRequest(kFlashData, 0, block.left(0x200)) << quint8(0x05);
+        << dataRequest(opFlashData, 0, block.left(0x200)) << quint8(0x05);
     QTest::newRow("length field disagrees")
-        << request(kFlashData, words({0x3FF, 0, 0, 0}) + block, checksum(block)) << quint8(0x05);
+        << request(opFlashData, words({0x3FF, 0, 0, 0}) + block, checksum(block)) << quint8(0x05);
     QTest::newRow("reserved words not zero")
-        << request(kFlashData, words({0x400, 0, 1, 0}) + block, checksum(block)) << quint8(0x05);
+        << request(opFlashData, words({0x400, 0, 1, 0}) + block, checksum(block)) << quint8(0x05);
     QTest::newRow("compressed data in a plain session")
-        << dataRequest(kDeflData, 0, zlibCompress(block)) << quint8(0x01);
+        << dataRequest(opDeflData, 0, zlibCompress(block)) << quint8(0x01);
 }
 
 void RomLoaderTest::flashDataChecks()
@@ -440,13 +440,13 @@ void RomLoaderTest::flashDataChecks()
     QFETCH(quint8, error);
     RomLoader loader{zeroFilled()};
     syncAndAttach(loader);
-    QVERIFY(single(loader, request(kFlashBegin, words({0x800, 2, 0x400, 0}))).ok());
+    QVERIFY(single(loader, request(opFlashBegin, words({0x800, 2, 0x400, 0}))).ok());
     const Reply reply = single(loader, bytes);
     QCOMPARE(reply.status(), quint8(1));
     QCOMPARE(reply.error(), error);
     QCOMPARE(loader.flash().contents().left(0x800), QByteArray(0x800, '\xFF'));
     // The session still expects block 0.
-    QVERIFY(single(loader, dataRequest(kFlashData, 0, QByteArray(0x400, '\x11'))).ok());
+    QVERIFY(single(loader, dataRequest(opFlashData, 0, QByteArray(0x400, '\x11'))).ok());
     QCOMPARE(loader.flash().contents().left(0x400), QByteArray(0x400, '\x11'));
 }
 
@@ -457,8 +457,8 @@ void RomLoaderTest::writingUnerasedFlashFailsReadBack()
     RomLoader loader{options};
     syncAndAttach(loader);
     // Erase nothing but announce a block: NOR programming can only clear bits.
-    QVERIFY(single(loader, request(kFlashBegin, words({0, 1, 0x400, 0}))).ok());
-    const Reply reply = single(loader, dataRequest(kFlashData, 0, QByteArray(0x400, '\xF0')));
+    QVERIFY(single(loader, request(opFlashBegin, words({0, 1, 0x400, 0}))).ok());
+    const Reply reply = single(loader, dataRequest(opFlashData, 0, QByteArray(0x400, '\xF0')));
     QCOMPARE(reply.status(), quint8(1));
     QCOMPARE(reply.error(), quint8(0x08));
     QCOMPARE(loader.flash().contents().left(0x400), QByteArray(0x400, '\0'));
@@ -491,8 +491,8 @@ void RomLoaderTest::deflateErrors()
     QFETCH(quint8, error);
     RomLoader loader{zeroFilled()};
     syncAndAttach(loader);
-    QVERIFY(single(loader, request(kDeflBegin, words({0x400, 1, 0x400, 0}))).ok());
-    const Reply reply = single(loader, dataRequest(kDeflData, 0, stream));
+    QVERIFY(single(loader, request(opDeflBegin, words({0x400, 1, 0x400, 0}))).ok());
+    const Reply reply = single(loader, dataRequest(opDeflData, 0, stream));
     QCOMPARE(reply.status(), quint8(1));
     QCOMPARE(reply.error(), error);
 }
@@ -502,53 +502,53 @@ void RomLoaderTest::setParamsLimitsFlashAccess()
     RomLoader loader{SimulatorOptions{}};
     syncAndAttach(loader);
     QVERIFY(
-        single(loader, request(kSetParams, words({0, 0x200000, 0x10000, 0x1000, 0x100, 0xFFFF})))
+        single(loader, request(opSetParams, words({0, 0x200000, 0x10000, 0x1000, 0x100, 0xFFFF})))
             .ok());
     QCOMPARE(loader.spiParameters()->totalSize, 0x200000U);
     QCOMPARE(loader.statistics().lastSpiFlashSize.value_or(0), 0x200000U);
     QCOMPARE(loader.statistics().lastSpiAttach.value_or(1), 0U);
-    QCOMPARE(single(loader, request(kFlashBegin, words({0x1000, 4, 0x400, 0x200000}))).error(),
+    QCOMPARE(single(loader, request(opFlashBegin, words({0x1000, 4, 0x400, 0x200000}))).error(),
              quint8(0x01));
-    QCOMPARE(single(loader, request(kMd5, words({0x1FF000, 0x2000, 0, 0}))).error(), quint8(0x01));
+    QCOMPARE(single(loader, request(opMd5, words({0x1FF000, 0x2000, 0, 0}))).error(), quint8(0x01));
     // Telling it 16 MB does not grow a 4 MB chip.
     QVERIFY(
-        single(loader, request(kSetParams, words({0, 0x1000000, 0x10000, 0x1000, 0x100, 0xFFFF})))
+        single(loader, request(opSetParams, words({0, 0x1000000, 0x10000, 0x1000, 0x100, 0xFFFF})))
             .ok());
-    QCOMPARE(single(loader, request(kFlashBegin, words({0x1000, 4, 0x400, 0x400000}))).error(),
+    QCOMPARE(single(loader, request(opFlashBegin, words({0x1000, 4, 0x400, 0x400000}))).error(),
              quint8(0x01));
-    QVERIFY(single(loader, request(kFlashBegin, words({0x1000, 4, 0x400, 0x3FF000}))).ok());
+    QVERIFY(single(loader, request(opFlashBegin, words({0x1000, 4, 0x400, 0x3FF000}))).ok());
 }
 
 void RomLoaderTest::flashEndLeavesTheLoaderUntilNextSync()
 {
     RomLoader loader{zeroFilled()};
     syncAndAttach(loader);
-    QCOMPARE(single(loader, request(kFlashEnd, words({1}))).error(), quint8(0x01));  // no BEGIN
-    QVERIFY(single(loader, request(kFlashBegin, words({0x400, 1, 0x400, 0}))).ok());
-    QVERIFY(single(loader, dataRequest(kFlashData, 0, QByteArray(0x400, '\x42'))).ok());
-    QCOMPARE(single(loader, request(kFlashEnd, words({0, 0}))).error(), quint8(0x05));
-    QVERIFY(single(loader, request(kFlashEnd, words({0}))).ok());
-    QCOMPARE(loader.state(), LoaderState::ApplicationRunning);
-    QVERIFY(exchange(loader, request(kReadReg, words({0x40001000}))).isEmpty());
+    QCOMPARE(single(loader, request(opFlashEnd, words({1}))).error(), quint8(0x01));  // no BEGIN
+    QVERIFY(single(loader, request(opFlashBegin, words({0x400, 1, 0x400, 0}))).ok());
+    QVERIFY(single(loader, dataRequest(opFlashData, 0, QByteArray(0x400, '\x42'))).ok());
+    QCOMPARE(single(loader, request(opFlashEnd, words({0, 0}))).error(), quint8(0x05));
+    QVERIFY(single(loader, request(opFlashEnd, words({0}))).ok());
+    QCOMPARE(loader.state(), LoaderState::applicationRunning);
+    QVERIFY(exchange(loader, request(opReadReg, words({0x40001000}))).isEmpty());
     sync(loader);
-    QCOMPARE(loader.state(), LoaderState::Synced);
+    QCOMPARE(loader.state(), LoaderState::synced);
     QCOMPARE(loader.flash().contents().left(0x400), QByteArray(0x400, '\x42'));
 
     // The compressed session ends the same way.
-    QVERIFY(single(loader, request(kAttach, words({0, 0}))).ok());
-    QVERIFY(single(loader, request(kDeflBegin, words({0, 0, 0x400, 0}))).ok());
-    QCOMPARE(single(loader, request(kFlashEnd, words({1}))).error(), quint8(0x01));
+    QVERIFY(single(loader, request(opAttach, words({0, 0}))).ok());
+    QVERIFY(single(loader, request(opDeflBegin, words({0, 0, 0x400, 0}))).ok());
+    QCOMPARE(single(loader, request(opFlashEnd, words({1}))).error(), quint8(0x01));
     QVERIFY(single(loader, request(0x12, words({1}))).ok());
-    QCOMPARE(loader.state(), LoaderState::ApplicationRunning);
+    QCOMPARE(loader.state(), LoaderState::applicationRunning);
 }
 
 void RomLoaderTest::newSyncStartsAFreshSession()
 {
     RomLoader loader{zeroFilled()};
     syncAndAttach(loader);
-    QVERIFY(single(loader, request(kChangeBaud, words({460800, 0}))).ok());
-    QVERIFY(single(loader, request(kFlashBegin, words({0x800, 2, 0x400, 0}))).ok());
-    QVERIFY(single(loader, dataRequest(kFlashData, 0, QByteArray(0x400, '\x33'))).ok());
+    QVERIFY(single(loader, request(opChangeBaud, words({460800, 0}))).ok());
+    QVERIFY(single(loader, request(opFlashBegin, words({0x800, 2, 0x400, 0}))).ok());
+    QVERIFY(single(loader, dataRequest(opFlashData, 0, QByteArray(0x400, '\x33'))).ok());
     QCOMPARE(loader.baud(), 460800U);
     // The SYNC counts at the new session's 115200, not at the rate the old one ended with.
     const Duration before = loader.statistics().wireReceived;
@@ -560,9 +560,9 @@ void RomLoaderTest::newSyncStartsAFreshSession()
     QVERIFY(!loader.spiAttachConfig());
     QCOMPARE(loader.statistics().sessions, 2);
     // The old flash session is gone, and flash needs a new attach.
-    QCOMPARE(single(loader, dataRequest(kFlashData, 1, QByteArray(0x400, '\x33'))).error(),
+    QCOMPARE(single(loader, dataRequest(opFlashData, 1, QByteArray(0x400, '\x33'))).error(),
              quint8(0x01));
-    QCOMPARE(single(loader, request(kMd5, words({0, 0x400, 0, 0}))).error(), quint8(0x01));
+    QCOMPARE(single(loader, request(opMd5, words({0, 0x400, 0, 0}))).error(), quint8(0x01));
     QCOMPARE(loader.flash().contents().left(0x400), QByteArray(0x400, '\x33'));
 }
 
@@ -570,11 +570,11 @@ void RomLoaderTest::readFlashSlow()
 {
     RomLoader loader{SimulatorOptions{}};
     syncAndAttach(loader);
-    const Reply reply = single(loader, request(kReadFlashSlow, words({0x100, 16})));
+    const Reply reply = single(loader, request(opReadFlashSlow, words({0x100, 16})));
     QVERIFY(reply.ok());
     QCOMPARE(reply.payload().size(), 64);
     QCOMPARE(reply.payload().left(16), loader.flash().contents().mid(0x100, 16));
-    QCOMPARE(single(loader, request(kReadFlashSlow, words({0, 65}))).error(), quint8(0x0A));
+    QCOMPARE(single(loader, request(opReadFlashSlow, words({0, 65}))).error(), quint8(0x0A));
 }
 
 void RomLoaderTest::memUploadAndJump()
@@ -582,12 +582,12 @@ void RomLoaderTest::memUploadAndJump()
     RomLoader loader{SimulatorOptions{}};
     sync(loader);
     const QByteArray code(0x1800, '\x90');
-    QVERIFY(single(loader, request(kMemBegin, words({0x1800, 1, 0x1800, 0x40080000}))).ok());
-    QCOMPARE(single(loader, dataRequest(kMemData, 1, code)).error(), quint8(0x01));
-    QVERIFY(single(loader, dataRequest(kMemData, 0, code)).ok());
+    QVERIFY(single(loader, request(opMemBegin, words({0x1800, 1, 0x1800, 0x40080000}))).ok());
+    QCOMPARE(single(loader, dataRequest(opMemData, 1, code)).error(), quint8(0x01));
+    QVERIFY(single(loader, dataRequest(opMemData, 0, code)).ok());
     // Jumping to the code: no answer, and the ROM is gone.
-    QVERIFY(exchange(loader, request(kMemEnd, words({0, 0x40080000}))).isEmpty());
-    QCOMPARE(loader.state(), LoaderState::ApplicationRunning);
+    QVERIFY(exchange(loader, request(opMemEnd, words({0, 0x40080000}))).isEmpty());
+    QCOMPARE(loader.state(), LoaderState::applicationRunning);
 }
 
 void RomLoaderTest::writeErrorBlockFault_data()
@@ -611,12 +611,12 @@ void RomLoaderTest::writeErrorBlockFault()
     RomLoader loader{options};
     syncAndAttach(loader);
 
-    const QByteArray image = mixedData(8 * kBlock);
+    const QByteArray image = mixedData(8 * block);
     const QByteArray stream = compressed ? zlibCompress(image) : image;
     const auto blocks = quint32((stream.size() + 0x3FF) / 0x400);
     QVERIFY(blocks >= 2);
-    const quint8 begin = compressed ? kDeflBegin : kFlashBegin;
-    const quint8 data = compressed ? kDeflData : kFlashData;
+    const quint8 begin = compressed ? opDeflBegin : opFlashBegin;
+    const quint8 data = compressed ? opDeflData : opFlashData;
     QVERIFY(single(loader, request(begin, words({quint32(image.size()), blocks, 0x400, 0}))).ok());
     QVERIFY(single(loader, dataRequest(data, 0, stream.mid(0, 0x400))).ok());
     const QByteArray second = dataRequest(data, 1, stream.mid(0x400, 0x400));
@@ -630,7 +630,7 @@ void RomLoaderTest::writeErrorBlockFault()
         return;
     QVERIFY(single(loader, second).ok());
     for (quint32 seq = 2; seq < blocks; ++seq)
-        QVERIFY(single(loader, dataRequest(data, seq, stream.mid(seq * kBlock, kBlock))).ok());
+        QVERIFY(single(loader, dataRequest(data, seq, stream.mid(seq * block, block))).ok());
     QCOMPARE(loader.flash().contents().left(image.size()), image);
 }
 
@@ -652,7 +652,7 @@ void RomLoaderTest::statisticsCountWireTime()
 void RomLoaderTest::lineBaudCheck()
 {
     RomLoader loader{SimulatorOptions{}};
-    const QByteArray readMagic = request(kReadReg, words({0x40001000}));
+    const QByteArray readMagic = request(opReadReg, words({0x40001000}));
     // The autobaud locks onto the SYNC's rate.
     QCOMPARE(parseReplies(wireOf(loader.feed(syncRequest(), 230400))).size(), 8);
     QCOMPARE(loader.baud(), 230400U);
@@ -661,7 +661,7 @@ void RomLoaderTest::lineBaudCheck()
     QCOMPARE(loader.statistics().baudMismatches, 1);
 
     const QList<Reply> changed =
-        parseReplies(wireOf(loader.feed(request(kChangeBaud, words({921600, 0})), 230400)));
+        parseReplies(wireOf(loader.feed(request(opChangeBaud, words({921600, 0})), 230400)));
     QCOMPARE(changed.size(), 1);
     QVERIFY(changed.first().ok());
     // A client that does not switch its port is not heard any more.

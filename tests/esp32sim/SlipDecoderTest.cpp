@@ -19,17 +19,17 @@ Decoded decodeAll(SlipDecoder& decoder, const QByteArray& wire)
     Decoded d;
     for (const char c : wire) {
         switch (decoder.push(c)) {
-        case SlipDecoder::Event::Frame:
+        case SlipDecoder::Event::frame:
             d.frames.append(decoder.payload());
             d.wireLengths.append(decoder.wireLength());
             break;
-        case SlipDecoder::Event::BadEscape:
+        case SlipDecoder::Event::badEscape:
             ++d.badEscapes;
             break;
-        case SlipDecoder::Event::Oversized:
+        case SlipDecoder::Event::oversized:
             ++d.oversized;
             break;
-        case SlipDecoder::Event::None:
+        case SlipDecoder::Event::none:
             break;
         }
     }

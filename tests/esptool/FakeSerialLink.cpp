@@ -25,7 +25,7 @@ QString FakeSerialLink::portName() const
 
 esptool::FlasherError FakeSerialLink::lost() const
 {
-    return esptool::FlasherError{esptool::ErrorKind::LinkLost, u"fake link dropped"_s, {}};
+    return esptool::FlasherError{esptool::ErrorKind::linkLost, u"fake link dropped"_s, {}};
 }
 
 esptool::Status FakeSerialLink::write(QByteArrayView bytes)
@@ -39,7 +39,7 @@ esptool::Status FakeSerialLink::write(QByteArrayView bytes)
     if (m_writesUntilDrop > 0)
         --m_writesUntilDrop;
     const QByteArray written = bytes.toByteArray();
-    m_events.append(Event{Event::Kind::Write, m_nowMs, 0, written});
+    m_events.append(Event{Event::Kind::write, m_nowMs, 0, written});
     if (m_responder)
         m_incoming.append(m_responder(written));
     return {};
@@ -64,12 +64,12 @@ esptool::Result<QByteArray> FakeSerialLink::read(QDeadlineTimer deadline)
 void FakeSerialLink::discardInput()
 {
     m_incoming.clear();
-    m_events.append(Event{Event::Kind::Discard, m_nowMs, 0, {}});
+    m_events.append(Event{Event::Kind::discard, m_nowMs, 0, {}});
 }
 
 esptool::Status FakeSerialLink::setBaudRate(int baud)
 {
-    m_events.append(Event{Event::Kind::Baud, m_nowMs, baud, {}});
+    m_events.append(Event{Event::Kind::baud, m_nowMs, baud, {}});
     return {};
 }
 
@@ -77,7 +77,7 @@ bool FakeSerialLink::setDataTerminalReady(bool asserted)
 {
     if (!m_hasModemLines)
         return false;
-    m_events.append(Event{Event::Kind::Dtr, m_nowMs, asserted ? 1 : 0, {}});
+    m_events.append(Event{Event::Kind::dtr, m_nowMs, asserted ? 1 : 0, {}});
     return true;
 }
 
@@ -85,7 +85,7 @@ bool FakeSerialLink::setRequestToSend(bool asserted)
 {
     if (!m_hasModemLines)
         return false;
-    m_events.append(Event{Event::Kind::Rts, m_nowMs, asserted ? 1 : 0, {}});
+    m_events.append(Event{Event::Kind::rts, m_nowMs, asserted ? 1 : 0, {}});
     return true;
 }
 

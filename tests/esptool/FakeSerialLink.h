@@ -17,13 +17,13 @@ public:
     {
         enum class Kind
         {
-            Dtr,
-            Rts,
-            Baud,
-            Write,
-            Discard,
+            dtr,
+            rts,
+            baud,
+            write,
+            discard,
         };
-        Kind kind = Kind::Write;
+        Kind kind = Kind::write;
         qint64 atMs = 0;   // virtual time
         int value = 0;     // line level (0/1) or baud
         QByteArray bytes;  // for Write

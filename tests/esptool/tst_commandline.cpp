@@ -14,23 +14,23 @@ QString summary(const esptool::cli::Invocation& run)
     using esptool::FlashSizeChoice;
     QStringList parts;
     parts << u"port=%1"_s.arg(run.port) << u"baud=%1"_s.arg(run.baud)
-          << (run.before == esptool::BeforeReset::DefaultReset ? u"before=reset"_s
+          << (run.before == esptool::BeforeReset::defaultReset ? u"before=reset"_s
                                                                : u"before=none"_s)
-          << (run.after == esptool::AfterReset::HardReset ? u"after=reset"_s : u"after=none"_s);
-    if (run.command == esptool::cli::Command::EraseFlash)
+          << (run.after == esptool::AfterReset::hardReset ? u"after=reset"_s : u"after=none"_s);
+    if (run.command == esptool::cli::Command::eraseFlash)
         return (parts << u"erase"_s).join(u' ');
     static const QStringList modes{u"keep"_s, u"qio"_s, u"qout"_s, u"dio"_s, u"dout"_s};
     static const QStringList frequencies{u"keep"_s, u"80m"_s, u"40m"_s, u"26m"_s, u"20m"_s};
     parts << u"write"_s << (run.write.compress ? u"z"_s : u"raw"_s) << modes[int(run.write.mode)]
           << frequencies[int(run.write.frequency)];
     switch (run.write.size.kind) {
-    case FlashSizeChoice::Kind::Detect:
+    case FlashSizeChoice::Kind::detect:
         parts << u"detect"_s;
         break;
-    case FlashSizeChoice::Kind::Keep:
+    case FlashSizeChoice::Kind::keep:
         parts << u"keep"_s;
         break;
-    case FlashSizeChoice::Kind::Fixed:
+    case FlashSizeChoice::Kind::fixed:
         parts << QString::number(run.write.size.bytes, 16);
         break;
     }
@@ -108,7 +108,7 @@ void TestCommandLine::accepted()
     QFETCH(QStringList, arguments);
     QFETCH(QString, expected);
     const esptool::cli::ParsedCommandLine parsed = parseCommandLine(arguments);
-    QVERIFY2(parsed.action == Action::Run, qPrintable(parsed.error));
+    QVERIFY2(parsed.action == Action::run, qPrintable(parsed.error));
     QVERIFY(parsed.error.isEmpty());
     QCOMPARE(summary(parsed.invocation), expected);
 }
@@ -159,7 +159,7 @@ void TestCommandLine::rejected()
     QFETCH(QStringList, arguments);
     QFETCH(QString, complaint);
     const esptool::cli::ParsedCommandLine parsed = parseCommandLine(arguments);
-    QCOMPARE(parsed.action, Action::Error);
+    QCOMPARE(parsed.action, Action::error);
     QVERIFY2(parsed.error.contains(complaint), qPrintable(parsed.error));
 }
 
@@ -167,11 +167,11 @@ void TestCommandLine::informational_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<Action>("action");
-    QTest::newRow("--help") << split(u"--help"_s) << Action::Help;
-    QTest::newRow("-h after options") << split(u"--port P -h"_s) << Action::Help;
-    QTest::newRow("help of a command") << split(u"--port P write-flash --help"_s) << Action::Help;
-    QTest::newRow("version command") << split(u"version"_s) << Action::Version;
-    QTest::newRow("--version") << split(u"--version"_s) << Action::Version;
+    QTest::newRow("--help") << split(u"--help"_s) << Action::help;
+    QTest::newRow("-h after options") << split(u"--port P -h"_s) << Action::help;
+    QTest::newRow("help of a command") << split(u"--port P write-flash --help"_s) << Action::help;
+    QTest::newRow("version command") << split(u"version"_s) << Action::version;
+    QTest::newRow("--version") << split(u"--version"_s) << Action::version;
 }
 
 void TestCommandLine::informational()

@@ -96,8 +96,8 @@ void TestFlasher::connectOnPseudoTerminalWarnsOnce()
     attach(link, rom);
     RecordingObserver observer;
     esptool::Flasher flasher(link, observer);
-    QVERIFY(flasher.connect(esptool::BeforeReset::DefaultReset));
-    flasher.finish(esptool::AfterReset::HardReset);
+    QVERIFY(flasher.connect(esptool::BeforeReset::defaultReset));
+    flasher.finish(esptool::AfterReset::hardReset);
     QCOMPARE(observer.warnings.size(), 1);
     QVERIFY(observer.warnings[0].contains(u"modem-control"_s));
     const QString all = observer.infos.join(u'\n');
@@ -113,22 +113,22 @@ void TestFlasher::connectResetsBeforeTheFirstSync()
     attach(link, rom);
     RecordingObserver observer;
     esptool::Flasher flasher(link, observer);
-    QVERIFY(flasher.connect(esptool::BeforeReset::DefaultReset));
+    QVERIFY(flasher.connect(esptool::BeforeReset::defaultReset));
     QVERIFY(observer.warnings.isEmpty());
     const QList<FakeSerialLink::Event> events = link.events();
     qsizetype firstWrite = -1;
     for (qsizetype i = 0; i < events.size() && firstWrite < 0; ++i) {
-        if (events[i].kind == Kind::Write)
+        if (events[i].kind == Kind::write)
             firstWrite = i;
     }
     QVERIFY(firstWrite > 0);
-    QCOMPARE(link.events(Kind::Dtr).size(), 3);
-    QCOMPARE(link.events(Kind::Rts).size(), 2);
-    QVERIFY(link.events(Kind::Dtr).last().atMs <= events[firstWrite].atMs);
-    flasher.finish(esptool::AfterReset::HardReset);
+    QCOMPARE(link.events(Kind::dtr).size(), 3);
+    QCOMPARE(link.events(Kind::rts).size(), 2);
+    QVERIFY(link.events(Kind::dtr).last().atMs <= events[firstWrite].atMs);
+    flasher.finish(esptool::AfterReset::hardReset);
     // The hard reset adds one EN pulse and leaves GPIO0 alone.
-    QCOMPARE(link.events(Kind::Rts).size(), 4);
-    QCOMPARE(link.events(Kind::Dtr).size(), 3);
+    QCOMPARE(link.events(Kind::rts).size(), 4);
+    QCOMPARE(link.events(Kind::dtr).size(), 3);
 }
 
 void TestFlasher::noResetLeavesTheLinesAlone()
@@ -138,10 +138,10 @@ void TestFlasher::noResetLeavesTheLinesAlone()
     attach(link, rom);
     RecordingObserver observer;
     esptool::Flasher flasher(link, observer);
-    QVERIFY(flasher.connect(esptool::BeforeReset::NoReset));
-    flasher.finish(esptool::AfterReset::NoReset);
-    QVERIFY(link.events(Kind::Dtr).isEmpty());
-    QVERIFY(link.events(Kind::Rts).isEmpty());
+    QVERIFY(flasher.connect(esptool::BeforeReset::noReset));
+    flasher.finish(esptool::AfterReset::noReset);
+    QVERIFY(link.events(Kind::dtr).isEmpty());
+    QVERIFY(link.events(Kind::rts).isEmpty());
 }
 
 void TestFlasher::refusesAnotherChip()
@@ -152,9 +152,9 @@ void TestFlasher::refusesAnotherChip()
     attach(link, rom);
     RecordingObserver observer;
     esptool::Flasher flasher(link, observer);
-    const esptool::Status connected = flasher.connect(esptool::BeforeReset::NoReset);
+    const esptool::Status connected = flasher.connect(esptool::BeforeReset::noReset);
     QVERIFY(!connected);
-    QCOMPARE(connected.error().kind, ErrorKind::WrongChip);
+    QCOMPARE(connected.error().kind, ErrorKind::wrongChip);
     QVERIFY(connected.error().message.contains(u"0x00000009"_s));
 }
 
@@ -165,21 +165,21 @@ void TestFlasher::baudSwitchSendsTheCorrectedRate()
     attach(link, rom);
     RecordingObserver observer;
     esptool::Flasher flasher(link, observer);
-    QVERIFY(flasher.connect(esptool::BeforeReset::NoReset));
+    QVERIFY(flasher.connect(esptool::BeforeReset::noReset));
     QVERIFY(flasher.changeBaud(460800));
     QByteArray change;
-    for (const FakeSerialLink::Event& event : link.events(Kind::Write)) {
+    for (const FakeSerialLink::Event& event : link.events(Kind::write)) {
         if (romreplies::requestOpcode(event.bytes) == 0x0F)
             change = event.bytes;
     }
     QCOMPARE(romreplies::requestWord(change, 0), 446148u);
     QCOMPARE(romreplies::requestWord(change, 1), 0u);
-    const QList<FakeSerialLink::Event> bauds = link.events(Kind::Baud);
+    const QList<FakeSerialLink::Event> bauds = link.events(Kind::baud);
     QCOMPARE(bauds.size(), 1);
     QCOMPARE(bauds[0].value, 460800);
     // The same rate again changes nothing.
     QVERIFY(flasher.changeBaud(460800));
-    QCOMPARE(link.events(Kind::Baud).size(), 1);
+    QCOMPARE(link.events(Kind::baud).size(), 1);
 }
 
 void TestFlasher::silenceAfterBaudSwitchIsReportedAsSuch()
@@ -190,10 +190,10 @@ void TestFlasher::silenceAfterBaudSwitchIsReportedAsSuch()
     attach(link, rom);
     RecordingObserver observer;
     esptool::Flasher flasher(link, observer);
-    QVERIFY(flasher.connect(esptool::BeforeReset::NoReset));
+    QVERIFY(flasher.connect(esptool::BeforeReset::noReset));
     const esptool::Status changed = flasher.changeBaud(1500000);
     QVERIFY(!changed);
-    QCOMPARE(changed.error().kind, ErrorKind::LostAfterBaudChange);
+    QCOMPARE(changed.error().kind, ErrorKind::lostAfterBaudChange);
     QVERIFY(changed.error().message.contains(u"1500000"_s));
     QVERIFY(changed.error().hint.contains(u"lower baud"_s));
 }
@@ -221,17 +221,17 @@ void TestFlasher::md5MismatchFailsTheWrite()
     attach(link, rom);
     RecordingObserver observer;
     esptool::Flasher flasher(link, observer);
-    QVERIFY(flasher.connect(esptool::BeforeReset::NoReset));
+    QVERIFY(flasher.connect(esptool::BeforeReset::noReset));
     QVERIFY(flasher.attachFlash());
     const QList<esptool::FlashRegion> regions{{0x0, QByteArray(1024, '\x42'), u"data.bin"_s}};
     const esptool::Status written =
         flasher.writeFlash(regions, esptool::WriteSettings{true, {}, {}, {}});
     QVERIFY(!written);
     if (found.isEmpty()) {
-        QCOMPARE(written.error().kind, ErrorKind::GarbledReply);
+        QCOMPARE(written.error().kind, ErrorKind::garbledReply);
         return;
     }
-    QCOMPARE(written.error().kind, ErrorKind::Md5Mismatch);
+    QCOMPARE(written.error().kind, ErrorKind::md5Mismatch);
     QVERIFY2(written.error().message.contains(found), qPrintable(written.error().message));
     QVERIFY(
         observer.infos.join(u'\n').contains(u"Flash: manufacturer ef, device 4016, size 4MB"_s));

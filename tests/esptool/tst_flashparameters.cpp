@@ -128,16 +128,16 @@ void TestFlashParameters::patchAtBootloaderOffset_data()
     QTest::addColumn<int>("frequency");
     QTest::addColumn<quint32>("size");
     QTest::addColumn<int>("parameters");
-    QTest::newRow("dio 80m 4MB") << int(flash::Mode::Dio) << int(flash::Frequency::F80m) << 4 * mib
+    QTest::newRow("dio 80m 4MB") << int(flash::Mode::dio) << int(flash::Frequency::mhz80) << 4 * mib
                                  << 0x022F;
     QTest::newRow("dout 26m 16MB")
-        << int(flash::Mode::Dout) << int(flash::Frequency::F26m) << 16 * mib << 0x0341;
-    QTest::newRow("qout 20m 1MB") << int(flash::Mode::Qout) << int(flash::Frequency::F20m) << mib
+        << int(flash::Mode::dout) << int(flash::Frequency::mhz26) << 16 * mib << 0x0341;
+    QTest::newRow("qout 20m 1MB") << int(flash::Mode::qout) << int(flash::Frequency::mhz20) << mib
                                   << 0x0102;
     QTest::newRow("keep mode, 40m, 8MB")
-        << int(flash::Mode::Keep) << int(flash::Frequency::F40m) << 8 * mib << 0x0030;
+        << int(flash::Mode::keep) << int(flash::Frequency::mhz40) << 8 * mib << 0x0030;
     QTest::newRow("qio, keep freq and size")
-        << int(flash::Mode::Qio) << int(flash::Frequency::Keep) << 0u << 0x0020;
+        << int(flash::Mode::qio) << int(flash::Frequency::keep) << 0u << 0x0020;
 }
 
 void TestFlashParameters::patchAtBootloaderOffset()
@@ -151,7 +151,7 @@ void TestFlashParameters::patchAtBootloaderOffset()
     const flash::HeaderPatch patch{flash::Mode(mode), flash::Frequency(frequency),
                                    size ? std::optional<quint32>(size) : std::nullopt};
     const flash::PatchOutcome outcome = flash::patchImageHeader(image, 0x1000, patch);
-    QCOMPARE(outcome.kind, Kind::Patched);
+    QCOMPARE(outcome.kind, Kind::patched);
     QCOMPARE(int(outcome.parameters), parameters);
     QCOMPARE(quint8(image[2]), quint8(parameters >> 8));
     QCOMPARE(quint8(image[3]), quint8(parameters & 0xFF));
@@ -163,9 +163,9 @@ void TestFlashParameters::imageAtZeroIsNeverPatched()
 {
     QByteArray image = makeImage(true);
     const QByteArray original = image;
-    const flash::HeaderPatch patch{flash::Mode::Dio, flash::Frequency::F80m, 4 * mib};
+    const flash::HeaderPatch patch{flash::Mode::dio, flash::Frequency::mhz80, 4 * mib};
     for (const quint32 address : {0x0u, 0x8000u, 0x10000u}) {
-        QCOMPARE(flash::patchImageHeader(image, address, patch).kind, Kind::NotApplicable);
+        QCOMPARE(flash::patchImageHeader(image, address, patch).kind, Kind::notApplicable);
         QCOMPARE(image, original);
     }
 }
@@ -175,34 +175,34 @@ void TestFlashParameters::keepChangesNothing()
     QByteArray image = makeImage(false);
     const QByteArray original = image;
     QCOMPARE(flash::patchImageHeader(image, 0x1000, flash::HeaderPatch{}).kind,
-             Kind::NotApplicable);
+             Kind::notApplicable);
     QCOMPARE(image, original);
 }
 
 void TestFlashParameters::notAnImageIsLeftAlone()
 {
-    const flash::HeaderPatch patch{flash::Mode::Dio, flash::Frequency::F80m, 4 * mib};
+    const flash::HeaderPatch patch{flash::Mode::dio, flash::Frequency::mhz80, 4 * mib};
     QByteArray text = QByteArray(64, 'x');
-    QCOMPARE(flash::patchImageHeader(text, 0x1000, patch).kind, Kind::NotAnImage);
+    QCOMPARE(flash::patchImageHeader(text, 0x1000, patch).kind, Kind::notAnImage);
     QCOMPARE(text, QByteArray(64, 'x'));
     // Right magic, but the segment runs past the end of the file.
     QByteArray truncated = makeImage(false).left(40);
     const QByteArray before = truncated;
-    QCOMPARE(flash::patchImageHeader(truncated, 0x1000, patch).kind, Kind::NotAnImage);
+    QCOMPARE(flash::patchImageHeader(truncated, 0x1000, patch).kind, Kind::notAnImage);
     QCOMPARE(truncated, before);
     // Says it carries a digest that is not there.
     QByteArray noDigest = makeImage(false);
     noDigest[23] = 1;
-    QCOMPARE(flash::patchImageHeader(noDigest, 0x1000, patch).kind, Kind::NotAnImage);
+    QCOMPARE(flash::patchImageHeader(noDigest, 0x1000, patch).kind, Kind::notAnImage);
 }
 
 void TestFlashParameters::digestFollowsThePatch()
 {
     QByteArray image = makeImage(true);
     const qsizetype end = image.size() - 32;
-    const flash::HeaderPatch patch{flash::Mode::Dio, flash::Frequency::F80m, 4 * mib};
+    const flash::HeaderPatch patch{flash::Mode::dio, flash::Frequency::mhz80, 4 * mib};
     const flash::PatchOutcome outcome = flash::patchImageHeader(image, 0x1000, patch);
-    QCOMPARE(outcome.kind, Kind::Patched);
+    QCOMPARE(outcome.kind, Kind::patched);
     QVERIFY(outcome.digestUpdated);
     QCOMPARE(image.mid(end), QCryptographicHash::hash(image.left(end), QCryptographicHash::Sha256));
 }

@@ -27,23 +27,23 @@ void TestPortErrors::openFailures_data()
     QTest::addColumn<QString>("hintPart");
 
     QTest::newRow("node missing") << QSerialPort::DeviceNotFoundError << PortProbe{}
-                                  << ErrorKind::PortNotFound << u"plugged in"_s;
+                                  << ErrorKind::portNotFound << u"plugged in"_s;
     QTest::newRow("missing, whatever Qt says") << QSerialPort::PermissionError << PortProbe{}
-                                               << ErrorKind::PortNotFound << u"plugged in"_s;
+                                               << ErrorKind::portNotFound << u"plugged in"_s;
     QTest::newRow("no access, dialout")
         << QSerialPort::PermissionError << PortProbe{true, false, u"dialout"_s}
-        << ErrorKind::PermissionDenied << u"group 'dialout'"_s;
+        << ErrorKind::permissionDenied << u"group 'dialout'"_s;
     QTest::newRow("no access, uucp names uucp")
         << QSerialPort::PermissionError << PortProbe{true, false, u"uucp"_s}
-        << ErrorKind::PermissionDenied << u"usermod -aG uucp"_s;
+        << ErrorKind::permissionDenied << u"usermod -aG uucp"_s;
     QTest::newRow("no access, root group")
         << QSerialPort::PermissionError << PortProbe{true, false, u"root"_s}
-        << ErrorKind::PermissionDenied << u"administrator"_s;
+        << ErrorKind::permissionDenied << u"administrator"_s;
     QTest::newRow("accessible but locked")
         << QSerialPort::PermissionError << PortProbe{true, true, u"dialout"_s}
-        << ErrorKind::PortBusy << u"Close"_s;
+        << ErrorKind::portBusy << u"Close"_s;
     QTest::newRow("other failure") << QSerialPort::OpenError << PortProbe{true, true, {}}
-                                   << ErrorKind::PortFailure << QString();
+                                   << ErrorKind::portFailure << QString();
 }
 
 void TestPortErrors::openFailures()
@@ -57,7 +57,7 @@ void TestPortErrors::openFailures()
     QCOMPARE(failure.kind, kind);
     QVERIFY(failure.message.contains(u"/dev/ttyUSB0"_s));
     QVERIFY2(failure.hint.contains(hintPart), qPrintable(failure.hint));
-    if (kind == ErrorKind::PermissionDenied)
+    if (kind == ErrorKind::permissionDenied)
         QVERIFY(failure.hint.contains(u"log out and in again"_s));
     QVERIFY(!failure.line().contains(u'\n'));
 }
@@ -86,7 +86,7 @@ void TestPortErrors::lostLinkMessages()
     QFETCH(QSerialPort::SerialPortError, error);
     QFETCH(QString, words);
     const esptool::FlasherError lost = esptool::linkLost(u"/dev/ttyUSB0"_s, error);
-    QCOMPARE(lost.kind, ErrorKind::LinkLost);
+    QCOMPARE(lost.kind, ErrorKind::linkLost);
     QVERIFY(lost.message.contains(words));
     QVERIFY(lost.message.contains(u"lost"_s));
 }

@@ -19,7 +19,7 @@ QList<LineChange> lineChanges(const FakeSerialLink& link)
 {
     QList<LineChange> changes;
     for (const FakeSerialLink::Event& event : link.events()) {
-        if (event.kind == Kind::Dtr || event.kind == Kind::Rts)
+        if (event.kind == Kind::dtr || event.kind == Kind::rts)
             changes.append(LineChange{event.kind, event.value, event.atMs});
     }
     return changes;
@@ -61,22 +61,22 @@ void TestResetSequence::enterLoaderHoldsEnThenStrapsGpio0()
     QFETCH(int, holdMs);
     FakeSerialLink link;
     const auto outcome = ResetSequence::enterLoader(std::chrono::milliseconds(holdMs)).apply(link);
-    QCOMPARE(outcome, ResetSequence::Outcome::Done);
+    QCOMPARE(outcome, ResetSequence::Outcome::done);
     // RTS (EN) asserted with DTR (GPIO0) released: held in reset. 100 ms later EN is released
     // while GPIO0 is pulled low, and GPIO0 is let go after the hold.
-    compareChanges(lineChanges(link), {{Kind::Dtr, 0, 0},
-                                       {Kind::Rts, 1, 0},
-                                       {Kind::Dtr, 1, 100},
-                                       {Kind::Rts, 0, 100},
-                                       {Kind::Dtr, 0, 100 + holdMs}});
+    compareChanges(lineChanges(link), {{Kind::dtr, 0, 0},
+                                       {Kind::rts, 1, 0},
+                                       {Kind::dtr, 1, 100},
+                                       {Kind::rts, 0, 100},
+                                       {Kind::dtr, 0, 100 + holdMs}});
     QCOMPARE(link.nowMs(), 100 + holdMs);
 }
 
 void TestResetSequence::hardResetPulsesEnOnly()
 {
     FakeSerialLink link;
-    QCOMPARE(ResetSequence::hardReset().apply(link), ResetSequence::Outcome::Done);
-    compareChanges(lineChanges(link), {{Kind::Rts, 1, 0}, {Kind::Rts, 0, 100}});
+    QCOMPARE(ResetSequence::hardReset().apply(link), ResetSequence::Outcome::done);
+    compareChanges(lineChanges(link), {{Kind::rts, 1, 0}, {Kind::rts, 0, 100}});
 }
 
 void TestResetSequence::neverAssertsBothLinesAtOnceWhileStrapping()
@@ -89,11 +89,11 @@ void TestResetSequence::neverAssertsBothLinesAtOnceWhileStrapping()
     bool rts = true;
     bool strappedAtRelease = false;
     for (const LineChange& change : lineChanges(link)) {
-        if (change.line == Kind::Dtr)
+        if (change.line == Kind::dtr)
             dtr = change.level != 0;
         else if (change.level == 0 && rts)
             strappedAtRelease = dtr;
-        if (change.line == Kind::Rts)
+        if (change.line == Kind::rts)
             rts = change.level != 0;
     }
     QVERIFY(strappedAtRelease);
@@ -105,8 +105,8 @@ void TestResetSequence::pseudoTerminalSkipsThePulses()
 {
     FakeSerialLink pty(false);
     QCOMPARE(ResetSequence::enterLoader(std::chrono::milliseconds(50)).apply(pty),
-             ResetSequence::Outcome::NoModemLines);
-    QCOMPARE(ResetSequence::hardReset().apply(pty), ResetSequence::Outcome::NoModemLines);
+             ResetSequence::Outcome::noModemLines);
+    QCOMPARE(ResetSequence::hardReset().apply(pty), ResetSequence::Outcome::noModemLines);
     QVERIFY(pty.events().isEmpty());
     // No time is spent waiting on lines that do not exist.
     QCOMPARE(pty.nowMs(), 0);

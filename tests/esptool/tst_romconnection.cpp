@@ -38,7 +38,7 @@ void TestRomConnection::sendsTheFramedRequestAndReturnsTheValue()
     const esptool::Result<quint32> value = rom.readReg(0x40001000);
     QVERIFY(value);
     QCOMPARE(value.value(), 0x00F01D83u);
-    const QList<FakeSerialLink::Event> writes = link.events(Kind::Write);
+    const QList<FakeSerialLink::Event> writes = link.events(Kind::write);
     QCOMPARE(writes.size(), 1);
     QCOMPARE(writes[0].bytes, "\xC0\x00\x0A\x04\x00\x00\x00\x00\x00\x00\x10\x00\x40\xC0"_ba);
 }
@@ -65,7 +65,7 @@ void TestRomConnection::failingStatusNamesTheAction()
     const auto reply = rom.command(esptool::command::flashDeflData(5, "abc"_ba),
                                    std::chrono::seconds(3), u"write block 6 of 9"_s);
     QVERIFY(!reply);
-    QCOMPARE(reply.error().kind, ErrorKind::RomError);
+    QCOMPARE(reply.error().kind, ErrorKind::romError);
     QVERIFY2(reply.error().message.contains(u"write block 6 of 9"_s),
              qPrintable(reply.error().message));
     QVERIFY(reply.error().message.contains(u"0x08"_s));
@@ -90,7 +90,7 @@ void TestRomConnection::garbledReplyFailsAtOnce()
     timer.start();
     const auto value = rom.readReg(0x40001000);
     QVERIFY(!value);
-    QCOMPARE(value.error().kind, ErrorKind::GarbledReply);
+    QCOMPARE(value.error().kind, ErrorKind::garbledReply);
     QVERIFY(value.error().message.contains(u"READ_REG"_s));
     // It does not wait out the 3 s timeout first.
     QVERIFY(timer.elapsed() < 2500);
@@ -106,7 +106,7 @@ void TestRomConnection::silenceTimesOutNamingTheCommand()
         rom.command(esptool::command::spiFlashMd5(0, 0x1000), std::chrono::milliseconds(300));
     QVERIFY(timer.elapsed() >= 300);
     QVERIFY(!reply);
-    QCOMPARE(reply.error().kind, ErrorKind::Timeout);
+    QCOMPARE(reply.error().kind, ErrorKind::timeout);
     QVERIFY(reply.error().message.contains(u"SPI_FLASH_MD5"_s));
 }
 
@@ -121,7 +121,7 @@ void TestRomConnection::unreadableFramesThenSilenceSayGarbled()
     const auto reply =
         rom.command(esptool::command::readReg(0x40001000), std::chrono::milliseconds(200));
     QVERIFY(!reply);
-    QCOMPARE(reply.error().kind, ErrorKind::GarbledReply);
+    QCOMPARE(reply.error().kind, ErrorKind::garbledReply);
 }
 
 void TestRomConnection::lostLinkIsReported()
@@ -131,10 +131,10 @@ void TestRomConnection::lostLinkIsReported()
     RomConnection rom(link);
     const auto value = rom.readReg(0x40001000);
     QVERIFY(!value);
-    QCOMPARE(value.error().kind, ErrorKind::LinkLost);
+    QCOMPARE(value.error().kind, ErrorKind::linkLost);
     const auto synced = rom.trySync();
     QVERIFY(!synced);
-    QCOMPARE(synced.error().kind, ErrorKind::LinkLost);
+    QCOMPARE(synced.error().kind, ErrorKind::linkLost);
 }
 
 void TestRomConnection::syncFlushesThenCollectsTheEchoes()
@@ -151,8 +151,8 @@ void TestRomConnection::syncFlushesThenCollectsTheEchoes()
     QVERIFY(synced);
     QVERIFY(synced.value());
     const QList<FakeSerialLink::Event> events = link.events();
-    QCOMPARE(events.first().kind, Kind::Discard);
-    QCOMPARE(events[1].kind, Kind::Write);
+    QCOMPARE(events.first().kind, Kind::discard);
+    QCOMPARE(events[1].kind, Kind::write);
     QCOMPARE(romreplies::requestOpcode(events[1].bytes), 0x08);
     // The seven echoes were taken up, so the next reply is found at once.
     const auto magic = rom.readReg(0x40001000);

@@ -30,39 +30,39 @@ void TestRomReply::parse_data()
 
     // The magic register read captured from a real ESP32.
     QTest::newRow("READ_REG magic")
-        << "\x01\x0A\x04\x00\x83\x1D\xF0\x00\x00\x00\x00\x00"_ba << Outcome::Reply << 0x0A
+        << "\x01\x0A\x04\x00\x83\x1D\xF0\x00\x00\x00\x00\x00"_ba << Outcome::reply << 0x0A
         << quint32(0x00F01D83) << QByteArray() << 0 << 0;
     // The ROM leaves leftovers in the value field of other replies.
     QTest::newRow("CHANGE_BAUDRATE with leftover value")
-        << "\x01\x0F\x04\x00\x33\x07\x00\x00\x00\x00\x00\x00"_ba << Outcome::Reply << 0x0F
+        << "\x01\x0F\x04\x00\x33\x07\x00\x00\x00\x00\x00\x00"_ba << Outcome::reply << 0x0F
         << quint32(0x733) << QByteArray() << 0 << 0;
     QTest::newRow("SYNC reply") << "\x01\x08\x04\x00\x07\x07\x12\x20\x00\x00\x00\x00"_ba
-                                << Outcome::Reply << 0x08 << quint32(0x20120707) << QByteArray()
+                                << Outcome::reply << 0x08 << quint32(0x20120707) << QByteArray()
                                 << 0 << 0;
     QTest::newRow("flash write error")
-        << "\x01\x11\x04\x00\x00\x00\x00\x00\x01\x08\x00\x00"_ba << Outcome::Reply << 0x11
+        << "\x01\x11\x04\x00\x00\x00\x00\x00\x01\x08\x00\x00"_ba << Outcome::reply << 0x11
         << quint32(0) << QByteArray() << 1 << 0x08;
     QTest::newRow("payload before status")
-        << "\x01\x13\x06\x00\x00\x00\x00\x00\xAB\xCD\x00\x00\x00\x00"_ba << Outcome::Reply << 0x13
+        << "\x01\x13\x06\x00\x00\x00\x00\x00\xAB\xCD\x00\x00\x00\x00"_ba << Outcome::reply << 0x13
         << quint32(0) << "\xAB\xCD"_ba << 0 << 0;
     // Stub-style two status bytes are not what the ESP32 ROM sends.
     QTest::newRow("two status bytes only")
-        << "\x01\x0A\x02\x00\x00\x00\x00\x00\x00\x00"_ba << Outcome::Malformed << 0x0A << quint32(0)
+        << "\x01\x0A\x02\x00\x00\x00\x00\x00\x00\x00"_ba << Outcome::malformed << 0x0A << quint32(0)
         << QByteArray() << 0 << 0;
     QTest::newRow("size says one more")
-        << "\x01\x0A\x05\x00\x00\x00\x00\x00\x00\x00\x00\x00"_ba << Outcome::Malformed << 0x0A
+        << "\x01\x0A\x05\x00\x00\x00\x00\x00\x00\x00\x00\x00"_ba << Outcome::malformed << 0x0A
         << quint32(0) << QByteArray() << 0 << 0;
     QTest::newRow("size says one less")
-        << "\x01\x0A\x03\x00\x00\x00\x00\x00\x00\x00\x00\x00"_ba << Outcome::Malformed << 0x0A
+        << "\x01\x0A\x03\x00\x00\x00\x00\x00\x00\x00\x00\x00"_ba << Outcome::malformed << 0x0A
         << quint32(0) << QByteArray() << 0 << 0;
     QTest::newRow("request echo") << "\x00\x0A\x04\x00\x00\x00\x00\x00\x00\x10\x00\x40"_ba
-                                  << Outcome::NotAReply << 0 << quint32(0) << QByteArray() << 0
+                                  << Outcome::notAReply << 0 << quint32(0) << QByteArray() << 0
                                   << 0;
-    QTest::newRow("boot text") << "ets Jun  8 2016"_ba << Outcome::NotAReply << 0 << quint32(0)
+    QTest::newRow("boot text") << "ets Jun  8 2016"_ba << Outcome::notAReply << 0 << quint32(0)
                                << QByteArray() << 0 << 0;
-    QTest::newRow("short header") << "\x01\x0A\x04\x00\x00"_ba << Outcome::NotAReply << 0
+    QTest::newRow("short header") << "\x01\x0A\x04\x00\x00"_ba << Outcome::notAReply << 0
                                   << quint32(0) << QByteArray() << 0 << 0;
-    QTest::newRow("empty") << QByteArray() << Outcome::NotAReply << 0 << quint32(0) << QByteArray()
+    QTest::newRow("empty") << QByteArray() << Outcome::notAReply << 0 << quint32(0) << QByteArray()
                            << 0 << 0;
 }
 
@@ -77,10 +77,10 @@ void TestRomReply::parse()
     QFETCH(int, error);
     const ReplyParse parsed = parseReply(frame);
     QCOMPARE(parsed.outcome, outcome);
-    if (outcome == Outcome::NotAReply)
+    if (outcome == Outcome::notAReply)
         return;
     QCOMPARE(int(parsed.reply.opcode), opcode);
-    if (outcome == Outcome::Malformed)
+    if (outcome == Outcome::malformed)
         return;
     QCOMPARE(parsed.reply.value, value);
     QCOMPARE(parsed.reply.payload, payload);
@@ -94,7 +94,7 @@ void TestRomReply::md5ReplyPayloadIsTheHexDigest()
     const QByteArray digest = "d41d8cd98f00b204e9800998ecf8427e"_ba;
     QByteArray frame = "\x01\x13\x24\x00\x00\x00\x00\x00"_ba + digest + "\x00\x00\x00\x00"_ba;
     const ReplyParse parsed = parseReply(frame);
-    QCOMPARE(parsed.outcome, Outcome::Reply);
+    QCOMPARE(parsed.outcome, Outcome::reply);
     QCOMPARE(parsed.reply.payload, digest);
 }
 
