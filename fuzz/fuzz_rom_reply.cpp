@@ -9,6 +9,7 @@
 //   status bytes the ROM always sends as zero, which the parser does not keep).
 
 #include "FuzzInput.h"
+#include "protocol/RomErrorCode.h"
 #include "protocol/RomReply.h"
 
 #include <QtEndian>

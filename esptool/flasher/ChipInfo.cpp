@@ -9,10 +9,7 @@ namespace esptool {
 
 namespace {
 
-constexpr quint32 bits(quint32 word, int low, int count)
-{
-    return (word >> low) & ((1u << count) - 1);
-}
+using efuse::bits;
 
 struct PackageName
 {
@@ -22,7 +19,7 @@ struct PackageName
     const char16_t* singleCoreName;
 };
 
-// Package code (eFuse word 3 bits 11:9, plus bit 2 as bit 3) to the package's name.
+// Package code (packageLowBits, with packageBit3 above them) to the package's name.
 constexpr std::array<PackageName, 7> packageNames{{
     {0, u"ESP32-D0WDQ6", u"ESP32-D0WDQ6-V3", u"ESP32-S0WDQ6"},
     {1, u"ESP32-D0WD", u"ESP32-D0WD-V3", u"ESP32-S0WD"},
@@ -40,9 +37,9 @@ constexpr std::array<const char16_t*, 4> codingSchemes{u"None", u"3/4", u"Repeat
 
 int majorRevision(const EfuseWords& efuses)
 {
-    const quint32 bit0 = bits(efuses.words[3], 15, 1);
-    const quint32 bit1 = bits(efuses.words[5], 20, 1);
-    const quint32 bit2 = bits(efuses.apbCtlDate, 31, 1);
+    const quint32 bit0 = efuses.field(efuse::revisionBit0);
+    const quint32 bit1 = efuses.field(efuse::revisionBit1);
+    const quint32 bit2 = bits(efuses.apbCtlDate, efuse::apbCtlDateRevisionBit2, 1);
     const quint32 combined = bit2 << 2 | bit1 << 1 | bit0;
     for (const auto& [code, major] : majorRevisions) {
         if (code == combined)
@@ -53,9 +50,9 @@ int majorRevision(const EfuseWords& efuses)
 
 QString packageName(const EfuseWords& efuses, int major)
 {
-    const quint32 word3 = efuses.words[3];
-    const quint32 code = bits(word3, 9, 3) | bits(word3, 2, 1) << 3;
-    const bool singleCore = bits(word3, 0, 1) != 0;
+    const quint32 code = efuses.field(efuse::packageLowBits) | efuses.field(efuse::packageBit3)
+                                                                   << efuse::packageLowBits.width;
+    const bool singleCore = efuses.field(efuse::appCpuDisabled) != 0;
     for (const PackageName& entry : packageNames) {
         if (entry.code != code)
             continue;
@@ -70,14 +67,14 @@ QString packageName(const EfuseWords& efuses, int major)
 
 QStringList features(const EfuseWords& efuses)
 {
-    const quint32 word3 = efuses.words[3];
     QStringList list{u"Wi-Fi"_s};
-    if (bits(word3, 1, 1) == 0)
+    if (efuses.field(efuse::bluetoothDisabled) == 0)
         list << u"BT"_s;
-    list << (bits(word3, 0, 1) != 0 ? u"single core"_s : u"dual core"_s);
-    if (bits(word3, 13, 1) != 0)
-        list << (bits(word3, 12, 1) != 0 ? u"160 MHz"_s : u"240 MHz"_s);
-    list << u"coding scheme "_s + QString::fromUtf16(codingSchemes[bits(efuses.words[6], 0, 2)]);
+    list << (efuses.field(efuse::appCpuDisabled) != 0 ? u"single core"_s : u"dual core"_s);
+    if (efuses.field(efuse::cpuFrequencyRated) != 0)
+        list << (efuses.field(efuse::cpuFrequencyLow) != 0 ? u"160 MHz"_s : u"240 MHz"_s);
+    list << u"coding scheme "_s +
+                QString::fromUtf16(codingSchemes.at(efuses.field(efuse::codingScheme)));
     return list;
 }
 
@@ -97,24 +94,24 @@ ChipDescription describeChip(const EfuseWords& efuses)
 {
     ChipDescription chip;
     chip.majorRevision = majorRevision(efuses);
-    chip.minorRevision = static_cast<int>(bits(efuses.words[5], 24, 2));
+    chip.minorRevision = static_cast<int>(efuses.field(efuse::minorRevision));
     chip.package = packageName(efuses, chip.majorRevision);
-    const quint32 word1 = efuses.words[1];
-    const quint32 word2 = efuses.words[2];
-    for (const quint32 byte : {bits(word2, 8, 8), bits(word2, 0, 8), bits(word1, 24, 8),
-                               bits(word1, 16, 8), bits(word1, 8, 8), bits(word1, 0, 8)}) {
+    const quint32 high = efuses.field(efuse::macHigh);
+    const quint32 low = efuses.field(efuse::macLow);
+    for (const quint32 byte : {bits(high, 8, 8), bits(high, 0, 8), bits(low, 24, 8),
+                               bits(low, 16, 8), bits(low, 8, 8), bits(low, 0, 8)}) {
         chip.mac.append(static_cast<char>(byte));
     }
     chip.features = features(efuses);
-    // An odd number of set bits in FLASH_CRYPT_CNT means flash encryption is on.
-    chip.flashEncryptionOn = qPopulationCount(bits(efuses.words[0], 20, 7)) % 2 == 1;
+    chip.flashEncryptionOn = qPopulationCount(efuses.field(efuse::flashCryptCount)) % 2 == 1;
     return chip;
 }
 
 int crystalMhz(quint32 uartClockDiv, int baud)
 {
-    const double estimate =
-        static_cast<double>(baud) * static_cast<double>(bits(uartClockDiv, 0, 20)) / 1e6;
+    const double estimate = static_cast<double>(baud) *
+                            static_cast<double>(bits(uartClockDiv, 0, efuse::uartClockDivWidth)) /
+                            1e6;
     if (estimate > 45)
         return 48;
     if (estimate > 33)
@@ -122,12 +119,12 @@ int crystalMhz(quint32 uartClockDiv, int baud)
     return 26;
 }
 
-quint32 correctedBaud(quint32 requested, quint32 rtcCali, quint32 efuseWord4)
+quint32 correctedBaud(quint32 requested, quint32 rtcCali, quint32 ck8mTrim)
 {
     // The ROM's clock estimate is cali x 15625 x ck8m / 40 Hz, i.e. cali x ck8m x 3125 / 8;
     // it counts against a 40 MHz crystal above 33 MHz and a 26 MHz one below.
-    const std::uint64_t cali = bits(rtcCali, 7, 25);
-    const std::uint64_t ck8m = bits(efuseWord4, 0, 8);
+    const std::uint64_t cali = bits(rtcCali, efuse::rtcCaliLow, efuse::rtcCaliWidth);
+    const std::uint64_t ck8m = bits(ck8mTrim, 0, efuse::ck8mFrequency.width);
     if (cali == 0 || ck8m == 0)
         return requested;
     const std::uint64_t clockTimes8 = cali * ck8m * 3125;
@@ -141,12 +138,11 @@ quint32 correctedBaud(quint32 requested, quint32 rtcCali, quint32 efuseWord4)
 
 quint32 spiPinConfig(const EfuseWords& efuses)
 {
-    const quint32 word5 = efuses.words[5];
-    const quint32 clk = bits(word5, 0, 5);
-    const quint32 q = bits(word5, 5, 5);
-    const quint32 d = bits(word5, 10, 5);
-    const quint32 cs = bits(word5, 15, 5);
-    const quint32 hd = bits(efuses.words[3], 4, 5);
+    const quint32 clk = efuses.field(efuse::spiPadClk);
+    const quint32 q = efuses.field(efuse::spiPadQ);
+    const quint32 d = efuses.field(efuse::spiPadD);
+    const quint32 cs = efuses.field(efuse::spiPadCs);
+    const quint32 hd = efuses.field(efuse::spiPadHd);
     if (clk == 0 && q == 0 && d == 0 && cs == 0 && hd == 0)
         return 0;
     return hd << 24 | cs << 18 | d << 12 | q << 6 | clk;

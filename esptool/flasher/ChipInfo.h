@@ -1,5 +1,7 @@
 #pragma once
 
+#include "flasher/EfuseFields.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -15,6 +17,11 @@ struct EfuseWords
     std::array<quint32, count> words{};
     // APB_CTL_DATE: its top bit is the third revision bit.
     quint32 apbCtlDate = 0;
+
+    quint32 field(efuse::Field f) const
+    {
+        return efuse::bits(words[static_cast<std::size_t>(f.word)], f.low, f.width);
+    }
 };
 
 struct ChipDescription
@@ -38,9 +45,9 @@ int crystalMhz(quint32 uartClockDiv, int baud);
 
 // The value to send in CHANGE_BAUDRATE. The ESP32 ROM programs its UART from an internal
 // clock estimate that can be a few per cent off, so the request is scaled by that estimate:
-// rtcCali is the raw calibration register, efuseWord4's low byte the 8 MHz clock trim. With
-// either of them zero there is no estimate and the request goes out unchanged.
-quint32 correctedBaud(quint32 requested, quint32 rtcCali, quint32 efuseWord4);
+// rtcCali is the raw calibration register, ck8m the 8 MHz clock trim from eFuse. With either of
+// them zero there is no estimate and the request goes out unchanged.
+quint32 correctedBaud(quint32 requested, quint32 rtcCali, quint32 ck8m);
 
 // The SPI_ATTACH pin word: 0 for the default flash pins, else the pads burnt into eFuse.
 quint32 spiPinConfig(const EfuseWords& efuses);

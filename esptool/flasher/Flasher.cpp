@@ -110,7 +110,8 @@ Status Flasher::changeBaud(int baud)
     const Result<quint32> cali = m_rom.readReg(rom::rtcCaliRegister);
     if (!cali)
         return cali.error();
-    const quint32 sent = correctedBaud(static_cast<quint32>(baud), cali.value(), m_efuses.words[4]);
+    const quint32 sent = correctedBaud(static_cast<quint32>(baud), cali.value(),
+                                       m_efuses.field(efuse::ck8mFrequency));
     m_observer.info(u"Switching to %1 baud..."_s.arg(baud));
     const Result<RomReply> changed =
         m_rom.command(command::changeBaudrate(sent), rom::timeout::standard);

@@ -1,6 +1,7 @@
 #include "link/RomConnection.h"
 
 #include "link/SerialLink.h"
+#include "protocol/RomErrorCode.h"
 
 using namespace Qt::StringLiterals;
 
@@ -11,19 +12,6 @@ namespace {
 QString secondsText(std::chrono::milliseconds duration)
 {
     return QString::number(static_cast<double>(duration.count()) / 1000.0, 'f', 1);
-}
-
-QString romErrorHint(quint8 code)
-{
-    switch (code) {
-    case 0x07:
-        return u"Check the cable, or try a lower baud rate."_s;
-    case 0x08:
-    case 0x09:
-        return u"The flash chip may be write-protected or faulty."_s;
-    default:
-        return {};
-    }
 }
 
 }  // namespace

@@ -35,7 +35,4 @@ struct ReplyParse
 // Takes apart one unescaped frame. Pure: no state, any bytes are safe input.
 ReplyParse parseReply(QByteArrayView frame);
 
-// What the ROM's error code means, in words.
-QString romErrorText(quint8 code);
-
 }  // namespace esptool

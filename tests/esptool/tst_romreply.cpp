@@ -1,3 +1,4 @@
+#include "protocol/RomErrorCode.h"
 #include "protocol/RomReply.h"
 
 #include <QTest>
