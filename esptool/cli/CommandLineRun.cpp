@@ -93,11 +93,11 @@ Status run(const cli::Invocation& invocation, ConsoleReporter& console)
     // The ROM listens at 115200 after reset; a slower requested rate is used from the start.
     const int connectBaud = std::min(invocation.baud, rom::initialBaud);
     console.info(u"Opening %1 at %2 baud..."_s.arg(invocation.port).arg(connectBaud));
-    Result<std::unique_ptr<QtSerialLink>> link = QtSerialLink::open(invocation.port, connectBaud);
+    Result<std::unique_ptr<SerialLink>> link = QtSerialLink::open(invocation.port, connectBaud);
     if (!link)
         return link.error();
 
-    Flasher flasher(*link.value(), console);
+    Flasher flasher(std::move(link).value(), connectBaud, &QtSerialLink::open, console);
     if (Status step = flasher.connect(invocation.before); !step)
         return step;
     if (Status step = flasher.changeBaud(invocation.baud); !step)

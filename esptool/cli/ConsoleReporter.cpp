@@ -25,24 +25,27 @@ void ConsoleReporter::error(const QString& line)
     print(m_err, line);
 }
 
+int ConsoleReporter::percent(const WriteProgress& progress)
+{
+    return progress.bytesTotal > 0
+               ? static_cast<int>(100 * progress.bytesDone / progress.bytesTotal)
+               : 100;
+}
+
 QString ConsoleReporter::progressLine(const WriteProgress& progress)
 {
-    const int percent =
-        progress.blockCount > 0 ? 100 * progress.blocksDone / progress.blockCount : 100;
     return u"Writing at 0x%1... (%2 %)"_s.arg(progress.address, 8, 16, QLatin1Char('0'))
-        .arg(percent);
+        .arg(percent(progress));
 }
 
 void ConsoleReporter::writeProgress(const WriteProgress& progress)
 {
-    const int percent =
-        progress.blockCount > 0 ? 100 * progress.blocksDone / progress.blockCount : 100;
-    if (progress.blocksDone <= 1 || progress.regionAddress != m_lastRegion)
+    if (progress.bytesDone == 0 || progress.regionAddress != m_lastRegion)
         m_lastPercent = -1;
     m_lastRegion = progress.regionAddress;
-    if (percent == m_lastPercent)
+    if (percent(progress) <= m_lastPercent)
         return;
-    m_lastPercent = percent;
+    m_lastPercent = percent(progress);
     print(m_out, progressLine(progress));
 }
 

@@ -8,7 +8,8 @@ namespace esptool {
 
 // Prints what the flasher reports, one line at a time, flushing after each: a parent reading
 // a pipe would otherwise see block-buffered output only when the run ends. Progress becomes
-// "Writing at 0x00010000... (12 %)" lines, one per whole percent.
+// "Writing at 0x00010000... (12 %)" lines, one per whole percent, rising from 0 to 100 over
+// each region.
 class ConsoleReporter final : public FlasherObserver
 {
 public:
@@ -19,10 +20,11 @@ public:
     void writeProgress(const WriteProgress& progress) override;
     void error(const QString& line);
 
-    // "Writing at 0x........... (N %)" for a state, N = whole percent of blocks acknowledged.
+    // "Writing at 0x........... (N %)" for a state, N = whole percent of the region written.
     static QString progressLine(const WriteProgress& progress);
 
 private:
+    static int percent(const WriteProgress& progress);
     static void print(std::FILE* stream, const QString& line);
 
     std::FILE* m_out;

@@ -1,12 +1,15 @@
 #include "flasher/Flasher.h"
 
+#include "flasher/BootDiagnosis.h"
 #include "flasher/FlashParameters.h"
 #include "flasher/FlasherObserver.h"
+#include "flasher/PortReturn.h"
 #include "flasher/RegionWriter.h"
 #include "flasher/SpiFlash.h"
 #include "link/ResetSequence.h"
-#include "link/SerialLink.h"
 #include "protocol/RomProtocol.h"
+
+#include <QElapsedTimer>
 
 using namespace Qt::StringLiterals;
 
@@ -14,11 +17,15 @@ namespace esptool {
 
 namespace {
 
-// Boards differ in how long GPIO0 must stay low after EN rises; alternate a short and a long hold.
-constexpr std::chrono::milliseconds shortStrapHold{50};
-constexpr std::chrono::milliseconds longStrapHold{550};
 // Assumed when the flash ID names no size we know.
 constexpr quint32 fallbackFlashSize = 4 * 1024 * 1024;
+// A CHANGE_BAUDRATE the chip refused, or whose reply was lost, is tried this often.
+constexpr int baudChangeAttempts = 3;
+constexpr int syncsPerBaudProbe = 3;
+// How long a port that went away may take to come back, and how often to look.
+constexpr std::chrono::seconds portReturnWait{10};
+constexpr std::chrono::milliseconds portReturnPoll{100};
+constexpr int reconnectsPerRun = 3;
 
 QString hex32(quint32 value)
 {
@@ -27,24 +34,37 @@ QString hex32(quint32 value)
 
 }  // namespace
 
-Flasher::Flasher(SerialLink& link, FlasherObserver& observer)
-    : m_link(link)
+Flasher::Flasher(std::unique_ptr<SerialLink> link, int connectBaud, LinkOpener reopen,
+                 FlasherObserver& observer)
+    : m_link(std::move(link))
+    , m_reopen(std::move(reopen))
     , m_observer(observer)
-    , m_rom(link)
+    , m_rom(*m_link)
+    , m_health(connectBaud)
+    , m_path(m_link->portName())
+    , m_connectBaud(connectBaud)
+    , m_baud(connectBaud)
 {}
+
+void Flasher::say(const QString& line)
+{
+    if (!m_quiet)
+        m_observer.info(line);
+}
 
 Status Flasher::connect(BeforeReset before)
 {
-    m_baud = rom::initialBaud;
-    m_observer.info(u"Connecting to the ESP32 ROM loader on %1..."_s.arg(m_link.portName()));
+    m_before = before;
+    m_baud = m_connectBaud;
+    say(u"Connecting to the ESP32 ROM loader on %1..."_s.arg(m_path));
+    m_rom.startListening();
+    const QList<ResetSequence> resets = ResetSequence::enterLoaderSequences();
     bool synced = false;
     for (int attempt = 0; attempt < rom::connectAttempts && !synced; ++attempt) {
-        if (before == BeforeReset::defaultReset && m_hasModemLines) {
-            const auto hold = attempt % 2 == 0 ? shortStrapHold : longStrapHold;
-            if (ResetSequence::enterLoader(hold).apply(m_link) ==
+        if (before == BeforeReset::defaultReset && m_hasModemLines &&
+            resets[attempt % resets.size()].apply(*m_link) ==
                 ResetSequence::Outcome::noModemLines) {
-                noteMissingModemLines();
-            }
+            noteMissingModemLines();
         }
         for (int sync = 0; sync < rom::syncsPerAttempt && !synced; ++sync) {
             const Result<bool> answered = m_rom.trySync();
@@ -52,50 +72,53 @@ Status Flasher::connect(BeforeReset before)
                 return answered.error();
             synced = answered.value();
             if (!synced)
-                m_link.pause(rom::timeout::syncRetryPause);
+                m_link->pause(rom::timeout::syncRetryPause);
         }
     }
-    if (!synced) {
-        return FlasherError{ErrorKind::noAnswer,
-                            u"No answer from the chip on %1."_s.arg(m_link.portName()),
-                            u"Hold the BOOT button while resetting the board, check the USB "
-                            "cable, or try a lower baud rate."_s};
-    }
+    if (!synced)
+        return noAnswerDiagnosis(m_path, m_rom.heard(), m_rom.bytesHeard());
+    return identify();
+}
 
-    const Result<quint32> magic = m_rom.readReg(rom::chipMagicRegister);
+Status Flasher::identify()
+{
+    const Result<quint32> magic = m_rom.readRegConfirmed(rom::chipMagicRegister);
     if (!magic)
         return magic.error();
     if (magic.value() != rom::chipMagicEsp32) {
-        return FlasherError{
-            ErrorKind::wrongChip,
-            u"The chip on %1 is not an ESP32 (chip magic %2, expected %3)."_s.arg(
-                m_link.portName(), hex32(magic.value()), hex32(rom::chipMagicEsp32)),
-            u"This tool flashes the original ESP32 only; check the board."_s};
+        return FlasherError{ErrorKind::wrongChip,
+                            u"The chip on %1 is not an ESP32 (chip magic %2, expected %3)."_s.arg(
+                                m_path, hex32(magic.value()), hex32(rom::chipMagicEsp32)),
+                            u"This tool flashes the original ESP32 only; check the board."_s};
     }
-    return readChipDescription();
-}
-
-Status Flasher::readChipDescription()
-{
     for (int word = 0; word < EfuseWords::count; ++word) {
-        const Result<quint32> value = m_rom.readReg(rom::efuseWordAddress(word));
+        const Result<quint32> value = m_rom.readRegConfirmed(rom::efuseWordAddress(word));
         if (!value)
             return value.error();
         m_efuses.words[static_cast<std::size_t>(word)] = value.value();
     }
-    const Result<quint32> date = m_rom.readReg(rom::apbCtlDateRegister);
+    const Result<quint32> date = m_rom.readRegConfirmed(rom::apbCtlDateRegister);
     if (!date)
         return date.error();
     m_efuses.apbCtlDate = date.value();
+    const ChipDescription chip = describeChip(m_efuses);
+    if (!m_mac.isEmpty()) {
+        if (chip.mac == m_mac)
+            return {};
+        return FlasherError{ErrorKind::otherBoard,
+                            u"Another board answered on %1 after the link came back (MAC %2, "
+                            "expected %3); stopped without writing to it."_s.arg(
+                                m_path, chip.macText(), QString::fromLatin1(m_mac.toHex(':'))),
+                            u"Connect the board that was being flashed and start again."_s};
+    }
+    m_mac = chip.mac;
     const Result<quint32> clockDiv = m_rom.readReg(rom::uartClockDivRegister);
     if (!clockDiv)
         return clockDiv.error();
-
-    const ChipDescription chip = describeChip(m_efuses);
-    m_observer.info(u"Connected to %1 (revision %2)."_s.arg(chip.package, chip.revisionText()));
-    m_observer.info(u"Features: %1"_s.arg(chip.features.join(u", "_s)));
-    m_observer.info(u"Crystal: %1 MHz"_s.arg(crystalMhz(clockDiv.value(), m_baud)));
-    m_observer.info(u"MAC: %1"_s.arg(chip.macText()));
+    say(u"Connected to %1 (revision %2)."_s.arg(chip.package, chip.revisionText()));
+    say(u"Features: %1"_s.arg(chip.features.join(u", "_s)));
+    say(u"Crystal: %1 MHz"_s.arg(crystalMhz(clockDiv.value(), m_baud)));
+    say(u"MAC: %1"_s.arg(chip.macText()));
     if (chip.flashEncryptionOn) {
         m_observer.warning(u"Flash encryption is on; data written in plain text will not "
                            "run."_s);
@@ -103,57 +126,116 @@ Status Flasher::readChipDescription()
     return {};
 }
 
+Status Flasher::retune(int baud)
+{
+    if (Status set = m_link->setBaudRate(baud); !set)
+        return set;
+    // Whatever arrives while both ends retune is noise.
+    m_link->pause(rom::timeout::afterBaudChange);
+    m_link->discardInput();
+    m_rom.resetReceiver();
+    return {};
+}
+
+Result<int> Flasher::findChipBaud(int newBaud, int oldBaud)
+{
+    for (const int baud : {newBaud, oldBaud}) {
+        if (Status set = retune(baud); !set)
+            return set.error();
+        for (int sync = 0; sync < syncsPerBaudProbe; ++sync) {
+            const Result<bool> answered = m_rom.trySync();
+            if (!answered)
+                return answered.error();
+            if (answered.value())
+                return baud;
+        }
+    }
+    return 0;
+}
+
 Status Flasher::changeBaud(int baud)
 {
+    m_targetBaud = baud;
     if (baud <= m_baud)
         return {};
-    const Result<quint32> cali = m_rom.readReg(rom::rtcCaliRegister);
+    const int oldBaud = m_baud;
+    const Result<quint32> cali = m_rom.readRegConfirmed(rom::rtcCaliRegister);
     if (!cali)
         return cali.error();
     const quint32 sent = correctedBaud(static_cast<quint32>(baud), cali.value(),
                                        m_efuses.field(efuse::ck8mFrequency));
-    m_observer.info(u"Switching to %1 baud..."_s.arg(baud));
-    const Result<RomReply> changed =
-        m_rom.command(command::changeBaudrate(sent), rom::timeout::standard);
-    if (!changed)
-        return changed.error();
-    if (Status set = m_link.setBaudRate(baud); !set)
-        return set;
-    m_baud = baud;
-    // Whatever arrives while both ends retune is noise.
-    m_link.pause(rom::timeout::afterBaudChange);
-    m_link.discardInput();
-    m_rom.resetReceiver();
-
-    const Result<quint32> magic = m_rom.readReg(rom::chipMagicRegister);
-    if (magic && magic.value() == rom::chipMagicEsp32)
+    say(u"Switching to %1 baud..."_s.arg(baud));
+    const auto switched = [&]() -> Status {
+        m_baud = baud;
+        m_health.setBaud(baud);
         return {};
-    if (!magic && magic.error().kind == ErrorKind::linkLost)
-        return magic.error();
-    return FlasherError{ErrorKind::lostAfterBaudChange,
-                        u"The chip stopped answering after the switch to %1 baud."_s.arg(baud),
-                        u"Try a lower baud rate, such as 460800 or 115200."_s};
+    };
+    const FlasherError lost{ErrorKind::lostAfterBaudChange,
+                            u"The chip stopped answering after the switch to %1 baud."_s.arg(baud),
+                            u"Try a lower baud rate, such as 460800 or 115200."_s};
+    for (int attempt = 0; attempt < baudChangeAttempts; ++attempt) {
+        const Result<RomReply> changed =
+            m_rom.command(command::changeBaudrate(sent), rom::timeout::standard);
+        if (!changed && changed.error().kind == ErrorKind::linkLost)
+            return changed.error();
+        // Refused as it arrived: the chip stays at the old rate, so ask again.
+        if (!changed && changed.error().kind == ErrorKind::romError)
+            continue;
+        if (changed) {
+            if (Status set = retune(baud); !set)
+                return set;
+            const Result<quint32> magic = m_rom.readReg(rom::chipMagicRegister);
+            if (magic && magic.value() == rom::chipMagicEsp32)
+                return switched();
+            if (!magic && magic.error().kind == ErrorKind::linkLost)
+                return magic.error();
+        }
+        // The reply or the chip went missing: find out which rate it answers at now.
+        const Result<int> found = findChipBaud(baud, oldBaud);
+        if (!found)
+            return found.error();
+        if (found.value() == baud) {
+            say(u"The chip's reply to the baud change was lost; it answers at %1 baud."_s.arg(
+                baud));
+            return switched();
+        }
+        if (found.value() != oldBaud)
+            return lost;
+    }
+    return lost;
 }
 
 Status Flasher::attachFlash()
 {
     const quint32 pins = spiPinConfig(m_efuses);
-    const Result<RomReply> attached =
-        m_rom.command(command::spiAttach(pins), rom::timeout::standard, u"attach the SPI flash"_s);
+    const Result<RomReply> attached = m_rom.repeatable(
+        command::spiAttach(pins), rom::timeout::standard, u"attach the SPI flash"_s);
     if (!attached)
         return attached.error();
     if (pins == 0) {
-        m_observer.info(u"Attached the SPI flash on the default pins."_s);
+        say(u"Attached the SPI flash on the default pins."_s);
     } else {
-        m_observer.info(
-            u"Attached the SPI flash on the pins set in eFuse (word %1)."_s.arg(hex32(pins)));
+        say(u"Attached the SPI flash on the pins set in eFuse (word %1)."_s.arg(hex32(pins)));
     }
     return {};
 }
 
+Result<quint32> Flasher::readJedecId()
+{
+    // Several register writes set the command up; read it until two runs agree.
+    Result<quint32> previous = esptool::readJedecId(m_rom);
+    for (int run = 1; previous && run < syncsPerBaudProbe; ++run) {
+        const Result<quint32> next = esptool::readJedecId(m_rom);
+        if (!next || next.value() == previous.value())
+            return next;
+        previous = next;
+    }
+    return previous;
+}
+
 Result<std::optional<quint32>> Flasher::detectFlashSize()
 {
-    const Result<quint32> id = readJedecId(m_rom);
+    const Result<quint32> id = readJedecId();
     if (!id)
         return id.error();
     const quint32 jedec = id.value();
@@ -163,7 +245,7 @@ Result<std::optional<quint32>> Flasher::detectFlashSize()
         return std::optional<quint32>();
     }
     const std::optional<quint32> size = flash::sizeFromJedecId(jedec);
-    m_observer.info(u"Flash: manufacturer %1, device %2, size %3."_s.arg(
+    say(u"Flash: manufacturer %1, device %2, size %3."_s.arg(
         QString::number(jedec & 0xFF, 16).rightJustified(2, u'0'),
         QString::number(((jedec >> 8) & 0xFF) << 8 | ((jedec >> 16) & 0xFF), 16)
             .rightJustified(4, u'0'),
@@ -189,12 +271,20 @@ Result<quint32> Flasher::chooseFlashSize(const FlashSizeChoice& choice)
         setParameters = choice.kind != FlashSizeChoice::Kind::keep;
     }
     if (setParameters) {
-        const Result<RomReply> set = m_rom.command(
-            command::spiSetParams(size), rom::timeout::standard, u"set the flash parameters"_s);
-        if (!set)
+        if (Status set = setFlashParameters(size); !set)
             return set.error();
     }
     return size;
+}
+
+Status Flasher::setFlashParameters(quint32 size)
+{
+    const Result<RomReply> set = m_rom.repeatable(
+        command::spiSetParams(size), rom::timeout::standard, u"set the flash parameters"_s);
+    if (!set)
+        return set.error();
+    m_flashParameters = size;
+    return {};
 }
 
 Status Flasher::checkFits(const QList<FlashRegion>& regions, quint32 flashSize) const
@@ -224,7 +314,12 @@ Status Flasher::writeFlash(const QList<FlashRegion>& regions, const WriteSetting
     flash::HeaderPatch patch{settings.mode, settings.frequency, std::nullopt};
     if (settings.size.kind != FlashSizeChoice::Kind::keep)
         patch.sizeBytes = flashSize.value();
-    RegionWriter writer(m_rom, m_observer);
+    RegionWriter writer(
+        m_rom, m_observer, m_health,
+        [this](const FlasherError& lost, const QString& resuming) {
+            return reconnect(lost, resuming);
+        },
+        m_baud);
     for (FlashRegion region : regions) {
         const flash::PatchOutcome patched =
             flash::patchImageHeader(region.data, region.address, patch);
@@ -233,7 +328,7 @@ Status Flasher::writeFlash(const QList<FlashRegion>& regions, const WriteSetting
                 u"%1 at %2 does not look like an ESP32 image; its flash "
                 "settings are left alone."_s.arg(region.name, hex32(region.address)));
         } else if (patched.kind == flash::PatchOutcome::Kind::patched) {
-            m_observer.info(u"Flash settings in the image header set to 0x%1%2."_s.arg(
+            say(u"Flash settings in the image header set to 0x%1%2."_s.arg(
                 QString::number(patched.parameters, 16).rightJustified(4, u'0'),
                 patched.digestUpdated ? u" (image digest updated)"_s : QString()));
         }
@@ -249,8 +344,51 @@ Status Flasher::eraseFlash()
         chooseFlashSize(FlashSizeChoice{FlashSizeChoice::Kind::detect, 0});
     if (!flashSize)
         return flashSize.error();
-    RegionWriter writer(m_rom, m_observer);
+    RegionWriter writer(
+        m_rom, m_observer, m_health,
+        [this](const FlasherError& lost, const QString& resuming) {
+            return reconnect(lost, resuming);
+        },
+        m_baud);
     return writer.eraseAll(flashSize.value());
+}
+
+Status Flasher::reconnect(const FlasherError& lost, const QString& resuming)
+{
+    if (m_reconnects >= reconnectsPerRun)
+        return lost;
+    ++m_reconnects;
+    // Closed at once: an adapter whose node is still held open may come back under another name.
+    m_link.reset();
+    QElapsedTimer away;
+    away.start();
+    Result<std::unique_ptr<SerialLink>> back =
+        waitForPort(m_reopen, m_path, m_connectBaud, portReturnWait, portReturnPoll);
+    if (!back)
+        return lost;
+    m_link = std::move(back).value();
+    m_rom.setLink(*m_link);
+    m_quiet = true;
+    const auto again = [&]() -> Status {
+        if (Status step = connect(m_before); !step)
+            return step;
+        if (Status step = changeBaud(m_targetBaud); !step)
+            return step;
+        if (Status step = attachFlash(); !step)
+            return step;
+        if (m_flashParameters)
+            return setFlashParameters(*m_flashParameters);
+        return {};
+    };
+    const Status connected = again();
+    m_quiet = false;
+    if (!connected)
+        return connected;
+    m_observer.info(
+        u"The link to the board on %1 dropped and came back after %2 s; connected "
+        "again, %3."_s.arg(
+            m_path, QString::number(static_cast<double>(away.elapsed()) / 1000, 'f', 1), resuming));
+    return {};
 }
 
 void Flasher::finish(AfterReset after)
@@ -261,7 +399,7 @@ void Flasher::finish(AfterReset after)
     }
     if (m_hasModemLines) {
         m_observer.info(u"Resetting the chip to start its firmware..."_s);
-        if (ResetSequence::hardReset().apply(m_link) == ResetSequence::Outcome::done)
+        if (ResetSequence::hardReset().apply(*m_link) == ResetSequence::Outcome::done)
             return;
         noteMissingModemLines();
     }
@@ -274,7 +412,7 @@ void Flasher::noteMissingModemLines()
         return;
     m_hasModemLines = false;
     m_observer.warning(u"%1 has no modem-control lines (DTR/RTS), so the chip cannot be reset "
-                       "from here; continuing without reset pulses."_s.arg(m_link.portName()));
+                       "from here; continuing without reset pulses."_s.arg(m_path));
 }
 
 }  // namespace esptool

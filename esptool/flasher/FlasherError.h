@@ -2,10 +2,12 @@
 
 #include <QString>
 
+#include <optional>
+
 namespace esptool {
 
 // Every way a run can fail. The set is closed on purpose: the command line maps each kind to
-// an exit status, and tests check that each fault surfaces as the kind meant for it.
+// an exit status, and the flasher's recovery decides by kind what may be tried again.
 enum class ErrorKind
 {
     badArguments,
@@ -16,12 +18,15 @@ enum class ErrorKind
     permissionDenied,
     portFailure,
     noAnswer,
+    bootedFirmware,  // the board started its own firmware instead of the serial loader
     wrongChip,
+    otherBoard,  // after the link came back, another board answered on the port
     lostAfterBaudChange,
     linkLost,
     timeout,
     garbledReply,
     romError,
+    noisyLine,  // recovery gave up: too many damaged blocks and replies
     md5Mismatch,
 };
 
@@ -32,6 +37,8 @@ struct FlasherError
     ErrorKind kind = ErrorKind::portFailure;
     QString message;
     QString hint;
+    // For romError: the ROM's error code, which tells a refused request from a failed one.
+    std::optional<quint8> romCode = std::nullopt;
 
     // The one line the command line prints for this error.
     QString line() const;
@@ -39,8 +46,5 @@ struct FlasherError
 
 // Exit status of the command line for a failure of this kind (never 0).
 int exitStatusFor(ErrorKind kind);
-
-// Short stable name of a kind, for logs and test diagnostics.
-QString kindName(ErrorKind kind);
 
 }  // namespace esptool

@@ -4,13 +4,14 @@
 
 namespace esptool {
 
-// Where one region's write has got to. Blocks count the packets the chip has acknowledged.
+// Where one region's write has got to: bytes of the region written and checked so far. It
+// only ever rises, also while a piece is written again.
 struct WriteProgress
 {
     quint32 regionAddress = 0;
     quint32 address = 0;  // flash address of the data in the block just acknowledged
-    int blocksDone = 0;
-    int blockCount = 0;
+    qint64 bytesDone = 0;
+    qint64 bytesTotal = 0;
 
     friend bool operator==(const WriteProgress&, const WriteProgress&) = default;
 };

@@ -1,8 +1,9 @@
 #include "flasher/RegionWriter.h"
 
-#include "flasher/Deflate.h"
 #include "flasher/FlashParameters.h"
 #include "flasher/FlasherObserver.h"
+#include "flasher/LineHealth.h"
+#include "flasher/PieceWriter.h"
 #include "link/RomConnection.h"
 #include "protocol/RomProtocol.h"
 
@@ -15,19 +16,12 @@ namespace esptool {
 
 namespace {
 
+// The whole-flash erase goes in stretches of this size, each with its own (bounded) timeout.
+constexpr quint32 eraseStretch = 0x40000;
+
 QString hex32(quint32 value)
 {
     return u"0x%1"_s.arg(value, 8, 16, QLatin1Char('0'));
-}
-
-quint32 blocksFor(qsizetype bytes)
-{
-    return static_cast<quint32>((bytes + rom::flashBlockSize - 1) / rom::flashBlockSize);
-}
-
-QString rangeText(quint32 address, qsizetype size)
-{
-    return u"%1-%2"_s.arg(hex32(address), hex32(address + static_cast<quint32>(size) - 1));
 }
 
 QString secondsText(qint64 milliseconds)
@@ -47,12 +41,49 @@ QByteArray md5Hex(QByteArrayView data)
     return QCryptographicHash::hash(data, QCryptographicHash::Md5).toHex();
 }
 
+QByteArray erased(qsizetype size)
+{
+    return QByteArray(size, static_cast<char>(rom::erasedByte));
+}
+
 }  // namespace
 
-RegionWriter::RegionWriter(RomConnection& rom, FlasherObserver& observer)
+RegionWriter::RegionWriter(RomConnection& rom, FlasherObserver& observer, LineHealth& health,
+                           Reconnect reconnect, int baud)
     : m_rom(rom)
     , m_observer(observer)
+    , m_health(health)
+    , m_reconnect(std::move(reconnect))
+    , m_baud(baud)
 {}
+
+Status RegionWriter::untilDone(const QString& verb, const QString& range,
+                               const std::function<Status()>& work)
+{
+    for (int tries = 1;;) {
+        const Status done = work();
+        if (done)
+            return {};
+        const FlasherError& error = done.error();
+        if (error.kind == ErrorKind::linkLost) {
+            if (Status back = m_reconnect(error, u"%1 %2 again"_s.arg(verb, range)); !back)
+                return back;
+            continue;
+        }
+        if (tries >= LineHealth::pieceAttempts || !m_health.withinBudget(m_runBlocks, m_runPieces))
+            return m_health.giveUp(range, error);
+        ++tries;
+        m_health.pieceTriedAgain();
+        QString line = u"%1 %2 again (try %3 of %4): %5"_s.arg(verb, range)
+                           .arg(tries)
+                           .arg(LineHealth::pieceAttempts)
+                           .arg(error.message);
+        line[0] = line[0].toUpper();
+        m_observer.info(line);
+        // What is still on its way belongs to the failed try; a failure here shows in the next.
+        m_rom.drain();
+    }
+}
 
 Status RegionWriter::write(const FlashRegion& region, bool compress)
 {
@@ -60,98 +91,51 @@ Status RegionWriter::write(const FlashRegion& region, bool compress)
     const qsizetype padding =
         (rom::writeAlignment - data.size() % rom::writeAlignment) % rom::writeAlignment;
     data.append(padding, static_cast<char>(rom::erasedByte));
-    Status written =
-        compress ? writeCompressed(region.address, data) : writeUncompressed(region.address, data);
-    if (!written)
-        return written;
-    return verify(region.address, data);
-}
 
-Status RegionWriter::writeCompressed(quint32 address, const QByteArray& data)
-{
-    const QByteArray compressed = deflate::compress(data);
-    const quint32 blockCount = blocksFor(compressed.size());
-    // The ROM erases whole 1 KiB blocks' worth of the uncompressed size before inflating.
-    const quint32 writeSize = blocksFor(data.size()) * rom::flashBlockSize;
-    m_observer.info(u"Compressed %1 bytes to %2."_s.arg(data.size()).arg(compressed.size()));
-    m_observer.info(u"Erasing and writing %1..."_s.arg(rangeText(address, data.size())));
+    PieceWriter writer(m_rom, m_health, compress, m_baud);
+    const QList<Piece> pieces = splitIntoPieces(region.address, data);
+    QList<PieceWriter::Prepared> prepared;
+    qsizetype wireBytes = 0;
+    for (const Piece& piece : pieces) {
+        prepared.append(writer.prepare(piece));
+        wireBytes += prepared.last().wireBytes;
+        m_runBlocks += prepared.last().blocks.size();
+    }
+    m_runPieces += pieces.size();
+    if (compress)
+        m_observer.info(u"Compressed %1 bytes to %2."_s.arg(data.size()).arg(wireBytes));
+    m_observer.info(u"Erasing and writing %1..."_s.arg(rangeText(region.address, data.size())));
 
     QElapsedTimer timer;
     timer.start();
-    const Result<RomReply> begun =
-        m_rom.command(command::flashDeflBegin(writeSize, blockCount, rom::flashBlockSize, address),
-                      rom::scaledTimeout(rom::timeout::erasePerMb, writeSize),
-                      u"erase %1"_s.arg(rangeText(address, writeSize)));
-    if (!begun)
-        return begun.error();
-
-    const QList<quint32> inflated = deflate::inflatedSizes(compressed, rom::flashBlockSize);
-    quint32 position = address;
-    for (quint32 sequence = 0; sequence < blockCount; ++sequence) {
-        const qsizetype offset = qsizetype{sequence} * rom::flashBlockSize;
-        const QByteArrayView block =
-            QByteArrayView(compressed)
-                .sliced(offset)
-                .first(std::min<qsizetype>(rom::flashBlockSize, compressed.size() - offset));
-        // Without the inflated size (never for our own stream) allow for the whole region.
-        const quint32 expands = sequence < static_cast<quint32>(inflated.size())
-                                    ? inflated[sequence]
-                                    : static_cast<quint32>(data.size());
-        const Result<RomReply> acknowledged =
-            m_rom.command(command::flashDeflData(sequence, block),
-                          rom::scaledTimeout(rom::timeout::writePerMb, expands),
-                          u"write compressed block %1 of %2 (flash at %3)"_s.arg(sequence + 1)
-                              .arg(blockCount)
-                              .arg(hex32(position)));
-        if (!acknowledged)
-            return acknowledged.error();
-        m_observer.writeProgress(WriteProgress{address, position, static_cast<int>(sequence + 1),
-                                               static_cast<int>(blockCount)});
-        position += expands;
+    const qint64 total = data.size();
+    qint64 before = 0;
+    qint64 highest = 0;
+    m_observer.writeProgress(WriteProgress{region.address, region.address, 0, total});
+    for (const PieceWriter::Prepared& piece : prepared) {
+        const auto progress = [&](qsizetype inPiece, quint32 address) {
+            if (before + inPiece <= highest)
+                return;
+            highest = before + inPiece;
+            m_observer.writeProgress(WriteProgress{region.address, address, highest, total});
+        };
+        if (Status done = untilDone(u"writing"_s, piece.piece.range(),
+                                    [&] { return writer.write(piece, progress); });
+            !done) {
+            return done;
+        }
+        before += piece.piece.data.size();
     }
     const qint64 elapsed = timer.elapsed();
-    m_observer.info(
-        u"Wrote %1 bytes (%2 compressed) at %3 in %4 s, effective %5 kbit/s."_s.arg(data.size())
-            .arg(compressed.size())
-            .arg(hex32(address), secondsText(elapsed), rateText(data.size(), elapsed)));
-    return {};
-}
-
-Status RegionWriter::writeUncompressed(quint32 address, const QByteArray& data)
-{
-    const quint32 blockCount = blocksFor(data.size());
-    m_observer.info(u"Erasing and writing %1..."_s.arg(rangeText(address, data.size())));
-    QElapsedTimer timer;
-    timer.start();
-    const auto size = static_cast<quint32>(data.size());
-    const Result<RomReply> begun =
-        m_rom.command(command::flashBegin(size, blockCount, rom::flashBlockSize, address),
-                      rom::scaledTimeout(rom::timeout::erasePerMb, size),
-                      u"erase %1"_s.arg(rangeText(address, size)));
-    if (!begun)
-        return begun.error();
-
-    for (quint32 sequence = 0; sequence < blockCount; ++sequence) {
-        const quint32 offset = sequence * rom::flashBlockSize;
-        QByteArray block = data.mid(offset, rom::flashBlockSize);
-        // Every block is a full one; the last is filled up with erased bytes.
-        block.append(rom::flashBlockSize - block.size(), static_cast<char>(rom::erasedByte));
-        const Result<RomReply> acknowledged =
-            m_rom.command(command::flashData(sequence, block),
-                          rom::scaledTimeout(rom::timeout::writePerMb, rom::flashBlockSize),
-                          u"write block %1 of %2 (flash at %3)"_s.arg(sequence + 1)
-                              .arg(blockCount)
-                              .arg(hex32(address + offset)));
-        if (!acknowledged)
-            return acknowledged.error();
-        m_observer.writeProgress(WriteProgress{address, address + offset,
-                                               static_cast<int>(sequence + 1),
-                                               static_cast<int>(blockCount)});
-    }
-    const qint64 elapsed = timer.elapsed();
-    m_observer.info(u"Wrote %1 bytes at %2 in %3 s, effective %4 kbit/s."_s.arg(data.size())
-                        .arg(hex32(address), secondsText(elapsed), rateText(data.size(), elapsed)));
-    return {};
+    const QString compressed = compress ? u" (%1 compressed)"_s.arg(wireBytes) : QString();
+    m_observer.info(u"Wrote %1 bytes%2 at %3 in %4 s, effective %5 kbit/s."_s.arg(data.size())
+                        .arg(compressed, hex32(region.address), secondsText(elapsed),
+                             rateText(data.size(), elapsed)));
+    if (const QString recovered = m_health.summary(); !recovered.isEmpty())
+        m_observer.info(u"Recovered from a noisy line so far: %1."_s.arg(recovered));
+    return verify(region.address, data, pieces, [&](const Piece& piece) {
+        return writer.write(writer.prepare(piece), [](qsizetype, quint32) {});
+    });
 }
 
 Status RegionWriter::eraseAll(quint32 size)
@@ -160,50 +144,87 @@ Status RegionWriter::eraseAll(quint32 size)
         flash::sizeName(size), rangeText(0, size)));
     QElapsedTimer timer;
     timer.start();
-    // FLASH_BEGIN erases the range before it answers; no data has to follow.
-    const Result<RomReply> erased =
-        m_rom.command(command::flashBegin(size, blocksFor(size), rom::flashBlockSize, 0),
-                      rom::scaledTimeout(rom::timeout::erasePerMb, size), u"erase the flash"_s);
-    if (!erased)
-        return erased.error();
+    PieceWriter writer(m_rom, m_health, false, m_baud);
+    QList<Piece> stretches;
+    for (quint32 address = 0; address < size; address += eraseStretch)
+        stretches.append(Piece{address, erased(std::min(eraseStretch, size - address))});
+    m_runPieces += stretches.size();
+    const auto eraseStretchAt = [&](const Piece& stretch) {
+        return writer.erase(stretch.address, static_cast<quint32>(stretch.data.size()));
+    };
+    for (const Piece& stretch : stretches) {
+        if (Status done =
+                untilDone(u"erasing"_s, stretch.range(), [&] { return eraseStretchAt(stretch); });
+            !done) {
+            return done;
+        }
+    }
     m_observer.info(
         u"Erased %1 in %2 s."_s.arg(flash::sizeName(size), secondsText(timer.elapsed())));
-    return verify(0, QByteArray(static_cast<qsizetype>(size), static_cast<char>(rom::erasedByte)));
+    return verify(0, erased(size), stretches, eraseStretchAt);
 }
 
-Status RegionWriter::verify(quint32 address, const QByteArray& data)
+Status RegionWriter::verify(quint32 address, const QByteArray& data, const QList<Piece>& pieces,
+                            const std::function<Status(const Piece&)>& redo)
 {
     const auto size = static_cast<quint32>(data.size());
-    m_observer.info(u"Verifying %1..."_s.arg(rangeText(address, size)));
-    const Result<RomReply> reply = m_rom.command(
-        command::spiFlashMd5(address, size), rom::scaledTimeout(rom::timeout::md5PerMb, size),
-        u"hash the flash at %1"_s.arg(rangeText(address, size)));
-    if (!reply)
-        return reply.error();
-    static constexpr int md5HexLength = 32;
-    const QByteArray flashMd5 = reply.value().payload.toLower();
-    if (flashMd5.size() != md5HexLength) {
-        return FlasherError{ErrorKind::garbledReply,
-                            u"The chip's reply to SPI_FLASH_MD5 holds %1 bytes instead of a "
-                            "32-digit hash."_s.arg(flashMd5.size()),
-                            u"Check the cable, or try a lower baud rate."_s};
-    }
+    const QString range = rangeText(address, size);
+    m_observer.info(u"Verifying %1..."_s.arg(range));
+    PieceWriter hasher(m_rom, m_health, false, m_baud);
     const QByteArray expected = md5Hex(data);
-    if (flashMd5 == expected) {
-        m_observer.info(u"Verified: the flash at %1 matches (MD5 %2)."_s.arg(
-            rangeText(address, size), QString::fromLatin1(expected)));
+    QByteArray found;
+    const auto hashRegion = [&]() -> Status {
+        const Result<QByteArray> digest = hasher.flashMd5(address, size, expected);
+        if (!digest)
+            return digest.error();
+        found = digest.value();
         return {};
+    };
+    if (Status hashed = untilDone(u"verifying"_s, range, hashRegion); !hashed)
+        return hashed;
+    if (found != expected) {
+        // Every piece was checked as it was written, so a difference now is damage done since
+        // (a BEGIN that reached the chip with a damaged address erases elsewhere): mend it.
+        if (Status mended = mendPieces(pieces, hasher, redo); !mended)
+            return mended;
+        if (Status hashed = untilDone(u"verifying"_s, range, hashRegion); !hashed)
+            return hashed;
     }
-    const bool readsErased =
-        flashMd5 == md5Hex(QByteArray(data.size(), static_cast<char>(rom::erasedByte)));
-    const QString found =
-        readsErased ? u"it reads back erased"_s : u"MD5 %1"_s.arg(QString::fromLatin1(flashMd5));
-    return FlasherError{ErrorKind::md5Mismatch,
-                        u"Verification failed: the flash at %1 does not hold the data written "
-                        "(%2, expected MD5 %3)."_s.arg(rangeText(address, size), found,
-                                                       QString::fromLatin1(expected)),
-                        u"Try again; if it keeps failing, erase the flash first or use a lower "
-                        "baud rate."_s};
+    if (found != expected)
+        return md5Mismatch(address, size, found, expected);
+    m_observer.info(
+        u"Verified: the flash at %1 matches (MD5 %2)."_s.arg(range, QString::fromLatin1(expected)));
+    return {};
+}
+
+Status RegionWriter::mendPieces(const QList<Piece>& pieces, PieceWriter& hasher,
+                                const std::function<Status(const Piece&)>& redo)
+{
+    for (const Piece& piece : pieces) {
+        const QByteArray expected = md5Hex(piece.data);
+        QByteArray found;
+        if (Status hashed = untilDone(u"verifying"_s, piece.range(),
+                                      [&]() -> Status {
+                                          const Result<QByteArray> digest = hasher.flashMd5(
+                                              piece.address,
+                                              static_cast<quint32>(piece.data.size()), expected);
+                                          if (!digest)
+                                              return digest.error();
+                                          found = digest.value();
+                                          return {};
+                                      });
+            !hashed) {
+            return hashed;
+        }
+        if (found == expected)
+            continue;
+        m_observer.info(u"%1 changed after it was written; writing it again."_s.arg(piece.range()));
+        if (Status mended = untilDone(u"writing"_s, piece.range(), [&] { return redo(piece); });
+            !mended) {
+            return mended;
+        }
+    }
+    return {};
 }
 
 }  // namespace esptool

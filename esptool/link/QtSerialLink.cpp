@@ -1,5 +1,6 @@
 #include "link/QtSerialLink.h"
 
+#include "link/PortControl.h"
 #include "link/PortErrors.h"
 #include "protocol/RomProtocol.h"
 
@@ -15,7 +16,7 @@ QtSerialLink::QtSerialLink(const QString& path)
     m_port.setPortName(path);
 }
 
-Result<std::unique_ptr<QtSerialLink>> QtSerialLink::open(const QString& path, int baud)
+Result<std::unique_ptr<SerialLink>> QtSerialLink::open(const QString& path, int baud)
 {
     std::unique_ptr<QtSerialLink> link(new QtSerialLink(path));
     QSerialPort& port = link->m_port;
@@ -26,7 +27,12 @@ Result<std::unique_ptr<QtSerialLink>> QtSerialLink::open(const QString& path, in
     port.setFlowControl(QSerialPort::NoFlowControl);
     if (!port.open(QIODevice::ReadWrite))
         return openFailure(path, port.error(), port.errorString(), probePort(path));
-    return link;
+    if (!port::claimExclusive(port)) {
+        port.close();
+        return openFailure(path, QSerialPort::PermissionError, {}, probePort(path));
+    }
+    port::requestLowLatency(port);
+    return std::unique_ptr<SerialLink>(std::move(link));
 }
 
 QString QtSerialLink::portName() const
@@ -97,6 +103,11 @@ bool QtSerialLink::setRequestToSend(bool asserted)
         return true;
     m_port.clearError();
     return false;
+}
+
+bool QtSerialLink::setModemLines(bool dtrAsserted, bool rtsAsserted)
+{
+    return port::setModemLines(m_port, dtrAsserted, rtsAsserted);
 }
 
 void QtSerialLink::pause(std::chrono::milliseconds duration)

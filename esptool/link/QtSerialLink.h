@@ -13,8 +13,9 @@ namespace esptool {
 class QtSerialLink final : public SerialLink
 {
 public:
-    // Opens `path` at `baud`, 8N1, no flow control.
-    static Result<std::unique_ptr<QtSerialLink>> open(const QString& path, int baud);
+    // Opens `path` at `baud`, 8N1, no flow control, for this process alone and with low
+    // latency where the driver offers it. A port another program holds fails as busy.
+    static Result<std::unique_ptr<SerialLink>> open(const QString& path, int baud);
 
     QString portName() const override;
     Status write(QByteArrayView bytes) override;
@@ -23,6 +24,7 @@ public:
     Status setBaudRate(int baud) override;
     bool setDataTerminalReady(bool asserted) override;
     bool setRequestToSend(bool asserted) override;
+    bool setModemLines(bool dtrAsserted, bool rtsAsserted) override;
     void pause(std::chrono::milliseconds duration) override;
 
 private:

@@ -8,6 +8,8 @@
 #include <QString>
 
 #include <chrono>
+#include <functional>
+#include <memory>
 
 namespace esptool {
 
@@ -33,9 +35,15 @@ public:
     // lines: a pseudo-terminal answers the modem ioctls with "Inappropriate ioctl for device".
     virtual bool setDataTerminalReady(bool asserted) = 0;
     virtual bool setRequestToSend(bool asserted) = 0;
+    // Both lines in one call, so that the board never sees one changed without the other.
+    virtual bool setModemLines(bool dtrAsserted, bool rtsAsserted) = 0;
 
     // Lets time pass with the lines as they are (reset pulses, settling after a rate change).
     virtual void pause(std::chrono::milliseconds duration) = 0;
 };
+
+// Opens the port at `path` at `baud`: how the flasher gets a link again after one went away.
+using LinkOpener =
+    std::function<Result<std::unique_ptr<SerialLink>>(const QString& path, int baud)>;
 
 }  // namespace esptool

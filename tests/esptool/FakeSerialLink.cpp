@@ -89,6 +89,11 @@ bool FakeSerialLink::setRequestToSend(bool asserted)
     return true;
 }
 
+bool FakeSerialLink::setModemLines(bool dtrAsserted, bool rtsAsserted)
+{
+    return setDataTerminalReady(dtrAsserted) && setRequestToSend(rtsAsserted);
+}
+
 void FakeSerialLink::pause(std::chrono::milliseconds duration)
 {
     m_nowMs += duration.count();

@@ -51,6 +51,7 @@ public:
     esptool::Status setBaudRate(int baud) override;
     bool setDataTerminalReady(bool asserted) override;
     bool setRequestToSend(bool asserted) override;
+    bool setModemLines(bool dtrAsserted, bool rtsAsserted) override;
     void pause(std::chrono::milliseconds duration) override;
 
 private:

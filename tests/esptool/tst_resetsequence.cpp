@@ -60,7 +60,7 @@ void TestResetSequence::enterLoaderHoldsEnThenStrapsGpio0()
 {
     QFETCH(int, holdMs);
     FakeSerialLink link;
-    const auto outcome = ResetSequence::enterLoader(std::chrono::milliseconds(holdMs)).apply(link);
+    const auto outcome = ResetSequence::classic(std::chrono::milliseconds(holdMs)).apply(link);
     QCOMPARE(outcome, ResetSequence::Outcome::done);
     // RTS (EN) asserted with DTR (GPIO0) released: held in reset. 100 ms later EN is released
     // while GPIO0 is pulled low, and GPIO0 is let go after the hold.
@@ -84,7 +84,7 @@ void TestResetSequence::neverAssertsBothLinesAtOnceWhileStrapping()
     // With the two-transistor wiring, both lines asserted means nothing happens; the moment
     // the chip leaves reset (RTS released) GPIO0 must already be low (DTR asserted).
     FakeSerialLink link;
-    ResetSequence::enterLoader(std::chrono::milliseconds(50)).apply(link);
+    ResetSequence::classic(std::chrono::milliseconds(50)).apply(link);
     bool dtr = true;  // Linux asserts both lines when a port opens
     bool rts = true;
     bool strappedAtRelease = false;
@@ -104,7 +104,7 @@ void TestResetSequence::neverAssertsBothLinesAtOnceWhileStrapping()
 void TestResetSequence::pseudoTerminalSkipsThePulses()
 {
     FakeSerialLink pty(false);
-    QCOMPARE(ResetSequence::enterLoader(std::chrono::milliseconds(50)).apply(pty),
+    QCOMPARE(ResetSequence::classic(std::chrono::milliseconds(50)).apply(pty),
              ResetSequence::Outcome::noModemLines);
     QCOMPARE(ResetSequence::hardReset().apply(pty), ResetSequence::Outcome::noModemLines);
     QVERIFY(pty.events().isEmpty());
