@@ -14,6 +14,7 @@ namespace {
 
 constexpr quint32 miB = 1024 * 1024;
 constexpr int maxUnsupportedRepeats = 64;
+constexpr double maxFlipRate = 0.1;
 
 const std::array<std::pair<QLatin1StringView, quint32>, 5> flashSizes = {{
     {"1MB"_L1, 1 * miB},
@@ -68,6 +69,25 @@ struct OptionSet
     QCommandLineOption efuse{u"efuse"_s, u"Replace eFuse word WORD (0-6)."_s, u"WORD=HEX"_s};
     QCommandLineOption unsupportedRepeats{
         u"unsupported-repeats"_s, u"Copies of the error frame for an unknown command."_s, u"N"_s};
+    QCommandLineOption flipRate{
+        u"flip-rate"_s, u"Chance per byte of a flipped bit, both ways, after SYNC."_s, u"RATE"_s};
+    QCommandLineOption seed{u"seed"_s, u"Seed of the flips (default 1)."_s, u"N"_s};
+    QCommandLineOption applyRepeats{u"apply-repeats"_s,
+                                    u"Apply a data block sent again instead of refusing it."_s};
+    QCommandLineOption bootFromFlash{u"boot-from-flash"_s,
+                                     u"Run firmware: print the boot banner, ignore SYNC."_s};
+    QCommandLineOption loseBaudChange{
+        u"lose-baud-change"_s,
+        u"Lose the first CHANGE_BAUDRATE's reply (switched) or request (ignored)."_s,
+        u"switched|ignored"_s};
+    QCommandLineOption link{u"link"_s, u"Serve the port under this stable path (a symlink)."_s,
+                            u"PATH"_s};
+    QCommandLineOption returnAfter{u"return-after"_s,
+                                   u"After the drop, bring the link back after MS ms."_s, u"MS"_s};
+    QCommandLineOption busyAfterReturn{u"busy-after-return"_s,
+                                       u"Hold the returned port locked for MS ms."_s, u"MS"_s};
+    QCommandLineOption otherBoardReturns{u"other-board-returns"_s,
+                                         u"Another board (MAC) comes back after the drop."_s};
     QCommandLineOption dump{u"dump"_s, u"Write the flash array to FILE at exit."_s, u"FILE"_s};
     QCommandLineOption stats{u"stats"_s, u"Write the modelled figures as JSON at exit."_s,
                              u"FILE"_s};
@@ -75,9 +95,31 @@ struct OptionSet
 
     void addTo(QCommandLineParser& parser) const
     {
-        parser.addOptions({flashSize, jedecId, chipMagic, timing, checkBaud, noSync, dropAfter,
-                           corruptReply, writeErrorBlock, writeErrorTimes, fill, efuse,
-                           unsupportedRepeats, dump, stats, help});
+        parser.addOptions({flashSize,
+                           jedecId,
+                           chipMagic,
+                           timing,
+                           checkBaud,
+                           noSync,
+                           dropAfter,
+                           corruptReply,
+                           writeErrorBlock,
+                           writeErrorTimes,
+                           fill,
+                           efuse,
+                           unsupportedRepeats,
+                           flipRate,
+                           seed,
+                           applyRepeats,
+                           bootFromFlash,
+                           loseBaudChange,
+                           link,
+                           returnAfter,
+                           busyAfterReturn,
+                           otherBoardReturns,
+                           dump,
+                           stats,
+                           help});
     }
 };
 
@@ -194,11 +236,55 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
         readNumber(parser, o.writeErrorBlock, 0, maxU32, sim.faults.writeErrorBlock, error) &&
         readNumber(parser, o.writeErrorTimes, 1, maxInt, sim.faults.writeErrorTimes, error) &&
         readNumber(parser, o.unsupportedRepeats, 1, maxUnsupportedRepeats, repeats, error);
-    if (!numbersOk)
+    std::optional<qint64> returnMs;
+    std::optional<qint64> busyMs;
+    std::optional<quint64> seed;
+    const bool faultNumbersOk =
+        numbersOk && readNumber(parser, o.returnAfter, 0, maxInt, returnMs, error) &&
+        readNumber(parser, o.busyAfterReturn, 0, maxInt, busyMs, error) &&
+        readNumber(parser, o.seed, 0, std::numeric_limits<qint64>::max(), seed, error);
+    if (!faultNumbersOk)
         return parsed;
+    FaultOptions& faults = sim.faults;
+    if (returnMs)
+        faults.returnAfter = std::chrono::milliseconds(*returnMs);
+    if (busyMs)
+        faults.busyAfterReturn = std::chrono::milliseconds(*busyMs);
+    faults.seed = seed.value_or(1);
+    if (parser.isSet(o.flipRate)) {
+        bool ok = false;
+        faults.flipRate = parser.value(o.flipRate).toDouble(&ok);
+        if (!ok || faults.flipRate < 0 || faults.flipRate > maxFlipRate) {
+            error = u"invalid value for --flip-rate: %1 (a chance per byte, 0 to 0.1)"_s.arg(
+                parser.value(o.flipRate));
+            return parsed;
+        }
+    }
+    if (parser.isSet(o.loseBaudChange)) {
+        const QString what = parser.value(o.loseBaudChange);
+        if (what != u"switched"_s && what != u"ignored"_s) {
+            error = u"invalid value for --lose-baud-change: %1 (switched or ignored)"_s.arg(what);
+            return parsed;
+        }
+        faults.baudChange = what == u"switched"_s ? FaultOptions::BaudChange::replyLost
+                                                  : FaultOptions::BaudChange::requestLost;
+        // Finding the chip's rate means hearing SYNC at that rate only.
+        sim.checkLineBaud = true;
+    }
+    faults.applyRepeats = parser.isSet(o.applyRepeats);
+    faults.bootFromFlash = parser.isSet(o.bootFromFlash);
+    faults.otherBoardReturns = parser.isSet(o.otherBoardReturns);
+    sim.linkPath = parser.value(o.link);
+    const bool returns = faults.returnAfter.has_value();
+    if ((returns && (sim.linkPath.isEmpty() || !faults.dropAfterBytes.has_value())) ||
+        ((faults.busyAfterReturn || faults.otherBoardReturns) && !returns)) {
+        error = u"--return-after needs --drop-after and --link; --busy-after-return and "
+                "--other-board-returns need --return-after"_s;
+        return parsed;
+    }
     sim.unsupportedRepeats = repeats.value_or(1);
     sim.timing = parser.isSet(o.timing);
-    sim.checkLineBaud = parser.isSet(o.checkBaud);
+    sim.checkLineBaud = sim.checkLineBaud || parser.isSet(o.checkBaud);
     sim.faults.noSync = parser.isSet(o.noSync);
     result.dumpPath = parser.value(o.dump);
     result.statsPath = parser.value(o.stats);

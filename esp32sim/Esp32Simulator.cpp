@@ -2,11 +2,15 @@
 
 #include "LineSpeed.h"
 
+#include <QFile>
 #include <QSocketNotifier>
 #include <QTimer>
 
 #include <cerrno>
+#include <sys/file.h>
 #include <unistd.h>
+
+using namespace Qt::StringLiterals;
 
 namespace esp32sim {
 
@@ -19,6 +23,17 @@ constexpr qint64 nanosecondsPerMillisecond = 1'000'000;
 // half a millisecond to every exchange of a flash that has thousands of them.
 constexpr qint64 dueTolerance = nanosecondsPerMillisecond / 2;
 
+// What an ESP32 prints at 115200 when it resets with GPIO0 high: the ROM's banner with the boot
+// mode it sampled (0x13, from SPI flash), then the second-stage bootloader and the application.
+constexpr char bootFromFlashBanner[] = "ets Jun  8 2016 00:22:57\r\n\r\n"
+                                       "rst:0x1 (POWERON_RESET),boot:0x13 (SPI_FAST_FLASH_BOOT)\r\n"
+                                       "configsip: 0, SPIWP:0xee\r\n"
+                                       "mode:DIO, clock div:2\r\n"
+                                       "load:0x3fff0030,len:7104\r\n"
+                                       "entry 0x400805cc\r\n"
+                                       "I (31) boot: ESP-IDF v5.1 2nd stage bootloader\r\n"
+                                       "I (330) main_task: Calling app_main()\r\n";
+
 }  // namespace
 
 Esp32Simulator::Esp32Simulator(const SimulatorOptions& options, QObject* parent)
@@ -30,21 +45,67 @@ Esp32Simulator::Esp32Simulator(const SimulatorOptions& options, QObject* parent)
     m_timer->setSingleShot(true);
     m_timer->setTimerType(Qt::PreciseTimer);
     connect(m_timer, &QTimer::timeout, this, &Esp32Simulator::sendDue);
+    connect(&m_openWatch, &SlaveOpenWatch::opened, this, &Esp32Simulator::sendBootBanner);
 }
 
 Esp32Simulator::~Esp32Simulator() = default;
 
 bool Esp32Simulator::open(QString* error)
 {
+    m_clock.start();
+    return openLink(error);
+}
+
+bool Esp32Simulator::openLink(QString* error)
+{
     if (!m_pty.open(error))
         return false;
-    m_clock.start();
     m_readNotifier = std::make_unique<QSocketNotifier>(m_pty.masterFd(), QSocketNotifier::Read);
     connect(m_readNotifier.get(), &QSocketNotifier::activated, this, &Esp32Simulator::readMaster);
     m_writeNotifier = std::make_unique<QSocketNotifier>(m_pty.masterFd(), QSocketNotifier::Write);
     m_writeNotifier->setEnabled(false);
     connect(m_writeNotifier.get(), &QSocketNotifier::activated, this, &Esp32Simulator::flushOutput);
+    if (m_options.faults.bootFromFlash && !m_openWatch.watch(m_pty.slavePath())) {
+        if (error)
+            *error = u"cannot watch %1 for clients"_s.arg(m_pty.slavePath());
+        return false;
+    }
+    if (!m_options.linkPath.isEmpty()) {
+        QFile::remove(m_options.linkPath);
+        if (!QFile::link(m_pty.slavePath(), m_options.linkPath)) {
+            if (error)
+                *error = u"cannot make the link %1"_s.arg(m_options.linkPath);
+            return false;
+        }
+    }
     return true;
+}
+
+QString Esp32Simulator::portPath() const
+{
+    return m_options.linkPath.isEmpty() ? m_pty.slavePath() : m_options.linkPath;
+}
+
+void Esp32Simulator::bringBack()
+{
+    if (!openLink(nullptr))
+        return;
+    m_loader.powerCycle();
+    if (const auto busy = m_options.faults.busyAfterReturn) {
+        // Held the way udev helpers and modem managers hold a fresh node for a moment.
+        const int slave = m_pty.slaveFd();
+        ::flock(slave, LOCK_EX);
+        QTimer::singleShot(*busy, this, [this, slave] {
+            if (m_pty.slaveFd() == slave)
+                ::flock(slave, LOCK_UN);
+        });
+    }
+}
+
+void Esp32Simulator::sendBootBanner()
+{
+    m_output.append(bootFromFlashBanner);
+    flushOutput();
 }
 
 void Esp32Simulator::hangUp()
@@ -56,8 +117,13 @@ void Esp32Simulator::hangUp()
     m_pending.clear();
     m_output.clear();
     m_pty.close();
-    if (wasUp)
-        Q_EMIT linkDropped();
+    if (!m_options.linkPath.isEmpty())
+        QFile::remove(m_options.linkPath);
+    if (!wasUp)
+        return;
+    Q_EMIT linkDropped();
+    if (const auto after = m_options.faults.returnAfter)
+        QTimer::singleShot(*after, this, &Esp32Simulator::bringBack);
 }
 
 void Esp32Simulator::readMaster()

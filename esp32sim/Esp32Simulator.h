@@ -3,6 +3,7 @@
 #include "PseudoTerminal.h"
 #include "RomLoader.h"
 #include "SimulatorOptions.h"
+#include "SlaveOpenWatch.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -44,11 +45,14 @@ public:
 
     // Opens the pseudo-terminal and starts listening. False with a message on failure.
     bool open(QString* error);
-    // The slave side's path (e.g. /dev/pts/5) for the client to open.
+    // The slave side's path (e.g. /dev/pts/5).
     QString slavePath() const { return m_pty.slavePath(); }
+    // What the client opens: SimulatorOptions::linkPath, or the slave path without one.
+    QString portPath() const;
     // False before open() and after the link was dropped or closed.
     bool isLinkUp() const { return m_pty.isOpen(); }
-    // Drops the link now: pending replies are discarded and the client sees a hangup.
+    // Drops the link now: pending replies are discarded and the client sees a hangup. With
+    // FaultOptions::returnAfter the link comes back later at the same port path.
     void hangUp();
 
     const RomLoader& loader() const { return m_loader; }
@@ -72,6 +76,9 @@ private:
         bool lastOfAnswer = false;
     };
 
+    bool openLink(QString* error);
+    void bringBack();
+    void sendBootBanner();
     void readMaster();
     void schedule(const RomLoader::FeedResult& result, qint64 arrivalNs);
     void sendDue();
@@ -84,6 +91,7 @@ private:
     std::unique_ptr<QSocketNotifier> m_readNotifier;
     std::unique_ptr<QSocketNotifier> m_writeNotifier;
     QTimer* m_timer = nullptr;
+    SlaveOpenWatch m_openWatch;
     QElapsedTimer m_clock;
     QList<Pending> m_pending;
     QByteArray m_output;

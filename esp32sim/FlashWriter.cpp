@@ -2,8 +2,9 @@
 
 namespace esp32sim {
 
-FlashWriter::FlashWriter(FlashMemory& flash)
+FlashWriter::FlashWriter(FlashMemory& flash, bool applyRepeats)
     : m_flash(flash)
+    , m_applyRepeats(applyRepeats)
 {}
 
 void FlashWriter::reset()
@@ -32,9 +33,11 @@ FlashWriter::Outcome FlashWriter::begin(Mode mode, const Begin& request, quint32
     return {std::nullopt, m_flash.erase(request.offset, request.size)};
 }
 
-FlashWriter::Outcome FlashWriter::data(Mode mode, quint32 sequence, QByteArrayView block)
+FlashWriter::Outcome FlashWriter::data(Mode mode, quint32 requested, QByteArrayView block)
 {
-    if (!isActive(mode) || sequence != m_nextSequence || sequence >= m_begin.blockCount)
+    const quint32 sequence = m_nextSequence;
+    if (!isActive(mode) || (requested != sequence && !m_applyRepeats) ||
+        sequence >= m_begin.blockCount)
         return {RomError::invalidParameter, {}};
 
     if (mode == Mode::plain) {

@@ -38,7 +38,9 @@ public:
         Duration time{0};
     };
 
-    explicit FlashWriter(FlashMemory& flash);
+    // `applyRepeats`: blocks are applied whatever their sequence number, after the previous
+    // one, instead of a wrong number being refused.
+    FlashWriter(FlashMemory& flash, bool applyRepeats);
 
     // `limit`: the flash size the loader was told (SPI_SET_PARAMS) or the physical size.
     Outcome begin(Mode mode, const Begin& request, quint32 limit);
@@ -55,6 +57,7 @@ private:
     Outcome write(quint32 address, QByteArrayView bytes);
 
     FlashMemory& m_flash;
+    bool m_applyRepeats;
     bool m_active = false;
     Mode m_mode = Mode::plain;
     Begin m_begin;

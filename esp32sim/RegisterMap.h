@@ -46,6 +46,7 @@ public:
     void resetSession();
 
     quint32 efuseWord(int index) const { return m_efuse.at(std::size_t(index)); }
+    void setEfuseWord(int index, quint32 value) { m_efuse.at(std::size_t(index)) = value; }
     // Pin configuration a client must pass to SPI_ATTACH to reach the flash: 0 when the eFuse
     // SPI pads are unset, otherwise the pads packed as HD<<24 | CS<<18 | D<<12 | Q<<6 | CLK.
     quint32 expectedAttachConfig() const;

@@ -71,7 +71,8 @@ RomLoader::RomLoader(const SimulatorOptions& options)
     , m_decoder(maxFrameLength)
     , m_flash(options.flashSize, options.fill)
     , m_registers(options)
-    , m_writer(m_flash)
+    , m_writer(m_flash, options.faults.applyRepeats)
+    , m_noise(options.faults.flipRate, options.faults.seed)
 {
     m_statistics.finalBaud = m_baud;
     m_registers.spi().setFlashConnected(false);
@@ -87,13 +88,14 @@ RomLoader::FeedResult RomLoader::feed(QByteArrayView bytes, std::optional<quint3
         unaccounted = 0;
     };
 
-    for (const char byte : bytes) {
+    for (const char sent : bytes) {
         if (m_hungUp)
             break;
         ++m_statistics.bytesReceived;
         ++unaccounted;
-        const bool limitReached = m_options.faults.dropAfterBytes &&
+        const bool limitReached = !m_dropped && m_options.faults.dropAfterBytes &&
                                   m_statistics.bytesReceived >= *m_options.faults.dropAfterBytes;
+        const char byte = m_noiseArmed ? m_noise.pass(sent) : sent;
 
         const SlipDecoder::Event event = m_decoder.push(byte);
         if (event == SlipDecoder::Event::badEscape) {
@@ -110,12 +112,30 @@ RomLoader::FeedResult RomLoader::feed(QByteArrayView bytes, std::optional<quint3
 
         if (limitReached) {
             m_hungUp = true;
+            m_dropped = true;
             result.hangUp = true;
         }
     }
     accountReceived(m_baud);
     m_statistics.finalBaud = m_baud;
+    m_statistics.bitsFlipped = m_noise.flips();
     return result;
+}
+
+void RomLoader::powerCycle()
+{
+    m_decoder.reset();
+    startSession();
+    --m_statistics.sessions;
+    m_state = LoaderState::awaitingSync;
+    m_hungUp = false;
+    m_syncOnlyAtCurrentRate = false;
+    if (m_options.faults.otherBoardReturns) {
+        // Another MAC: the low bytes differ from board to board.
+        constexpr int macLowWord = 1;
+        constexpr quint32 otherBoardBits = 0x00FF00FF;
+        m_registers.setEfuseWord(macLowWord, m_registers.efuseWord(macLowWord) ^ otherBoardBits);
+    }
 }
 
 std::optional<RomLoader::Answer> RomLoader::handleFrame(const QByteArray& frame, qint64 wireLength,
@@ -148,12 +168,22 @@ std::optional<RomLoader::Answer> RomLoader::handleFrame(const QByteArray& frame,
 
     if (opcode == quint8(Opcode::sync)) {
         // A damaged SYNC never locks the baud rate: no answer at all.
-        if (!sizeMatches || m_options.faults.noSync || !isSyncPayload(data))
+        const FaultOptions& faults = m_options.faults;
+        if (!sizeMatches || faults.noSync || faults.bootFromFlash || !isSyncPayload(data))
             return std::nullopt;
+        const quint32 currentBaud = m_baud;
+        if (m_syncOnlyAtCurrentRate && m_lineBaud && *m_lineBaud != currentBaud) {
+            ++m_statistics.baudMismatches;
+            return std::nullopt;
+        }
         ++m_statistics.commands[opcode];
         startSession();
-        // A SYNC is what the UART locks its rate to: it arrived at the session's rate.
-        if (m_lineBaud && *m_lineBaud != 0) {
+        // A SYNC is what the UART locks its rate to: it arrived at the session's rate. A chip
+        // that lost its autobaud stays at the rate it was switched to.
+        if (m_syncOnlyAtCurrentRate) {
+            m_baud = currentBaud;
+            m_registers.setUartBaud(m_baud);
+        } else if (m_lineBaud && *m_lineBaud != 0) {
             m_baud = *m_lineBaud;
             m_registers.setUartBaud(m_baud);
         }
@@ -176,6 +206,8 @@ std::optional<RomLoader::Answer> RomLoader::handleFrame(const QByteArray& frame,
     // The reply to CHANGE_BAUDRATE still goes out at the old rate, so encode first.
     for (int i = 0; deliver && i < copies; ++i)
         answer.frames.append(encodeReply(opcode, *reply));
+    if (opcode == quint8(Opcode::sync))
+        m_noiseArmed = !m_noise.isQuiet();
     if (m_pendingBaud) {
         m_baud = *m_pendingBaud;
         m_pendingBaud.reset();
@@ -305,19 +337,31 @@ RomLoader::Reply RomLoader::handleSpiSetParams(QByteArrayView data)
     return {};
 }
 
-RomLoader::Reply RomLoader::handleChangeBaudrate(QByteArrayView data)
+std::optional<RomLoader::Reply> RomLoader::handleChangeBaudrate(QByteArrayView data)
 {
     if (data.size() != changeBaudrateLength)
-        return {0, {}, RomError::invalidMessage, {}};
+        return Reply{0, {}, RomError::invalidMessage, {}};
     const quint32 requested = word(data, 0);
     if (requested == 0)
-        return {0, {}, RomError::invalidParameter, {}};
+        return Reply{0, {}, RomError::invalidParameter, {}};
+    using BaudChange = FaultOptions::BaudChange;
+    const BaudChange fault = m_baudFaultDone ? BaudChange::normal : m_options.faults.baudChange;
+    if (fault != BaudChange::normal) {
+        m_baudFaultDone = true;
+        m_syncOnlyAtCurrentRate = true;
+        if (fault == BaudChange::requestLost)
+            return std::nullopt;
+    }
     m_lastBaudRequest = requested;
     m_statistics.lastBaudRequest = requested;
     m_lastBaudRequestOld = word(data, 1);
-    m_pendingBaud = m_registers.baudAfterChange(requested);
     m_registers.setUartBaud(requested);
-    return {};
+    if (fault == BaudChange::replyLost) {
+        m_baud = m_registers.baudAfterChange(requested);
+        return std::nullopt;
+    }
+    m_pendingBaud = m_registers.baudAfterChange(requested);
+    return Reply{};
 }
 
 quint32 RomLoader::flashLimit() const
@@ -488,6 +532,8 @@ RomLoader::OutgoingFrame RomLoader::encodeReply(quint8 opcode, const Reply& repl
     packet.append(2, '\0');
 
     OutgoingFrame frame{slipEncode(packet), {}};
+    if (m_noiseArmed)
+        m_noise.pass(frame.bytes);
     frame.wireTime = wireTime(frame.bytes.size(), m_baud);
     m_statistics.bytesSent += frame.bytes.size();
     m_statistics.wireSent += frame.wireTime;

@@ -2,6 +2,7 @@
 
 #include "FlashMemory.h"
 #include "FlashWriter.h"
+#include "LineNoise.h"
 #include "RegisterMap.h"
 #include "RomProtocol.h"
 #include "SimulatorOptions.h"
@@ -70,6 +71,10 @@ public:
     // `lineBaud`: the rate the client sends at, if known (SimulatorOptions::checkLineBaud).
     FeedResult feed(QByteArrayView bytes, std::optional<quint32> lineBaud = std::nullopt);
 
+    // The link came back after a drop: the chip went through a power cycle (flash kept), and
+    // with FaultOptions::otherBoardReturns it is another board, with another MAC.
+    void powerCycle();
+
     LoaderState state() const { return m_state; }
     quint32 baud() const { return m_baud; }
     bool isHungUp() const { return m_hungUp; }
@@ -107,7 +112,7 @@ private:
     Reply handleWriteReg(QByteArrayView data);
     Reply handleSpiAttach(QByteArrayView data);
     Reply handleSpiSetParams(QByteArrayView data);
-    Reply handleChangeBaudrate(QByteArrayView data);
+    std::optional<Reply> handleChangeBaudrate(QByteArrayView data);
     Reply handleFlashBegin(FlashWriter::Mode mode, QByteArrayView data);
     Reply handleFlashData(FlashWriter::Mode mode, QByteArrayView data, quint32 checksum);
     Reply handleFlashEnd(FlashWriter::Mode mode, QByteArrayView data);
@@ -147,6 +152,11 @@ private:
     qint64 m_framesSent = 0;
     int m_writeErrorsInjected = 0;
     bool m_hungUp = false;
+    bool m_dropped = false;  // the drop fault happens once
+    LineNoise m_noise;
+    bool m_noiseArmed = false;  // from the first SYNC answered
+    bool m_baudFaultDone = false;
+    bool m_syncOnlyAtCurrentRate = false;
 };
 
 }  // namespace esp32sim

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QString>
 #include <QtGlobal>
 
 #include <array>
+#include <chrono>
 #include <optional>
 
 namespace esp32sim {
@@ -23,6 +25,36 @@ struct FaultOptions
     std::optional<quint32> writeErrorBlock;
     // How many times the block above fails; empty means every time.
     std::optional<int> writeErrorTimes;
+
+    // Bits flipped on the line, in both directions, once the first SYNC has been answered: the
+    // chance per byte that one of its bits arrives flipped (a long or thin cable at high baud).
+    double flipRate = 0;
+    // Seeds the flips, so that a run can be repeated exactly.
+    quint64 seed = 1;
+    // Data blocks are applied whatever their sequence number, after the previous one: a block
+    // sent again is applied again instead of being refused.
+    bool applyRepeats = false;
+    // The board started its firmware from flash: it never answers SYNC, and each time a client
+    // opens the port (boards reset when the port opens) it prints the ROM's boot banner.
+    bool bootFromFlash = false;
+
+    // What goes wrong with the first CHANGE_BAUDRATE; afterwards SYNC is heard only at the
+    // chip's current rate, so a client has to find that rate.
+    enum class BaudChange
+    {
+        normal,
+        replyLost,    // the chip switches, but its reply never arrives
+        requestLost,  // the request never arrives: no reply, no switch
+    };
+    BaudChange baudChange = BaudChange::normal;
+
+    // After the drop (dropAfterBytes) the link comes back this much later, with a new pty behind
+    // the same stable path (SimulatorOptions::linkPath) and the chip in its power-on state.
+    std::optional<std::chrono::milliseconds> returnAfter;
+    // The returned port is held (flock) this long, as udev or another service would.
+    std::optional<std::chrono::milliseconds> busyAfterReturn;
+    // Another board comes back on the returned port (another MAC).
+    bool otherBoardReturns = false;
 };
 
 inline constexpr int efuseWordCount = 7;
@@ -55,6 +87,9 @@ struct SimulatorOptions
     // another rate is noise to a UART and goes unanswered, except a SYNC, which the ROM's
     // autobaud locks onto: the new session then runs at the client's rate instead of 115200.
     bool checkLineBaud = false;
+    // A stable path (a symlink to the pty's slave) to serve the port under, as a udev rule
+    // would; empty means the slave path itself.
+    QString linkPath;
 
     FaultOptions faults;
 

@@ -39,6 +39,7 @@ QJsonObject SimulatorStatistics::toJson() const
         {u"framingErrors"_s, framingErrors},
         {u"errorReplies"_s, errorReplies},
         {u"baudMismatches"_s, baudMismatches},
+        {u"bitsFlipped"_s, bitsFlipped},
         {u"commands"_s, commandCounts},
         {u"lastSpiAttach"_s, optionalValue(lastSpiAttach)},
         {u"lastSpiFlashSize"_s, optionalValue(lastSpiFlashSize)},

@@ -23,6 +23,7 @@ struct SimulatorStatistics
     int framingErrors = 0;       // frames dropped for a bad SLIP escape
     int errorReplies = 0;        // reply frames with status failure
     int baudMismatches = 0;      // frames ignored because the client sent them at another rate
+    qint64 bitsFlipped = 0;      // by FaultOptions::flipRate, both directions
     QMap<quint8, int> commands;  // well-formed requests received, by opcode
     // What the client asked for most recently, in any session; empty if never.
     std::optional<quint32> lastSpiAttach;     // SPI_ATTACH pin configuration
@@ -30,7 +31,7 @@ struct SimulatorStatistics
     std::optional<quint32> lastBaudRequest;   // CHANGE_BAUDRATE first word
 
     // Keys: wireSecondsReceived, wireSecondsSent, flashSeconds, bytesReceived, bytesSent,
-    // finalBaud, sessions, framingErrors, errorReplies, baudMismatches,
+    // finalBaud, sessions, framingErrors, errorReplies, baudMismatches, bitsFlipped,
     // commands ({"0x08": n, ...}),
     // lastSpiAttach, lastSpiFlashSize, lastBaudRequest (null when never sent).
     QJsonObject toJson() const;

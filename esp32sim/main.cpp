@@ -54,7 +54,7 @@ int main(int argc, char* argv[])
         printLine(stderr, QLatin1StringView("esp32-sim: cannot open a pseudo-terminal: ") + error);
         return exitFailure;
     }
-    printLine(stdout, simulator.slavePath());
+    printLine(stdout, simulator.portPath());
 
     QCoreApplication::exec();
 

@@ -184,8 +184,10 @@ Status Flasher::changeBaud(int baud)
         if (changed) {
             if (Status set = retune(baud); !set)
                 return set;
-            const Result<quint32> magic = m_rom.readReg(rom::chipMagicRegister);
-            if (magic && magic.value() == rom::chipMagicEsp32)
+            // One try: a chip that switched answers at once, and a lost one is searched for.
+            const Result<RomReply> magic =
+                m_rom.command(command::readReg(rom::chipMagicRegister), rom::timeout::standard);
+            if (magic && magic.value().value == rom::chipMagicEsp32)
                 return switched();
             if (!magic && magic.error().kind == ErrorKind::linkLost)
                 return magic.error();

@@ -41,22 +41,21 @@ FlasherError LineHealth::giveUp(const QString& what, const FlasherError& last) c
 {
     if (!lineDamage(last))
         return last;
-    return FlasherError{
-        ErrorKind::noisyLine,
-        u"The line to the chip is too noisy at %1 baud: %2 blocks had to be sent "
-        "again and %3 pieces written again, and %4 still failed (%5)"_s.arg(m_baud)
-                .arg(m_blocksSentAgain)
-                .arg(m_piecesTriedAgain)
-                .arg(what, last.message.chopped(last.message.endsWith(u'.') ? 1 : 0)) +
-            u"."_s,
-        u"Try a lower baud rate, or another (shorter) USB cable."_s};
+    return FlasherError{ErrorKind::noisyLine,
+                        u"The line to the chip is too noisy at %1 baud: %2 block(s) had to be "
+                        "sent again and %3 piece(s) written again, and %4 still failed. Last: "
+                        "%5"_s.arg(m_baud)
+                            .arg(m_blocksSentAgain)
+                            .arg(m_piecesTriedAgain)
+                            .arg(what, last.message),
+                        u"Try a lower baud rate, or another (shorter) USB cable."_s};
 }
 
 QString LineHealth::summary() const
 {
     if (m_blocksSentAgain == 0 && m_piecesTriedAgain == 0)
         return {};
-    return u"%1 blocks sent again, %2 pieces written again"_s.arg(m_blocksSentAgain)
+    return u"%1 block(s) sent again, %2 piece(s) written again"_s.arg(m_blocksSentAgain)
         .arg(m_piecesTriedAgain);
 }
 

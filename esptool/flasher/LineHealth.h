@@ -33,7 +33,7 @@ public:
     // figures; anything else (a flash that will not take the data) is reported as it is.
     FlasherError giveUp(const QString& what, const FlasherError& last) const;
 
-    // "12 blocks sent again, 2 pieces written again", or empty when nothing was.
+    // "12 block(s) sent again, 2 piece(s) written again", or empty when nothing was.
     QString summary() const;
 
 private:

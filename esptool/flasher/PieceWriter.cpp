@@ -175,6 +175,7 @@ Status PieceWriter::sendBlock(const QList<Block>& blocks, qsizetype index, quint
             .arg(index + 1)
             .arg(blocks.size())
             .arg(hex32(flashAddress));
+    bool probed = false;
     for (int send = 1;; ++send) {
         QElapsedTimer elapsed;
         elapsed.start();
@@ -182,19 +183,35 @@ Status PieceWriter::sendBlock(const QList<Block>& blocks, qsizetype index, quint
             m_rom.command(request, blockTimeout(request.packet.size(), block.inflatedSize), action);
         if (reply) {
             m_slowestReply = std::max(m_slowestReply, milliseconds(elapsed.elapsed()));
-            m_blockWait = std::clamp(waitPerSlowestReply * m_slowestReply, m_blockWait,
+            m_blockWait = std::clamp(waitPerSlowestReply * m_slowestReply, shortestBlockWait,
                                      milliseconds(rom::timeout::standard));
             return {};
         }
         const FlasherError& error = reply.error();
+        // Timeouts in a row may mean a chip slower than the line has shown so far.
         if (error.kind == ErrorKind::timeout)
             m_blockWait = std::min(2 * m_blockWait, milliseconds(rom::timeout::standard));
-        // Refused as it arrived: the chip did nothing with it, so the same block may go again.
         const bool refused = error.kind == ErrorKind::romError && error.romCode &&
                              romRefusedUnapplied(*error.romCode);
-        if (!refused || send >= LineHealth::blockSends)
+        const bool unclear =
+            error.kind == ErrorKind::timeout || error.kind == ErrorKind::garbledReply;
+        // After an unclear outcome the block went again: a chip that had applied it refuses the
+        // repeated sequence number, so it is there.
+        if (probed && error.kind == ErrorKind::romError &&
+            error.romCode == static_cast<quint8>(RomErrorCode::invalidParameter)) {
+            return {};
+        }
+        if (send >= LineHealth::blockSends || !(refused || (unclear && !probed)))
             return error;
         m_health.blockSentAgain();
+        if (unclear) {
+            // Whether the chip applied it is open. Sent again, it is applied now if it was
+            // lost, or refused if it was not; a chip that applies repeats anyway spoils the
+            // piece, which the piece's MD5 then shows.
+            probed = true;
+            if (Status drained = m_rom.drain(); !drained)
+                return drained;
+        }
     }
 }
 

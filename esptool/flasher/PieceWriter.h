@@ -77,7 +77,7 @@ private:
     bool m_compress;
     int m_baud;
     // Blocks wait for their reply no longer than the line has shown they need, so that a
-    // request lost on the line costs little; a timeout makes the wait longer.
+    // request lost on the line costs little; timeouts in a row make the wait longer.
     std::chrono::milliseconds m_blockWait;
     std::chrono::milliseconds m_slowestReply{0};
 };

@@ -132,7 +132,7 @@ Status RegionWriter::write(const FlashRegion& region, bool compress)
                         .arg(compressed, hex32(region.address), secondsText(elapsed),
                              rateText(data.size(), elapsed)));
     if (const QString recovered = m_health.summary(); !recovered.isEmpty())
-        m_observer.info(u"Recovered from a noisy line so far: %1."_s.arg(recovered));
+        m_observer.info(u"Recovered from line noise: %1."_s.arg(recovered));
     return verify(region.address, data, pieces, [&](const Piece& piece) {
         return writer.write(writer.prepare(piece), [](qsizetype, quint32) {});
     });

@@ -4,44 +4,32 @@
 
 using namespace Qt::StringLiterals;
 
-FakeSerialLink::FakeSerialLink(bool hasModemLines)
-    : m_hasModemLines(hasModemLines)
-{}
+namespace {
 
-QList<FakeSerialLink::Event> FakeSerialLink::events(Event::Kind kind) const
+esptool::FlasherError lost()
 {
-    QList<Event> matching;
-    for (const Event& event : m_events) {
-        if (event.kind == kind)
-            matching.append(event);
-    }
-    return matching;
+    return esptool::FlasherError{esptool::ErrorKind::linkLost, u"fake link dropped"_s, {}};
 }
+
+}  // namespace
+
+FakeSerialLink::FakeSerialLink(bool hasModemLines, Responder responder)
+    : m_hasModemLines(hasModemLines)
+    , m_responder(std::move(responder))
+{}
 
 QString FakeSerialLink::portName() const
 {
     return u"/dev/fake0"_s;
 }
 
-esptool::FlasherError FakeSerialLink::lost() const
-{
-    return esptool::FlasherError{esptool::ErrorKind::linkLost, u"fake link dropped"_s, {}};
-}
-
 esptool::Status FakeSerialLink::write(QByteArrayView bytes)
 {
     if (m_dropped)
         return lost();
-    if (m_writesUntilDrop == 0) {
-        m_dropped = true;
-        return lost();
-    }
-    if (m_writesUntilDrop > 0)
-        --m_writesUntilDrop;
-    const QByteArray written = bytes.toByteArray();
-    m_events.append(Event{Event::Kind::write, m_nowMs, 0, written});
+    m_writes.append(bytes.toByteArray());
     if (m_responder)
-        m_incoming.append(m_responder(written));
+        m_incoming.append(m_responder(m_writes.last()));
     return {};
 }
 
@@ -54,47 +42,38 @@ esptool::Result<QByteArray> FakeSerialLink::read(QDeadlineTimer deadline)
         QThread::msleep(static_cast<unsigned long>(std::max<qint64>(deadline.remainingTime(), 0)));
         return QByteArray();
     }
-    // Hand the bytes out in small pieces, as a UART would, so frames arrive split.
+    // Small pieces, as a UART hands them out, so that frames arrive split.
     constexpr qsizetype piece = 7;
     const QByteArray chunk = m_incoming.left(piece);
     m_incoming.remove(0, chunk.size());
     return chunk;
 }
 
-void FakeSerialLink::discardInput()
-{
-    m_incoming.clear();
-    m_events.append(Event{Event::Kind::discard, m_nowMs, 0, {}});
-}
-
 esptool::Status FakeSerialLink::setBaudRate(int baud)
 {
-    m_events.append(Event{Event::Kind::baud, m_nowMs, baud, {}});
+    m_bauds.append(baud);
     return {};
+}
+
+bool FakeSerialLink::logLine(const QString& change)
+{
+    if (!m_hasModemLines)
+        return false;
+    m_lines.append(u"%1@%2"_s.arg(change).arg(m_nowMs));
+    return true;
 }
 
 bool FakeSerialLink::setDataTerminalReady(bool asserted)
 {
-    if (!m_hasModemLines)
-        return false;
-    m_events.append(Event{Event::Kind::dtr, m_nowMs, asserted ? 1 : 0, {}});
-    return true;
+    return logLine(u"dtr=%1"_s.arg(int(asserted)));
 }
 
 bool FakeSerialLink::setRequestToSend(bool asserted)
 {
-    if (!m_hasModemLines)
-        return false;
-    m_events.append(Event{Event::Kind::rts, m_nowMs, asserted ? 1 : 0, {}});
-    return true;
+    return logLine(u"rts=%1"_s.arg(int(asserted)));
 }
 
 bool FakeSerialLink::setModemLines(bool dtrAsserted, bool rtsAsserted)
 {
-    return setDataTerminalReady(dtrAsserted) && setRequestToSend(rtsAsserted);
-}
-
-void FakeSerialLink::pause(std::chrono::milliseconds duration)
-{
-    m_nowMs += duration.count();
+    return logLine(u"lines=%1%2"_s.arg(int(dtrAsserted)).arg(int(rtsAsserted)));
 }

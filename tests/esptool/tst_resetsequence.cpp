@@ -3,102 +3,56 @@
 
 #include <QTest>
 
+using namespace Qt::StringLiterals;
 using esptool::ResetSequence;
-using Kind = FakeSerialLink::Event::Kind;
-
-namespace {
-
-struct LineChange
-{
-    Kind line;
-    int level;
-    qint64 atMs;
-};
-
-QList<LineChange> lineChanges(const FakeSerialLink& link)
-{
-    QList<LineChange> changes;
-    for (const FakeSerialLink::Event& event : link.events()) {
-        if (event.kind == Kind::dtr || event.kind == Kind::rts)
-            changes.append(LineChange{event.kind, event.value, event.atMs});
-    }
-    return changes;
-}
-
-void compareChanges(const QList<LineChange>& actual, const QList<LineChange>& expected)
-{
-    QCOMPARE(actual.size(), expected.size());
-    for (qsizetype i = 0; i < expected.size(); ++i) {
-        QCOMPARE(actual[i].line, expected[i].line);
-        QCOMPARE(actual[i].level, expected[i].level);
-        QCOMPARE(actual[i].atMs, expected[i].atMs);
-    }
-}
-
-}  // namespace
 
 class TestResetSequence : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void enterLoaderHoldsEnThenStrapsGpio0_data();
-    void enterLoaderHoldsEnThenStrapsGpio0();
-    void hardResetPulsesEnOnly();
-    void neverAssertsBothLinesAtOnceWhileStrapping();
+    void linesAndTimes_data();
+    void linesAndTimes();
+    void connectingAlternatesWiringsAndHolds();
     void pseudoTerminalSkipsThePulses();
 };
 
-void TestResetSequence::enterLoaderHoldsEnThenStrapsGpio0_data()
+void TestResetSequence::linesAndTimes_data()
 {
-    QTest::addColumn<int>("holdMs");
-    QTest::newRow("short hold") << 50;
-    QTest::newRow("long hold") << 550;
+    QTest::addColumn<ResetSequence>("sequence");
+    QTest::addColumn<QString>("changes");
+    // RTS drives EN, DTR drives GPIO0: EN held low with GPIO0 high for 100 ms, then EN released
+    // while GPIO0 is low, and GPIO0 released after the hold.
+    QTest::newRow("classic, short hold") << ResetSequence::classic(std::chrono::milliseconds(50))
+                                         << u"dtr=0@0 rts=1@0 dtr=1@100 rts=0@100 dtr=0@150"_s;
+    QTest::newRow("classic, long hold") << ResetSequence::classic(std::chrono::milliseconds(550))
+                                        << u"dtr=0@0 rts=1@0 dtr=1@100 rts=0@100 dtr=0@650"_s;
+    // The same steps with both lines in one call each: no moment with one line changed alone.
+    QTest::newRow("tight, short hold") << ResetSequence::tight(std::chrono::milliseconds(50))
+                                       << u"lines=01@0 lines=10@100 lines=00@150"_s;
+    QTest::newRow("hard reset: EN pulse, GPIO0 untouched")
+        << ResetSequence::hardReset() << u"rts=1@0 rts=0@100"_s;
 }
 
-void TestResetSequence::enterLoaderHoldsEnThenStrapsGpio0()
+void TestResetSequence::linesAndTimes()
 {
-    QFETCH(int, holdMs);
+    QFETCH(ResetSequence, sequence);
+    QFETCH(QString, changes);
     FakeSerialLink link;
-    const auto outcome = ResetSequence::classic(std::chrono::milliseconds(holdMs)).apply(link);
-    QCOMPARE(outcome, ResetSequence::Outcome::done);
-    // RTS (EN) asserted with DTR (GPIO0) released: held in reset. 100 ms later EN is released
-    // while GPIO0 is pulled low, and GPIO0 is let go after the hold.
-    compareChanges(lineChanges(link), {{Kind::dtr, 0, 0},
-                                       {Kind::rts, 1, 0},
-                                       {Kind::dtr, 1, 100},
-                                       {Kind::rts, 0, 100},
-                                       {Kind::dtr, 0, 100 + holdMs}});
-    QCOMPARE(link.nowMs(), 100 + holdMs);
+    QCOMPARE(sequence.apply(link), ResetSequence::Outcome::done);
+    QCOMPARE(link.lineChanges().join(u' '), changes);
 }
 
-void TestResetSequence::hardResetPulsesEnOnly()
+void TestResetSequence::connectingAlternatesWiringsAndHolds()
 {
-    FakeSerialLink link;
-    QCOMPARE(ResetSequence::hardReset().apply(link), ResetSequence::Outcome::done);
-    compareChanges(lineChanges(link), {{Kind::rts, 1, 0}, {Kind::rts, 0, 100}});
-}
-
-void TestResetSequence::neverAssertsBothLinesAtOnceWhileStrapping()
-{
-    // With the two-transistor wiring, both lines asserted means nothing happens; the moment
-    // the chip leaves reset (RTS released) GPIO0 must already be low (DTR asserted).
-    FakeSerialLink link;
-    ResetSequence::classic(std::chrono::milliseconds(50)).apply(link);
-    bool dtr = true;  // Linux asserts both lines when a port opens
-    bool rts = true;
-    bool strappedAtRelease = false;
-    for (const LineChange& change : lineChanges(link)) {
-        if (change.line == Kind::dtr)
-            dtr = change.level != 0;
-        else if (change.level == 0 && rts)
-            strappedAtRelease = dtr;
-        if (change.line == Kind::rts)
-            rts = change.level != 0;
+    QStringList seen;
+    for (const ResetSequence& sequence : ResetSequence::enterLoaderSequences()) {
+        FakeSerialLink link;
+        sequence.apply(link);
+        const bool tight = link.lineChanges().first().startsWith(u"lines"_s);
+        seen << u"%1/%2"_s.arg(tight ? u"tight"_s : u"classic"_s).arg(link.nowMs() - 100);
     }
-    QVERIFY(strappedAtRelease);
-    QVERIFY(!dtr);
-    QVERIFY(!rts);
+    QCOMPARE(seen, (QStringList{u"classic/50"_s, u"tight/50"_s, u"classic/550"_s, u"tight/550"_s}));
 }
 
 void TestResetSequence::pseudoTerminalSkipsThePulses()
@@ -106,8 +60,8 @@ void TestResetSequence::pseudoTerminalSkipsThePulses()
     FakeSerialLink pty(false);
     QCOMPARE(ResetSequence::classic(std::chrono::milliseconds(50)).apply(pty),
              ResetSequence::Outcome::noModemLines);
-    QCOMPARE(ResetSequence::hardReset().apply(pty), ResetSequence::Outcome::noModemLines);
-    QVERIFY(pty.events().isEmpty());
+    QCOMPARE(ResetSequence::tight(std::chrono::milliseconds(50)).apply(pty),
+             ResetSequence::Outcome::noModemLines);
     // No time is spent waiting on lines that do not exist.
     QCOMPARE(pty.nowMs(), 0);
 }

@@ -8,178 +8,170 @@
 using namespace Qt::StringLiterals;
 using esptool::ErrorKind;
 using esptool::RomConnection;
-using Kind = FakeSerialLink::Event::Kind;
+
+namespace {
+
+// What a command came back with, in one word: "value 12345678", "refused 05", "garbled",
+// "timeout", "lost".
+QString outcome(const esptool::Result<esptool::RomReply>& reply)
+{
+    if (reply)
+        return u"value %1"_s.arg(reply.value().value, 8, 16, QLatin1Char('0'));
+    switch (reply.error().kind) {
+    case ErrorKind::romError:
+        return u"refused %1"_s.arg(*reply.error().romCode, 2, 16, QLatin1Char('0'));
+    case ErrorKind::garbledReply:
+        return u"garbled"_s;
+    case ErrorKind::timeout:
+        return u"timeout"_s;
+    default:
+        return u"lost"_s;
+    }
+}
+
+QByteArray syncReply()
+{
+    return romreplies::frame(0x08, 0x20120707);
+}
+
+}  // namespace
 
 class TestRomConnection : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void sendsTheFramedRequestAndReturnsTheValue();
-    void skipsFramesOfOtherCommands();
-    void failingStatusNamesTheAction();
-    void garbledReplyFailsAtOnce_data();
-    void garbledReplyFailsAtOnce();
-    void silenceTimesOutNamingTheCommand();
-    void unreadableFramesThenSilenceSayGarbled();
+    void replies_data();
+    void replies();
+    void syncKeepsWhatWaitedAndTakesUpTheEchoes();
+    void syncIgnoresNoiseAndSilence();
+    void repeatableCommandGoesAgain();
+    void confirmedReadWaitsForTwoAgreeingAnswers();
     void lostLinkIsReported();
-    void syncFlushesThenCollectsTheEchoes();
-    void syncWithoutAnswerIsNoErrorButFalse();
-    void syncIgnoresNoise();
 };
 
-void TestRomConnection::sendsTheFramedRequestAndReturnsTheValue()
+void TestRomConnection::replies_data()
 {
-    FakeSerialLink link;
-    link.setResponder([](const QByteArray&) {
-        return "\xC0\x01\x0A\x04\x00\x83\x1D\xF0\x00\x00\x00\x00\x00\xC0"_ba;
-    });
-    RomConnection rom(link);
-    const esptool::Result<quint32> value = rom.readReg(0x40001000);
-    QVERIFY(value);
-    QCOMPARE(value.value(), 0x00F01D83u);
-    const QList<FakeSerialLink::Event> writes = link.events(Kind::write);
-    QCOMPARE(writes.size(), 1);
-    QCOMPARE(writes[0].bytes, "\xC0\x00\x0A\x04\x00\x00\x00\x00\x00\x00\x10\x00\x40\xC0"_ba);
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<int>("timeoutMs");
+    QTest::addColumn<int>("withinMs");  // garbled and refused answers do not wait out the timeout
+    const QByteArray magic = "\xC0\x01\x0A\x04\x00\x83\x1D\xF0\x00\x00\x00\x00\x00\xC0"_ba;
+
+    QTest::newRow("the reply") << magic << u"value 00f01d83"_s << 3000 << 2000;
+    QTest::newRow("late SYNC echo and another command's reply skipped")
+        << syncReply() + romreplies::frame(0x13) + magic << u"value 00f01d83"_s << 3000 << 2000;
+    QTest::newRow("late refusal of an earlier request, then the reply")
+        << romreplies::frame(0x11, 0, {}, 1, 0x07) + magic << u"value 00f01d83"_s << 3000 << 2000;
+    QTest::newRow("a damaged copy refused as another opcode")
+        << romreplies::frame(0x0B, 0, {}, 1, 0x05) << u"refused 05"_s << 3000 << 2000;
+    QTest::newRow("own failure") << romreplies::frame(0x0A, 0, {}, 1, 0x07) << u"refused 07"_s
+                                 << 3000 << 2000;
+    QTest::newRow("size field one too many")
+        << "\xC0\x01\x0A\x05\x00\x00\x00\x00\x00\x00\x00\x00\x00\xC0"_ba << u"garbled"_s << 3000
+        << 2000;
+    QTest::newRow("bad escape") << "\xC0\x01\x0A\x04\x00\xDB\x00\x00\x00\x00\x00\x00\x00\xC0"_ba
+                                << u"garbled"_s << 3000 << 2000;
+    QTest::newRow("closing delimiter lost") << magic.chopped(1) << u"garbled"_s << 3000 << 2000;
+    QTest::newRow("opcode byte hit, then silence")
+        << "\xC0\x01\x4A\x05\x00\x00\x00\x00\x00\x00\x00\x00\x00\xC0"_ba << u"garbled"_s << 3000
+        << 2000;
+    QTest::newRow("silence") << QByteArray() << u"timeout"_s << 200 << 2000;
 }
 
-void TestRomConnection::skipsFramesOfOtherCommands()
+void TestRomConnection::replies()
 {
-    FakeSerialLink link;
-    link.setResponder([](const QByteArray&) {
-        // A late SYNC echo and an "unsupported command" frame for something else come first.
-        return romreplies::frame(0x08, 0x20120707) + romreplies::frame(0x14, 0, {}, 1, 0x05) +
-               romreplies::frame(0x0A, 0x12345678);
+    QFETCH(QByteArray, answer);
+    QFETCH(QString, expected);
+    QFETCH(int, timeoutMs);
+    QFETCH(int, withinMs);
+    FakeSerialLink link(true, [answer](const QByteArray&) { return answer; });
+    RomConnection rom(link);
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(outcome(rom.command(esptool::command::readReg(0x40001000),
+                                 std::chrono::milliseconds(timeoutMs))),
+             expected);
+    QVERIFY(timer.elapsed() < withinMs);
+    QCOMPARE(link.writes().first(), "\xC0\x00\x0A\x04\x00\x00\x00\x00\x00\x00\x10\x00\x40\xC0"_ba);
+}
+
+void TestRomConnection::syncKeepsWhatWaitedAndTakesUpTheEchoes()
+{
+    FakeSerialLink link(true, [](const QByteArray& written) {
+        return romreplies::requestOpcode(written) == 0x08 ? romreplies::syncReplies()
+                                                          : romreplies::frame(0x0A, 0x1234);
+    });
+    // What a chip prints after a reset is kept as evidence, not taken for a reply.
+    link.deliver("rst:0x1 (POWERON_RESET),boot:0x13 (SPI_FAST_FLASH_BOOT)\r\n"_ba + syncReply());
+    RomConnection rom(link);
+    rom.startListening();
+    const esptool::Result<bool> synced = rom.trySync();
+    QVERIFY(synced && synced.value());
+    QVERIFY(rom.heard().startsWith("rst:0x1 (POWERON_RESET),boot:0x13"));
+    // The seven echoes were taken up, so the next reply is found at once.
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(outcome(rom.command(esptool::command::readReg(0), std::chrono::seconds(3))),
+             u"value 00001234"_s);
+    QVERIFY(timer.elapsed() < 1000);
+}
+
+void TestRomConnection::syncIgnoresNoiseAndSilence()
+{
+    // A chip running its application prints text, some of it framed by accident.
+    FakeSerialLink noisy(true, [](const QByteArray&) {
+        return "I (312) wifi: \xC0garbage\xDB\x01\xC0\xC0\x01\x08\x09\x00\xC0"_ba;
+    });
+    RomConnection rom(noisy);
+    rom.startListening();
+    const esptool::Result<bool> synced = rom.trySync();
+    QVERIFY(synced && !synced.value());
+    QVERIFY(rom.bytesHeard() > 20);
+    FakeSerialLink silent;
+    RomConnection quiet(silent);
+    const esptool::Result<bool> none = quiet.trySync();
+    QVERIFY(none && !none.value());
+}
+
+void TestRomConnection::repeatableCommandGoesAgain()
+{
+    int asked = 0;
+    FakeSerialLink link(true, [&asked](const QByteArray&) {
+        return ++asked == 1 ? "\xC0\x01\x0A\x05\x00\xC0"_ba : romreplies::frame(0x0A, 7);
     });
     RomConnection rom(link);
     const esptool::Result<quint32> value = rom.readReg(0x3FF5A004);
     QVERIFY(value);
-    QCOMPARE(value.value(), 0x12345678u);
+    QCOMPARE(value.value(), 7u);
+    QCOMPARE(link.writes().size(), 2);
 }
 
-void TestRomConnection::failingStatusNamesTheAction()
+void TestRomConnection::confirmedReadWaitsForTwoAgreeingAnswers()
 {
-    FakeSerialLink link;
-    link.setResponder([](const QByteArray&) { return romreplies::frame(0x11, 0, {}, 1, 0x08); });
-    RomConnection rom(link);
-    const auto reply = rom.command(esptool::command::flashDeflData(5, "abc"_ba),
-                                   std::chrono::seconds(3), u"write block 6 of 9"_s);
-    QVERIFY(!reply);
-    QCOMPARE(reply.error().kind, ErrorKind::romError);
-    QVERIFY2(reply.error().message.contains(u"write block 6 of 9"_s),
-             qPrintable(reply.error().message));
-    QVERIFY(reply.error().message.contains(u"0x08"_s));
-    QVERIFY(!reply.error().hint.isEmpty());
-}
-
-void TestRomConnection::garbledReplyFailsAtOnce_data()
-{
-    QTest::addColumn<QByteArray>("reply");
-    QTest::newRow("size one too many")
-        << "\xC0\x01\x0A\x05\x00\x00\x00\x00\x00\x00\x00\x00\x00\xC0"_ba;
-    QTest::newRow("bad escape") << "\xC0\x01\x0A\x04\x00\xDB\x00\x00\x00\x00\x00\x00\x00\xC0"_ba;
-}
-
-void TestRomConnection::garbledReplyFailsAtOnce()
-{
-    QFETCH(QByteArray, reply);
-    FakeSerialLink link;
-    link.setResponder([reply](const QByteArray&) { return reply; });
-    RomConnection rom(link);
-    QElapsedTimer timer;
-    timer.start();
-    const auto value = rom.readReg(0x40001000);
-    QVERIFY(!value);
-    QCOMPARE(value.error().kind, ErrorKind::garbledReply);
-    QVERIFY(value.error().message.contains(u"READ_REG"_s));
-    // It does not wait out the 3 s timeout first.
-    QVERIFY(timer.elapsed() < 2500);
-}
-
-void TestRomConnection::silenceTimesOutNamingTheCommand()
-{
-    FakeSerialLink link;
-    RomConnection rom(link);
-    QElapsedTimer timer;
-    timer.start();
-    const auto reply =
-        rom.command(esptool::command::spiFlashMd5(0, 0x1000), std::chrono::milliseconds(300));
-    QVERIFY(timer.elapsed() >= 300);
-    QVERIFY(!reply);
-    QCOMPARE(reply.error().kind, ErrorKind::timeout);
-    QVERIFY(reply.error().message.contains(u"SPI_FLASH_MD5"_s));
-}
-
-void TestRomConnection::unreadableFramesThenSilenceSayGarbled()
-{
-    FakeSerialLink link;
-    // A frame whose opcode byte itself was hit cannot be told apart from another command's.
-    link.setResponder([](const QByteArray&) {
-        return "\xC0\x01\x4A\x05\x00\x00\x00\x00\x00\x00\x00\x00\x00\xC0"_ba;
+    // A value damaged on the line once is not taken.
+    QList<quint32> answers{0xC4123456, 0xC4123457, 0xC4123457};
+    FakeSerialLink link(true, [&answers](const QByteArray&) {
+        return romreplies::frame(0x0A, answers.takeFirst());
     });
     RomConnection rom(link);
-    const auto reply =
-        rom.command(esptool::command::readReg(0x40001000), std::chrono::milliseconds(200));
-    QVERIFY(!reply);
-    QCOMPARE(reply.error().kind, ErrorKind::garbledReply);
+    const esptool::Result<quint32> value = rom.readRegConfirmed(0x3FF5A004);
+    QVERIFY(value);
+    QCOMPARE(value.value(), 0xC4123457u);
+    QCOMPARE(link.writes().size(), 3);
 }
 
 void TestRomConnection::lostLinkIsReported()
 {
     FakeSerialLink link;
-    link.dropAfterWrites(0);
+    link.drop();
     RomConnection rom(link);
-    const auto value = rom.readReg(0x40001000);
-    QVERIFY(!value);
-    QCOMPARE(value.error().kind, ErrorKind::linkLost);
-    const auto synced = rom.trySync();
+    QCOMPARE(outcome(rom.command(esptool::command::readReg(0), std::chrono::seconds(3))),
+             u"lost"_s);
+    const esptool::Result<bool> synced = rom.trySync();
     QVERIFY(!synced);
     QCOMPARE(synced.error().kind, ErrorKind::linkLost);
-}
-
-void TestRomConnection::syncFlushesThenCollectsTheEchoes()
-{
-    FakeSerialLink link;
-    link.deliver("ets Jun  8 2016 00:22:57\r\n\r\nrst:0x1 (POWERON_RESET)"_ba);
-    link.setResponder([](const QByteArray& written) {
-        if (romreplies::requestOpcode(written) == 0x08)
-            return romreplies::syncReplies();
-        return romreplies::frame(0x0A, 0x00F01D83);
-    });
-    RomConnection rom(link);
-    const auto synced = rom.trySync();
-    QVERIFY(synced);
-    QVERIFY(synced.value());
-    const QList<FakeSerialLink::Event> events = link.events();
-    QCOMPARE(events.first().kind, Kind::discard);
-    QCOMPARE(events[1].kind, Kind::write);
-    QCOMPARE(romreplies::requestOpcode(events[1].bytes), 0x08);
-    // The seven echoes were taken up, so the next reply is found at once.
-    const auto magic = rom.readReg(0x40001000);
-    QVERIFY(magic);
-    QCOMPARE(magic.value(), 0x00F01D83u);
-}
-
-void TestRomConnection::syncWithoutAnswerIsNoErrorButFalse()
-{
-    FakeSerialLink link;
-    RomConnection rom(link);
-    const auto synced = rom.trySync();
-    QVERIFY(synced);
-    QVERIFY(!synced.value());
-}
-
-void TestRomConnection::syncIgnoresNoise()
-{
-    FakeSerialLink link;
-    // A chip running its application prints text, some of it framed by accident.
-    link.setResponder([](const QByteArray&) {
-        return "I (312) wifi: \xC0garbage\xDB\x01\xC0\xC0\x01\x08\x09\x00\xC0"_ba;
-    });
-    RomConnection rom(link);
-    const auto synced = rom.trySync();
-    QVERIFY(synced);
-    QVERIFY(!synced.value());
+    QVERIFY(!rom.drain());
 }
 
 QTEST_APPLESS_MAIN(TestRomConnection)

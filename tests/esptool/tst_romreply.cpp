@@ -15,8 +15,8 @@ class TestRomReply : public QObject
 private Q_SLOTS:
     void parse_data();
     void parse();
-    void md5ReplyPayloadIsTheHexDigest();
-    void errorTextsNameTheRomCodes();
+    void errorCodes_data();
+    void errorCodes();
 };
 
 void TestRomReply::parse_data()
@@ -90,21 +90,30 @@ void TestRomReply::parse()
     QCOMPARE(parsed.reply.succeeded(), status == 0);
 }
 
-void TestRomReply::md5ReplyPayloadIsTheHexDigest()
+void TestRomReply::errorCodes_data()
 {
-    const QByteArray digest = "d41d8cd98f00b204e9800998ecf8427e"_ba;
-    QByteArray frame = "\x01\x13\x24\x00\x00\x00\x00\x00"_ba + digest + "\x00\x00\x00\x00"_ba;
-    const ReplyParse parsed = parseReply(frame);
-    QCOMPARE(parsed.outcome, Outcome::reply);
-    QCOMPARE(parsed.reply.payload, digest);
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("words");
+    QTest::addColumn<bool>("hint");
+    QTest::addColumn<bool>("refusedUnapplied");  // the same request may simply go again
+    QTest::newRow("0x07") << 0x07 << u"checksum"_s << true << true;
+    QTest::newRow("0x05") << 0x05 << u"invalid message"_s << true << true;
+    QTest::newRow("0x01") << 0x01 << u"invalid parameter"_s << false << false;
+    QTest::newRow("0x08") << 0x08 << u"flash write error"_s << true << false;
+    QTest::newRow("0x0C") << 0x0C << u"Adler-32"_s << true << false;
+    QTest::newRow("0x69") << 0x69 << u"insufficient storage"_s << false << false;
+    QTest::newRow("0x68, not listed") << 0x68 << u"unknown error"_s << false << false;
 }
 
-void TestRomReply::errorTextsNameTheRomCodes()
+void TestRomReply::errorCodes()
 {
-    QVERIFY(esptool::romErrorText(0x08).contains(u"write"_s));
-    QVERIFY(esptool::romErrorText(0x07).contains(u"checksum"_s));
-    QVERIFY(esptool::romErrorText(0x0C).contains(u"Adler"_s));
-    QCOMPARE(esptool::romErrorText(0x68), u"unknown error"_s);
+    QFETCH(int, code);
+    QFETCH(QString, words);
+    QFETCH(bool, hint);
+    QFETCH(bool, refusedUnapplied);
+    QVERIFY(esptool::romErrorText(quint8(code)).contains(words));
+    QCOMPARE(!esptool::romErrorHint(quint8(code)).isEmpty(), hint);
+    QCOMPARE(esptool::romRefusedUnapplied(quint8(code)), refusedUnapplied);
 }
 
 QTEST_APPLESS_MAIN(TestRomReply)

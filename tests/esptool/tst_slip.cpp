@@ -17,7 +17,6 @@ private Q_SLOTS:
     void decodeSplitsFrames_data();
     void decodeSplitsFrames();
     void decodeKeepsUnfinishedFrame();
-    void roundTripOfEveryByte();
 };
 
 void TestSlip::encodeEscapes_data()
@@ -99,21 +98,6 @@ void TestSlip::decodeKeepsUnfinishedFrame()
     QCOMPARE(second.frames.size(), 1);
     QCOMPARE(second.frames[0].bytes, "\x03\xC0"_ba);
     QVERIFY(!second.frames[0].badEscape);
-}
-
-void TestSlip::roundTripOfEveryByte()
-{
-    QByteArray packet;
-    for (int i = 0; i < 256; ++i)
-        packet.append(static_cast<char>(i));
-    packet += packet;
-    const QByteArray wire = encode(packet) + encode("\xC0\xC0"_ba);
-    QCOMPARE(wire.count('\xC0'), 4);
-    const esptool::slip::DecodeResult result = decode(wire);
-    QCOMPARE(result.frames.size(), 2);
-    QCOMPARE(result.frames[0].bytes, packet);
-    QCOMPARE(result.frames[1].bytes, "\xC0\xC0"_ba);
-    QCOMPARE(result.consumed, wire.size());
 }
 
 QTEST_APPLESS_MAIN(TestSlip)
