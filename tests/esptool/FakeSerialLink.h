@@ -22,8 +22,6 @@ public:
 
     // Bytes that arrive unasked (before the next read).
     void deliver(const QByteArray& bytes) { m_incoming.append(bytes); }
-    // The link is gone: writes and reads fail.
-    void drop() { m_dropped = true; }
 
     QStringList lineChanges() const { return m_lines; }
     const QList<QByteArray>& writes() const { return m_writes; }
@@ -50,5 +48,19 @@ private:
     QList<QByteArray> m_writes;
     QList<int> m_bauds;
     qint64 m_nowMs = 0;
-    bool m_dropped = false;
 };
+
+// Reply frames as the ESP32 ROM sends them, SLIP-framed, for scripting fake links.
+namespace romreplies {
+
+// 01 <op> <size> <value> <payload> <status> <error> 00 00, framed.
+QByteArray frame(quint8 opcode, quint32 value = 0, const QByteArray& payload = {},
+                 quint8 status = 0, quint8 error = 0);
+// The ROM's eight answers to one SYNC.
+QByteArray syncReplies();
+// The opcode of a request written to the link (first frame), or -1.
+int requestOpcode(const QByteArray& written);
+// The first data word of that request.
+quint32 requestWord(const QByteArray& written, int index);
+
+}  // namespace romreplies

@@ -1,9 +1,9 @@
 // The flasher's steps against a scripted chip on a fake link: what a pseudo-terminal cannot show
-// (modem lines, the corrected baud request) and answers the simulator does not give (a damaged
-// or missing MD5), and the wait for a port that went away.
+// (modem lines), answers the simulator does not give (a wrong or missing MD5, a chip lost at
+// both rates), the wait for a port that went away, and what a silent port is taken to mean.
 
 #include "FakeSerialLink.h"
-#include "RomReplies.h"
+#include "flasher/BootDiagnosis.h"
 #include "flasher/Flasher.h"
 #include "flasher/FlasherObserver.h"
 #include "flasher/PortReturn.h"
@@ -35,12 +35,10 @@ struct ScriptedRom
     bool silentAfterBaudChange = false;
     bool silent = false;
     QList<QByteArray> md5Answers{QByteArray(32, '0')};
-    // A chip whose clock estimate is 38.728125 MHz (calibration 972, CK8M trim 102).
     QHash<quint32, quint32> registers{{0x40001000, 0x00F01D83}, {0x3FF5A004, 0xC4123456},
                                       {0x3FF5A008, 0x0000240A}, {0x3FF5A00C, 0x0000A200},
-                                      {0x3FF5A010, 0x00000066}, {0x3FF5A014, 0x01100000},
-                                      {0x3FF6607C, 0x80000000}, {0x3FF40014, 347},
-                                      {0x3FF5F06C, 972u << 7},  {0x3FF42080, 0x1640EF}};
+                                      {0x3FF5A014, 0x01100000}, {0x3FF6607C, 0x80000000},
+                                      {0x3FF40014, 347},        {0x3FF42080, 0x1640EF}};
 
     QByteArray answer(const QByteArray& written)
     {
@@ -94,11 +92,12 @@ class TestFlasher : public QObject
 
 private Q_SLOTS:
     void resetsAlternateUntilTheChipAnswers();
-    void baudSwitchSendsTheCorrectedRate();
     void silenceAfterBaudSwitchIsReportedAsSuch();
     void md5Answers_data();
     void md5Answers();
     void waitsForThePortToComeBack();
+    void judgesWhatThePortCarried_data();
+    void judgesWhatThePortCarried();
 };
 
 void TestFlasher::resetsAlternateUntilTheChipAnswers()
@@ -124,22 +123,6 @@ void TestFlasher::resetsAlternateUntilTheChipAnswers()
     QVERIFY(untouched.link->lineChanges().isEmpty());
 }
 
-void TestFlasher::baudSwitchSendsTheCorrectedRate()
-{
-    Bench bench;
-    QVERIFY(bench.flasher->connect(esptool::BeforeReset::noReset));
-    QVERIFY(bench.flasher->changeBaud(460800));
-    QByteArray change;
-    for (const QByteArray& written : bench.link->writes()) {
-        if (romreplies::requestOpcode(written) == 0x0F)
-            change = written;
-    }
-    // The request captured from a chip with this clock estimate asked for 446148.
-    QCOMPARE(romreplies::requestWord(change, 0), 446148u);
-    QCOMPARE(romreplies::requestWord(change, 1), 0u);
-    QCOMPARE(bench.link->bauds(), QList<int>{460800});
-}
-
 void TestFlasher::silenceAfterBaudSwitchIsReportedAsSuch()
 {
     Bench bench;
@@ -159,8 +142,6 @@ void TestFlasher::md5Answers_data()
     const QByteArray erased = md5Of(QByteArray(1024, '\xFF'));
     QTest::addColumn<QList<QByteArray>>("answers");
     QTest::addColumn<QString>("outcome");
-    QTest::newRow("right after one damaged answer")
-        << QList<QByteArray>{erased.left(31) + 'x', md5Of(data)} << QString();
     QTest::newRow("right after one other answer")
         << QList<QByteArray>{erased, md5Of(data)} << QString();
     // Two answers agree: the flash holds something else, every time the piece is written.
@@ -204,15 +185,38 @@ void TestFlasher::waitsForThePortToComeBack()
                                            std::chrono::milliseconds(1));
     QVERIFY(back);
     QVERIFY(failures.isEmpty());
+}
 
-    const esptool::LinkOpener gone =
-        [](const QString&, int) -> esptool::Result<std::unique_ptr<esptool::SerialLink>> {
-        return FlasherError{ErrorKind::portNotFound, u"gone"_s, {}};
-    };
-    const auto never = esptool::waitForPort(
-        gone, u"/dev/fake0"_s, 115200, std::chrono::milliseconds(50), std::chrono::milliseconds(5));
-    QVERIFY(!never);
-    QCOMPARE(never.error().kind, ErrorKind::portNotFound);
+void TestFlasher::judgesWhatThePortCarried_data()
+{
+    QTest::addColumn<QByteArray>("heard");
+    QTest::addColumn<ErrorKind>("kind");
+    QTest::addColumn<QString>("says");
+    // After a reset during the run the last banner is the one that counts.
+    QTest::newRow("download mode, then a reset into the firmware")
+        << "rst:0x1 (POWERON_RESET),boot:0x3 (DOWNLOAD_BOOT(UART0/UART1/SDIO_REI_REO_V2))\r\n"
+           "rst:0x10 (RTCWDT_RTC_RESET),boot:0x1b (SPI_FAST_FLASH_BOOT)\r\n"_ba
+        << ErrorKind::bootedFirmware << u"boot:0x1b"_s;
+    QTest::newRow("waiting for a download, but no reply")
+        << "rst:0x1 (POWERON_RESET),boot:0x3 (DOWNLOAD_BOOT(UART0/UART1/SDIO_REI_REO_V2))\r\n"
+           "waiting for download\r\n"_ba
+        << ErrorKind::noAnswer << u"waiting for a download"_s;
+    QTest::newRow("bytes at another speed")
+        << "\x80\x00\xF8\x78\x80\xF8\x00\x78"_ba << ErrorKind::noAnswer
+        << u"8 bytes came from the port, but never a valid reply"_s;
+}
+
+void TestFlasher::judgesWhatThePortCarried()
+{
+    QFETCH(QByteArray, heard);
+    QFETCH(ErrorKind, kind);
+    QFETCH(QString, says);
+    const esptool::FlasherError error =
+        esptool::noAnswerDiagnosis(u"/dev/ttyUSB0"_s, heard, heard.size());
+    QCOMPARE(error.kind, kind);
+    QVERIFY2(error.message.contains(says), qPrintable(error.message));
+    QVERIFY(error.message.contains(u"/dev/ttyUSB0"_s));
+    QVERIFY(!error.hint.isEmpty());
 }
 
 QTEST_APPLESS_MAIN(TestFlasher)
