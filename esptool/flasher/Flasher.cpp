@@ -227,7 +227,7 @@ Result<quint32> Flasher::readJedecId()
     // Several register writes set the command up; read it until two runs agree.
     Result<quint32> previous = esptool::readJedecId(m_rom);
     for (int run = 1; previous && run < syncsPerBaudProbe; ++run) {
-        const Result<quint32> next = esptool::readJedecId(m_rom);
+        Result<quint32> next = esptool::readJedecId(m_rom);
         if (!next || next.value() == previous.value())
             return next;
         previous = next;
@@ -382,7 +382,7 @@ Status Flasher::reconnect(const FlasherError& lost, const QString& resuming)
             return setFlashParameters(*m_flashParameters);
         return {};
     };
-    const Status connected = again();
+    Status connected = again();
     m_quiet = false;
     if (!connected)
         return connected;

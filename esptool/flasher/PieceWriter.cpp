@@ -125,8 +125,9 @@ milliseconds PieceWriter::blockTimeout(qsizetype wireBytes, quint32 inflatedSize
     // The ROM writes (and inflates) a block before it answers.
     const auto writing = milliseconds(static_cast<qint64>(
         static_cast<double>(rom::timeout::writePerMb.count()) * inflatedSize / 1e6));
-    const auto onTheWire =
-        milliseconds(static_cast<qint64>(1000.0 * bitsPerUartByte * wireBytes / m_baud) + 1);
+    const auto onTheWire = milliseconds(
+        static_cast<qint64>(1000.0 * bitsPerUartByte * static_cast<double>(wireBytes) / m_baud) +
+        1);
     return std::max(m_blockWait, writing) + 2 * onTheWire;
 }
 

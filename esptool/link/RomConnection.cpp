@@ -95,7 +95,7 @@ Result<quint32> RomConnection::readRegConfirmed(quint32 address)
 {
     Result<quint32> previous = readReg(address);
     for (int read = 1; previous && read < 2 * repeatableAttempts; ++read) {
-        const Result<quint32> next = readReg(address);
+        Result<quint32> next = readReg(address);
         if (!next || next.value() == previous.value())
             return next;
         previous = next;

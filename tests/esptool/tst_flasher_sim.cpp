@@ -137,8 +137,8 @@ void TestFlasherSim::writes_data()
     QTest::addColumn<QString>("statsKey");  // a figure the fault must have left above zero
     const QString drop = u"--link LINK --drop-after 150000 "_s;
     const QString back = drop + u"--return-after 1000 "_s;
-    const qsizetype kb300 = 300 * 1024;
-    const qsizetype kb20 = 20 * 1024;
+    const qsizetype kb300 = qsizetype{300} * 1024;
+    const qsizetype kb20 = qsizetype{20} * 1024;
 
     QTest::newRow("921600") << args(u"--fill 0x5A"_s) << u"921600"_s << kb300 + 3 << 0
                             << u"Verified"_s << QString();
