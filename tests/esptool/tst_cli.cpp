@@ -29,17 +29,10 @@ QString summary(const esptool::cli::Invocation& run)
     static const QStringList frequencies{u"keep"_s, u"80m"_s, u"40m"_s, u"26m"_s, u"20m"_s};
     parts << u"write"_s << (run.write.compress ? u"z"_s : u"raw"_s) << modes[int(run.write.mode)]
           << frequencies[int(run.write.frequency)];
-    switch (run.write.size.kind) {
-    case FlashSizeChoice::Kind::detect:
-        parts << u"detect"_s;
-        break;
-    case FlashSizeChoice::Kind::keep:
-        parts << u"keep"_s;
-        break;
-    case FlashSizeChoice::Kind::fixed:
-        parts << QString::number(run.write.size.bytes, 16);
-        break;
-    }
+    const FlashSizeChoice::Kind size = run.write.size.kind;
+    parts << (size == FlashSizeChoice::Kind::detect ? u"detect"_s
+              : size == FlashSizeChoice::Kind::keep ? u"keep"_s
+                                                    : QString::number(run.write.size.bytes, 16));
     for (const esptool::cli::WriteItem& item : run.items)
         parts << u"%1:%2"_s.arg(QString::number(item.address, 16), item.file);
     return parts.join(u' ');
