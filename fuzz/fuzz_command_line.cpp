@@ -6,8 +6,8 @@
 //   pairs with sector-aligned addresses and file names;
 // - an accepted run, written out again as a plain command line, parses to the same run.
 
-#include "CommandLine.h"
 #include "FuzzInput.h"
+#include "cli/CommandLine.h"
 
 using namespace Qt::StringLiterals;
 using esptool::AfterReset;
@@ -27,15 +27,15 @@ constexpr quint32 sectorSize = 0x1000;
 QString modeName(flash::Mode mode)
 {
     switch (mode) {
-    case flash::Mode::Keep:
+    case flash::Mode::keep:
         return u"keep"_s;
-    case flash::Mode::Qio:
+    case flash::Mode::qio:
         return u"qio"_s;
-    case flash::Mode::Qout:
+    case flash::Mode::qout:
         return u"qout"_s;
-    case flash::Mode::Dio:
+    case flash::Mode::dio:
         return u"dio"_s;
-    case flash::Mode::Dout:
+    case flash::Mode::dout:
         return u"dout"_s;
     }
     return {};
@@ -44,15 +44,15 @@ QString modeName(flash::Mode mode)
 QString frequencyName(flash::Frequency frequency)
 {
     switch (frequency) {
-    case flash::Frequency::Keep:
+    case flash::Frequency::keep:
         return u"keep"_s;
-    case flash::Frequency::F80m:
+    case flash::Frequency::mhz80:
         return u"80m"_s;
-    case flash::Frequency::F40m:
+    case flash::Frequency::mhz40:
         return u"40m"_s;
-    case flash::Frequency::F26m:
+    case flash::Frequency::mhz26:
         return u"26m"_s;
-    case flash::Frequency::F20m:
+    case flash::Frequency::mhz20:
         return u"20m"_s;
     }
     return {};
@@ -61,11 +61,11 @@ QString frequencyName(flash::Frequency frequency)
 QString sizeText(const FlashSizeChoice& size)
 {
     switch (size.kind) {
-    case FlashSizeChoice::Kind::Detect:
+    case FlashSizeChoice::Kind::detect:
         return u"detect"_s;
-    case FlashSizeChoice::Kind::Keep:
+    case FlashSizeChoice::Kind::keep:
         return u"keep"_s;
-    case FlashSizeChoice::Kind::Fixed:
+    case FlashSizeChoice::Kind::fixed:
         return flash::sizeName(size.bytes);
     }
     return {};
@@ -80,11 +80,11 @@ QStringList writtenOut(const Invocation& run)
         u"--baud"_s,
         QString::number(run.baud),
         u"--before"_s,
-        run.before == BeforeReset::DefaultReset ? u"default-reset"_s : u"no-reset"_s,
+        run.before == BeforeReset::defaultReset ? u"default-reset"_s : u"no-reset"_s,
         u"--after"_s,
-        run.after == AfterReset::HardReset ? u"hard-reset"_s : u"no-reset"_s,
+        run.after == AfterReset::hardReset ? u"hard-reset"_s : u"no-reset"_s,
     };
-    if (run.command == Command::EraseFlash) {
+    if (run.command == Command::eraseFlash) {
         arguments << u"erase-flash"_s;
         return arguments;
     }
@@ -101,7 +101,7 @@ void checkRun(const Invocation& run)
 {
     fuzz::check(!run.port.isEmpty(), "a run has a port");
     fuzz::check(run.baud >= minimumBaud && run.baud <= maximumBaud, "the baud rate is in range");
-    if (run.command == Command::EraseFlash) {
+    if (run.command == Command::eraseFlash) {
         fuzz::check(run.items.isEmpty(), "erase-flash writes nothing");
         return;
     }
@@ -112,7 +112,7 @@ void checkRun(const Invocation& run)
     }
 
     const ParsedCommandLine again = esptool::cli::parseCommandLine(writtenOut(run));
-    fuzz::check(again.action == ParsedCommandLine::Action::Run, "the written-out run is accepted");
+    fuzz::check(again.action == ParsedCommandLine::Action::run, "the written-out run is accepted");
     const Invocation& second = again.invocation;
     fuzz::check(second.port == run.port && second.baud == run.baud && second.before == run.before &&
                     second.after == run.after && second.command == run.command &&
@@ -127,11 +127,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QStringList arguments = fuzz::nulSeparatedWords(fuzz::bytes(data, size));
     const ParsedCommandLine parsed = esptool::cli::parseCommandLine(arguments);
 
-    const bool failed = parsed.action == ParsedCommandLine::Action::Error;
+    const bool failed = parsed.action == ParsedCommandLine::Action::error;
     fuzz::check(failed != parsed.error.isEmpty(), "an error, and only an error, has a message");
     if (failed)
         fuzz::check(parsed.error.endsWith(u'.'), "the message is a sentence");
-    if (parsed.action == ParsedCommandLine::Action::Run)
+    if (parsed.action == ParsedCommandLine::Action::run)
         checkRun(parsed.invocation);
     return 0;
 }

@@ -9,7 +9,8 @@
 //   status bytes the ROM always sends as zero, which the parser does not keep).
 
 #include "FuzzInput.h"
-#include "RomReply.h"
+#include "protocol/RomErrorCode.h"
+#include "protocol/RomReply.h"
 
 #include <QtEndian>
 
@@ -43,11 +44,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const bool isReply = frame.size() >= headerSize && frame[0] == '\x01';
     if (!isReply) {
-        fuzz::check(parsed.outcome == ReplyParse::Outcome::NotAReply,
+        fuzz::check(parsed.outcome == ReplyParse::Outcome::notAReply,
                     "short frames and requests are no replies");
         return 0;
     }
-    fuzz::check(parsed.outcome != ReplyParse::Outcome::NotAReply, "a reply header is seen");
+    fuzz::check(parsed.outcome != ReplyParse::Outcome::notAReply, "a reply header is seen");
     fuzz::check(parsed.reply.opcode == static_cast<quint8>(frame[1]), "opcode from byte 1");
     fuzz::check(parsed.reply.value == qFromLittleEndian<quint32>(frame.data() + 4),
                 "value from bytes 4 to 7");
@@ -55,11 +56,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const qsizetype declared = qFromLittleEndian<quint16>(frame.data() + 2);
     const bool wellFormed = declared == frame.size() - headerSize && declared >= statusSize;
     if (!wellFormed) {
-        fuzz::check(parsed.outcome == ReplyParse::Outcome::Malformed,
+        fuzz::check(parsed.outcome == ReplyParse::Outcome::malformed,
                     "a size field that disagrees with the frame makes it malformed");
         return 0;
     }
-    fuzz::check(parsed.outcome == ReplyParse::Outcome::Reply, "a consistent frame is a reply");
+    fuzz::check(parsed.outcome == ReplyParse::Outcome::reply, "a consistent frame is a reply");
     fuzz::check(parsed.reply.payload.size() == frame.size() - headerSize - statusSize,
                 "the payload is the data field without the status");
     fuzz::check(writtenOut(parsed.reply) == frame.first(frame.size() - 2),

@@ -8,7 +8,7 @@
 // - every frame, and the whole stream taken as one packet, survive encode -> decode unchanged.
 
 #include "FuzzInput.h"
-#include "Slip.h"
+#include "protocol/Slip.h"
 
 namespace slip = esptool::slip;
 

@@ -106,7 +106,7 @@ test)
     if [ "$(id -u)" -ne 0 ]; then
         echo "Package test skipped: it needs root (debootstrap, chroot)."
     elif unchanged_since_pass package-test build/bin/tavix-flash-tool build/bin/resources/* \
-            build/tests/support/esp32-sim resources/linux/*.* resources/linux/debian/* \
+            build/bin/esp32-sim resources/linux/*.* resources/linux/debian/* \
             cmake/TavixPackaging.cmake tools/package-test.sh; then
         echo "Package test: nothing changed since it last passed."
     else

@@ -12,7 +12,7 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 [ "$(id -u)" -eq 0 ] || { echo "package-test: needs root (debootstrap, chroot, mounts)" >&2; exit 2; }
 deb=${1:-$(ls build/package/tavix-flash-tool_*.deb 2>/dev/null | tail -n1)}
 [ -f "$deb" ] || { echo "package-test: no package; run tools/package.sh first" >&2; exit 2; }
-sim=build/tests/support/esp32-sim
+sim=build/bin/esp32-sim
 [ -x "$sim" ] || { echo "package-test: no $sim; build the tests first" >&2; exit 2; }
 # The machine's own Debian mirror: the URI of a stanza that serves the bookworm suite, in the
 # deb822 .sources files or in sources.list.

@@ -1,95 +1,119 @@
 #include "FakeSerialLink.h"
 
+#include "protocol/Slip.h"
+
 #include <QThread>
+#include <QtEndian>
 
 using namespace Qt::StringLiterals;
 
-FakeSerialLink::FakeSerialLink(bool hasModemLines)
+FakeSerialLink::FakeSerialLink(bool hasModemLines, Responder responder)
     : m_hasModemLines(hasModemLines)
+    , m_responder(std::move(responder))
 {}
-
-QList<FakeSerialLink::Event> FakeSerialLink::events(Event::Kind kind) const
-{
-    QList<Event> matching;
-    for (const Event& event : m_events) {
-        if (event.kind == kind)
-            matching.append(event);
-    }
-    return matching;
-}
 
 QString FakeSerialLink::portName() const
 {
     return u"/dev/fake0"_s;
 }
 
-esptool::FlasherError FakeSerialLink::lost() const
-{
-    return esptool::FlasherError{esptool::ErrorKind::LinkLost, u"fake link dropped"_s, {}};
-}
-
 esptool::Status FakeSerialLink::write(QByteArrayView bytes)
 {
-    if (m_dropped)
-        return lost();
-    if (m_writesUntilDrop == 0) {
-        m_dropped = true;
-        return lost();
-    }
-    if (m_writesUntilDrop > 0)
-        --m_writesUntilDrop;
-    const QByteArray written = bytes.toByteArray();
-    m_events.append(Event{Event::Kind::Write, m_nowMs, 0, written});
+    m_writes.append(bytes.toByteArray());
     if (m_responder)
-        m_incoming.append(m_responder(written));
+        m_incoming.append(m_responder(m_writes.last()));
     return {};
 }
 
 esptool::Result<QByteArray> FakeSerialLink::read(QDeadlineTimer deadline)
 {
-    if (m_dropped)
-        return lost();
     if (m_incoming.isEmpty()) {
         // Nothing will come: let the real deadline pass, as a silent port would.
         QThread::msleep(static_cast<unsigned long>(std::max<qint64>(deadline.remainingTime(), 0)));
         return QByteArray();
     }
-    // Hand the bytes out in small pieces, as a UART would, so frames arrive split.
+    // Small pieces, as a UART hands them out, so that frames arrive split.
     constexpr qsizetype piece = 7;
     const QByteArray chunk = m_incoming.left(piece);
     m_incoming.remove(0, chunk.size());
     return chunk;
 }
 
-void FakeSerialLink::discardInput()
-{
-    m_incoming.clear();
-    m_events.append(Event{Event::Kind::Discard, m_nowMs, 0, {}});
-}
-
 esptool::Status FakeSerialLink::setBaudRate(int baud)
 {
-    m_events.append(Event{Event::Kind::Baud, m_nowMs, baud, {}});
+    m_bauds.append(baud);
     return {};
+}
+
+bool FakeSerialLink::logLine(const QString& change)
+{
+    if (!m_hasModemLines)
+        return false;
+    m_lines.append(u"%1@%2"_s.arg(change).arg(m_nowMs));
+    return true;
 }
 
 bool FakeSerialLink::setDataTerminalReady(bool asserted)
 {
-    if (!m_hasModemLines)
-        return false;
-    m_events.append(Event{Event::Kind::Dtr, m_nowMs, asserted ? 1 : 0, {}});
-    return true;
+    return logLine(u"dtr=%1"_s.arg(int(asserted)));
 }
 
 bool FakeSerialLink::setRequestToSend(bool asserted)
 {
-    if (!m_hasModemLines)
-        return false;
-    m_events.append(Event{Event::Kind::Rts, m_nowMs, asserted ? 1 : 0, {}});
-    return true;
+    return logLine(u"rts=%1"_s.arg(int(asserted)));
 }
 
-void FakeSerialLink::pause(std::chrono::milliseconds duration)
+bool FakeSerialLink::setModemLines(bool dtrAsserted, bool rtsAsserted)
 {
-    m_nowMs += duration.count();
+    return logLine(u"lines=%1%2"_s.arg(int(dtrAsserted)).arg(int(rtsAsserted)));
 }
+
+namespace romreplies {
+
+QByteArray frame(quint8 opcode, quint32 value, const QByteArray& payload, quint8 status,
+                 quint8 error)
+{
+    QByteArray packet;
+    packet.append('\x01');
+    packet.append(static_cast<char>(opcode));
+    char word[4];
+    qToLittleEndian<quint16>(static_cast<quint16>(payload.size() + 4), word);
+    packet.append(word, 2);
+    qToLittleEndian<quint32>(value, word);
+    packet.append(word, 4);
+    packet.append(payload);
+    packet.append(static_cast<char>(status));
+    packet.append(static_cast<char>(error));
+    packet.append(2, '\0');
+    return esptool::slip::encode(packet);
+}
+
+QByteArray syncReplies()
+{
+    QByteArray replies;
+    for (int i = 0; i < 8; ++i)
+        replies += frame(0x08, 0x20120707);
+    return replies;
+}
+
+int requestOpcode(const QByteArray& written)
+{
+    const esptool::slip::DecodeResult decoded = esptool::slip::decode(written);
+    if (decoded.frames.isEmpty() || decoded.frames[0].bytes.size() < 8)
+        return -1;
+    return static_cast<quint8>(decoded.frames[0].bytes[1]);
+}
+
+quint32 requestWord(const QByteArray& written, int index)
+{
+    const esptool::slip::DecodeResult decoded = esptool::slip::decode(written);
+    if (decoded.frames.isEmpty())
+        return 0;
+    const QByteArray& bytes = decoded.frames[0].bytes;
+    const qsizetype offset = 8 + 4 * index;
+    if (bytes.size() < offset + 4)
+        return 0;
+    return qFromLittleEndian<quint32>(bytes.constData() + offset);
+}
+
+}  // namespace romreplies

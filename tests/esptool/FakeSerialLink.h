@@ -1,66 +1,66 @@
 #pragma once
 
-#include "SerialLink.h"
+#include "link/SerialLink.h"
 
 #include <QByteArray>
 #include <QList>
+#include <QStringList>
 
 #include <functional>
 
-// A serial link for unit tests. It keeps a virtual clock that only pause() moves, records every
-// line change, rate change and write with the time it happened, and answers writes through a
-// responder. Without modem lines it behaves like a pseudo-terminal: setting DTR or RTS fails.
+// A serial link for unit tests: writes are answered by a responder (the "chip"), a virtual clock
+// moves only with pause(), and every line change is logged as "dtr=1@100" (line, level, virtual
+// ms; "lines=10@0" for DTR and RTS set in one call). Without modem lines it behaves like a
+// pseudo-terminal: setting DTR or RTS fails.
 class FakeSerialLink final : public esptool::SerialLink
 {
 public:
-    struct Event
-    {
-        enum class Kind
-        {
-            Dtr,
-            Rts,
-            Baud,
-            Write,
-            Discard,
-        };
-        Kind kind = Kind::Write;
-        qint64 atMs = 0;   // virtual time
-        int value = 0;     // line level (0/1) or baud
-        QByteArray bytes;  // for Write
-    };
-
-    // Given the bytes just written, returns the bytes the "chip" sends back.
+    // Given the bytes just written, returns the bytes the chip sends back.
     using Responder = std::function<QByteArray(const QByteArray& written)>;
 
-    explicit FakeSerialLink(bool hasModemLines = true);
+    explicit FakeSerialLink(bool hasModemLines = true, Responder responder = {});
 
-    void setResponder(Responder responder) { m_responder = std::move(responder); }
     // Bytes that arrive unasked (before the next read).
     void deliver(const QByteArray& bytes) { m_incoming.append(bytes); }
-    // After this many further writes the link is gone: writes and reads fail.
-    void dropAfterWrites(int writes) { m_writesUntilDrop = writes; }
 
-    const QList<Event>& events() const { return m_events; }
-    QList<Event> events(Event::Kind kind) const;
+    QStringList lineChanges() const { return m_lines; }
+    const QList<QByteArray>& writes() const { return m_writes; }
+    const QList<int>& bauds() const { return m_bauds; }
     qint64 nowMs() const { return m_nowMs; }
 
     QString portName() const override;
     esptool::Status write(QByteArrayView bytes) override;
     esptool::Result<QByteArray> read(QDeadlineTimer deadline) override;
-    void discardInput() override;
+    void discardInput() override { m_incoming.clear(); }
     esptool::Status setBaudRate(int baud) override;
     bool setDataTerminalReady(bool asserted) override;
     bool setRequestToSend(bool asserted) override;
-    void pause(std::chrono::milliseconds duration) override;
+    bool setModemLines(bool dtrAsserted, bool rtsAsserted) override;
+    void pause(std::chrono::milliseconds duration) override { m_nowMs += duration.count(); }
 
 private:
-    esptool::FlasherError lost() const;
+    bool logLine(const QString& change);
 
     bool m_hasModemLines;
     Responder m_responder;
     QByteArray m_incoming;
-    QList<Event> m_events;
+    QStringList m_lines;
+    QList<QByteArray> m_writes;
+    QList<int> m_bauds;
     qint64 m_nowMs = 0;
-    int m_writesUntilDrop = -1;
-    bool m_dropped = false;
 };
+
+// Reply frames as the ESP32 ROM sends them, SLIP-framed, for scripting fake links.
+namespace romreplies {
+
+// 01 <op> <size> <value> <payload> <status> <error> 00 00, framed.
+QByteArray frame(quint8 opcode, quint32 value = 0, const QByteArray& payload = {},
+                 quint8 status = 0, quint8 error = 0);
+// The ROM's eight answers to one SYNC.
+QByteArray syncReplies();
+// The opcode of a request written to the link (first frame), or -1.
+int requestOpcode(const QByteArray& written);
+// The first data word of that request.
+quint32 requestWord(const QByteArray& written, int index);
+
+}  // namespace romreplies

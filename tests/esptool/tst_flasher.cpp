@@ -1,7 +1,12 @@
+// The flasher's steps against a scripted chip on a fake link: what a pseudo-terminal cannot show
+// (modem lines), answers the simulator does not give (a wrong or missing MD5, a chip lost at
+// both rates), the wait for a port that went away, and what a silent port is taken to mean.
+
 #include "FakeSerialLink.h"
-#include "Flasher.h"
-#include "FlasherObserver.h"
-#include "RomReplies.h"
+#include "flasher/BootDiagnosis.h"
+#include "flasher/Flasher.h"
+#include "flasher/FlasherObserver.h"
+#include "flasher/PortReturn.h"
 
 #include <QCryptographicHash>
 #include <QHash>
@@ -9,43 +14,37 @@
 
 using namespace Qt::StringLiterals;
 using esptool::ErrorKind;
-using Kind = FakeSerialLink::Event::Kind;
 
 namespace {
 
 class RecordingObserver final : public esptool::FlasherObserver
 {
 public:
-    void info(const QString& line) override { infos << line; }
-    void warning(const QString& line) override { warnings << line; }
-    void writeProgress(const esptool::WriteProgress& progress) override
-    {
-        progressSeen << progress;
-    }
+    void info(const QString& line) override { lines << line; }
+    void warning(const QString& line) override { lines << u"Warning: "_s + line; }
+    void writeProgress(const esptool::WriteProgress&) override {}
 
-    QStringList infos;
-    QStringList warnings;
-    QList<esptool::WriteProgress> progressSeen;
+    QStringList lines;
 };
 
-// Just enough of a ROM loader to connect to: SYNC, READ_REG from a register map, and
-// CHANGE_BAUDRATE, after which it can be told to fall silent.
-class ScriptedRom
+// Just enough of a ROM loader: SYNC (after a number of unanswered ones), READ_REG from a
+// register map, CHANGE_BAUDRATE (after which it may fall silent), MD5 answers in turn.
+struct ScriptedRom
 {
-public:
-    ScriptedRom()
-    {
-        registers = {{0x40001000, 0x00F01D83}, {0x3FF5A004, 0xC4123456}, {0x3FF5A008, 0x0000240A},
-                     {0x3FF5A00C, 0x0000A200}, {0x3FF5A010, 0x00000066}, {0x3FF5A014, 0x01100000},
-                     {0x3FF6607C, 0x80000000}, {0x3FF40014, 347},        {0x3FF5F06C, 972u << 7},
-                     {0x3FF42080, 0x1640EF}};
-    }
+    int silentSyncs = 0;
+    bool silentAfterBaudChange = false;
+    bool silent = false;
+    QList<QByteArray> md5Answers{QByteArray(32, '0')};
+    QHash<quint32, quint32> registers{{0x40001000, 0x00F01D83}, {0x3FF5A004, 0xC4123456},
+                                      {0x3FF5A008, 0x0000240A}, {0x3FF5A00C, 0x0000A200},
+                                      {0x3FF5A014, 0x01100000}, {0x3FF6607C, 0x80000000},
+                                      {0x3FF40014, 347},        {0x3FF42080, 0x1640EF}};
 
     QByteArray answer(const QByteArray& written)
     {
-        if (silent)
-            return {};
         const int opcode = romreplies::requestOpcode(written);
+        if (silent || (opcode == 0x08 && silentSyncs-- > 0))
+            return {};
         switch (opcode) {
         case 0x08:
             return romreplies::syncReplies();
@@ -53,23 +52,36 @@ public:
             return romreplies::frame(0x0A, registers.value(romreplies::requestWord(written, 0)));
         case 0x0F:
             silent = silentAfterBaudChange;
-            return romreplies::frame(0x0F, 0x733);
+            return romreplies::frame(0x0F);
         case 0x13:
-            return romreplies::frame(0x13, 0, flashMd5);
+            return romreplies::frame(
+                0x13, 0, md5Answers.size() > 1 ? md5Answers.takeFirst() : md5Answers.first());
         default:
             return romreplies::frame(quint8(opcode));
         }
     }
-
-    QHash<quint32, quint32> registers;
-    bool silent = false;
-    bool silentAfterBaudChange = false;
-    QByteArray flashMd5 = "00000000000000000000000000000000"_ba;
 };
 
-void attach(FakeSerialLink& link, ScriptedRom& rom)
+struct Bench
 {
-    link.setResponder([&rom](const QByteArray& written) { return rom.answer(written); });
+    explicit Bench(bool hasModemLines = false)
+    {
+        auto owned = std::make_unique<FakeSerialLink>(
+            hasModemLines, [this](const QByteArray& written) { return rom.answer(written); });
+        link = owned.get();
+        flasher = std::make_unique<esptool::Flasher>(std::move(owned), 115200,
+                                                     esptool::LinkOpener(), observer);
+    }
+
+    ScriptedRom rom;
+    RecordingObserver observer;
+    FakeSerialLink* link = nullptr;
+    std::unique_ptr<esptool::Flasher> flasher;
+};
+
+QByteArray md5Of(const QByteArray& data)
+{
+    return QCryptographicHash::hash(data, QCryptographicHash::Md5).toHex();
 }
 
 }  // namespace
@@ -79,164 +91,132 @@ class TestFlasher : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void connectOnPseudoTerminalWarnsOnce();
-    void connectResetsBeforeTheFirstSync();
-    void noResetLeavesTheLinesAlone();
-    void refusesAnotherChip();
-    void baudSwitchSendsTheCorrectedRate();
+    void resetsAlternateUntilTheChipAnswers();
     void silenceAfterBaudSwitchIsReportedAsSuch();
-    void md5MismatchFailsTheWrite_data();
-    void md5MismatchFailsTheWrite();
+    void md5Answers_data();
+    void md5Answers();
+    void waitsForThePortToComeBack();
+    void judgesWhatThePortCarried_data();
+    void judgesWhatThePortCarried();
 };
 
-void TestFlasher::connectOnPseudoTerminalWarnsOnce()
+void TestFlasher::resetsAlternateUntilTheChipAnswers()
 {
-    FakeSerialLink link(false);
-    ScriptedRom rom;
-    attach(link, rom);
-    RecordingObserver observer;
-    esptool::Flasher flasher(link, observer);
-    QVERIFY(flasher.connect(esptool::BeforeReset::DefaultReset));
-    flasher.finish(esptool::AfterReset::HardReset);
-    QCOMPARE(observer.warnings.size(), 1);
-    QVERIFY(observer.warnings[0].contains(u"modem-control"_s));
-    const QString all = observer.infos.join(u'\n');
-    QVERIFY2(all.contains(u"ESP32-D0WD-V3 (revision v3.1)"_s), qPrintable(all));
-    QVERIFY(all.contains(u"MAC: 24:0a:c4:12:34:56"_s));
-    QVERIFY(all.contains(u"Crystal: 40 MHz"_s));
-}
+    Bench bench(true);
+    // Three attempts of five SYNCs go unanswered: the fourth reset is the one that works.
+    bench.rom.silentSyncs = 15;
+    QVERIFY(bench.flasher->connect(esptool::BeforeReset::defaultReset));
+    const QString changes = bench.link->lineChanges().join(u' ');
+    QCOMPARE(changes.count(u"rts=1"_s) + changes.count(u"lines=01"_s), 4);
+    QVERIFY2(changes.startsWith(u"dtr=0@0 rts=1@0 dtr=1@100 rts=0@100 dtr=0@150"_s),
+             qPrintable(changes));
+    // The last was the tight sequence with the long hold.
+    QVERIFY2(bench.link->lineChanges().last().startsWith(u"lines=00"_s), qPrintable(changes));
+    QVERIFY(bench.observer.lines.contains(u"MAC: 24:0a:c4:12:34:56"_s));
+    bench.flasher->finish(esptool::AfterReset::hardReset);
+    QVERIFY(bench.link->lineChanges().join(u' ').endsWith(
+        u"rts=1@%1 rts=0@%2"_s.arg(bench.link->nowMs() - 100).arg(bench.link->nowMs())));
 
-void TestFlasher::connectResetsBeforeTheFirstSync()
-{
-    FakeSerialLink link(true);
-    ScriptedRom rom;
-    attach(link, rom);
-    RecordingObserver observer;
-    esptool::Flasher flasher(link, observer);
-    QVERIFY(flasher.connect(esptool::BeforeReset::DefaultReset));
-    QVERIFY(observer.warnings.isEmpty());
-    const QList<FakeSerialLink::Event> events = link.events();
-    qsizetype firstWrite = -1;
-    for (qsizetype i = 0; i < events.size() && firstWrite < 0; ++i) {
-        if (events[i].kind == Kind::Write)
-            firstWrite = i;
-    }
-    QVERIFY(firstWrite > 0);
-    QCOMPARE(link.events(Kind::Dtr).size(), 3);
-    QCOMPARE(link.events(Kind::Rts).size(), 2);
-    QVERIFY(link.events(Kind::Dtr).last().atMs <= events[firstWrite].atMs);
-    flasher.finish(esptool::AfterReset::HardReset);
-    // The hard reset adds one EN pulse and leaves GPIO0 alone.
-    QCOMPARE(link.events(Kind::Rts).size(), 4);
-    QCOMPARE(link.events(Kind::Dtr).size(), 3);
-}
-
-void TestFlasher::noResetLeavesTheLinesAlone()
-{
-    FakeSerialLink link(true);
-    ScriptedRom rom;
-    attach(link, rom);
-    RecordingObserver observer;
-    esptool::Flasher flasher(link, observer);
-    QVERIFY(flasher.connect(esptool::BeforeReset::NoReset));
-    flasher.finish(esptool::AfterReset::NoReset);
-    QVERIFY(link.events(Kind::Dtr).isEmpty());
-    QVERIFY(link.events(Kind::Rts).isEmpty());
-}
-
-void TestFlasher::refusesAnotherChip()
-{
-    FakeSerialLink link(false);
-    ScriptedRom rom;
-    rom.registers[0x40001000] = 0x00000009;
-    attach(link, rom);
-    RecordingObserver observer;
-    esptool::Flasher flasher(link, observer);
-    const esptool::Status connected = flasher.connect(esptool::BeforeReset::NoReset);
-    QVERIFY(!connected);
-    QCOMPARE(connected.error().kind, ErrorKind::WrongChip);
-    QVERIFY(connected.error().message.contains(u"0x00000009"_s));
-}
-
-void TestFlasher::baudSwitchSendsTheCorrectedRate()
-{
-    FakeSerialLink link(false);
-    ScriptedRom rom;
-    attach(link, rom);
-    RecordingObserver observer;
-    esptool::Flasher flasher(link, observer);
-    QVERIFY(flasher.connect(esptool::BeforeReset::NoReset));
-    QVERIFY(flasher.changeBaud(460800));
-    QByteArray change;
-    for (const FakeSerialLink::Event& event : link.events(Kind::Write)) {
-        if (romreplies::requestOpcode(event.bytes) == 0x0F)
-            change = event.bytes;
-    }
-    QCOMPARE(romreplies::requestWord(change, 0), 446148u);
-    QCOMPARE(romreplies::requestWord(change, 1), 0u);
-    const QList<FakeSerialLink::Event> bauds = link.events(Kind::Baud);
-    QCOMPARE(bauds.size(), 1);
-    QCOMPARE(bauds[0].value, 460800);
-    // The same rate again changes nothing.
-    QVERIFY(flasher.changeBaud(460800));
-    QCOMPARE(link.events(Kind::Baud).size(), 1);
+    Bench untouched(true);
+    QVERIFY(untouched.flasher->connect(esptool::BeforeReset::noReset));
+    untouched.flasher->finish(esptool::AfterReset::noReset);
+    QVERIFY(untouched.link->lineChanges().isEmpty());
 }
 
 void TestFlasher::silenceAfterBaudSwitchIsReportedAsSuch()
 {
-    FakeSerialLink link(false);
-    ScriptedRom rom;
-    rom.silentAfterBaudChange = true;
-    attach(link, rom);
-    RecordingObserver observer;
-    esptool::Flasher flasher(link, observer);
-    QVERIFY(flasher.connect(esptool::BeforeReset::NoReset));
-    const esptool::Status changed = flasher.changeBaud(1500000);
+    Bench bench;
+    bench.rom.silentAfterBaudChange = true;
+    QVERIFY(bench.flasher->connect(esptool::BeforeReset::noReset));
+    const esptool::Status changed = bench.flasher->changeBaud(1500000);
     QVERIFY(!changed);
-    QCOMPARE(changed.error().kind, ErrorKind::LostAfterBaudChange);
+    QCOMPARE(changed.error().kind, ErrorKind::lostAfterBaudChange);
     QVERIFY(changed.error().message.contains(u"1500000"_s));
-    QVERIFY(changed.error().hint.contains(u"lower baud"_s));
+    // Both rates were tried before giving up.
+    QCOMPARE(bench.link->bauds(), (QList<int>{1500000, 1500000, 115200}));
 }
 
-void TestFlasher::md5MismatchFailsTheWrite_data()
+void TestFlasher::md5Answers_data()
 {
-    QTest::addColumn<QByteArray>("flashMd5");
-    QTest::addColumn<QString>("found");
-    QTest::newRow("other data") << "00112233445566778899aabbccddeeff"_ba
-                                << u"MD5 00112233445566778899aabbccddeeff"_s;
-    // The MD5 of 1 KiB of 0xFF: the write left nothing behind.
-    QTest::newRow("still erased")
-        << QCryptographicHash::hash(QByteArray(1024, '\xFF'), QCryptographicHash::Md5).toHex()
-        << u"reads back erased"_s;
-    QTest::newRow("no digest") << "12345"_ba << QString();
+    const QByteArray data(1024, '\x42');
+    const QByteArray erased = md5Of(QByteArray(1024, '\xFF'));
+    QTest::addColumn<QList<QByteArray>>("answers");
+    QTest::addColumn<QString>("outcome");
+    QTest::newRow("right after one other answer")
+        << QList<QByteArray>{erased, md5Of(data)} << QString();
+    // Two answers agree: the flash holds something else, every time the piece is written.
+    QTest::newRow("still erased") << QList<QByteArray>{erased} << u"reads back erased"_s;
+    QTest::newRow("no digest at all") << QList<QByteArray>{"12345"_ba} << u"holds 5 bytes"_s;
 }
 
-void TestFlasher::md5MismatchFailsTheWrite()
+void TestFlasher::md5Answers()
 {
-    QFETCH(QByteArray, flashMd5);
-    QFETCH(QString, found);
-    FakeSerialLink link(false);
-    ScriptedRom rom;
-    rom.flashMd5 = flashMd5;
-    attach(link, rom);
-    RecordingObserver observer;
-    esptool::Flasher flasher(link, observer);
-    QVERIFY(flasher.connect(esptool::BeforeReset::NoReset));
-    QVERIFY(flasher.attachFlash());
-    const QList<esptool::FlashRegion> regions{{0x0, QByteArray(1024, '\x42'), u"data.bin"_s}};
-    const esptool::Status written =
-        flasher.writeFlash(regions, esptool::WriteSettings{true, {}, {}, {}});
-    QVERIFY(!written);
-    if (found.isEmpty()) {
-        QCOMPARE(written.error().kind, ErrorKind::GarbledReply);
+    QFETCH(QList<QByteArray>, answers);
+    QFETCH(QString, outcome);
+    Bench bench;
+    bench.rom.md5Answers = answers;
+    QVERIFY(bench.flasher->connect(esptool::BeforeReset::noReset));
+    QVERIFY(bench.flasher->attachFlash());
+    const esptool::Status written = bench.flasher->writeFlash(
+        {{0x0, QByteArray(1024, '\x42'), u"data.bin"_s}}, esptool::WriteSettings{true, {}, {}, {}});
+    if (outcome.isEmpty()) {
+        QVERIFY2(written, qPrintable(written.error().line()));
         return;
     }
-    QCOMPARE(written.error().kind, ErrorKind::Md5Mismatch);
-    QVERIFY2(written.error().message.contains(found), qPrintable(written.error().message));
-    QVERIFY(
-        observer.infos.join(u'\n').contains(u"Flash: manufacturer ef, device 4016, size 4MB"_s));
-    QCOMPARE(observer.progressSeen.size(), 1);
-    QCOMPARE(observer.progressSeen[0].blocksDone, 1);
+    QVERIFY(!written);
+    QVERIFY2(written.error().message.contains(outcome), qPrintable(written.error().message));
+    // The piece was tried as often as allowed before the run gave up.
+    QCOMPARE(bench.observer.lines.filter(u"again (try"_s).size(), 5);
+}
+
+void TestFlasher::waitsForThePortToComeBack()
+{
+    using esptool::FlasherError;
+    // udev and other services touch a fresh node first: none of these means "gone for good".
+    QList<ErrorKind> failures{ErrorKind::portNotFound, ErrorKind::permissionDenied,
+                              ErrorKind::portBusy};
+    const esptool::LinkOpener opener =
+        [&failures](const QString&, int) -> esptool::Result<std::unique_ptr<esptool::SerialLink>> {
+        if (!failures.isEmpty())
+            return FlasherError{failures.takeFirst(), u"not yet"_s, {}};
+        return std::unique_ptr<esptool::SerialLink>(std::make_unique<FakeSerialLink>());
+    };
+    const auto back = esptool::waitForPort(opener, u"/dev/fake0"_s, 115200, std::chrono::seconds(5),
+                                           std::chrono::milliseconds(1));
+    QVERIFY(back);
+    QVERIFY(failures.isEmpty());
+}
+
+void TestFlasher::judgesWhatThePortCarried_data()
+{
+    QTest::addColumn<QByteArray>("heard");
+    QTest::addColumn<ErrorKind>("kind");
+    QTest::addColumn<QString>("says");
+    // After a reset during the run the last banner is the one that counts.
+    QTest::newRow("download mode, then a reset into the firmware")
+        << "rst:0x1 (POWERON_RESET),boot:0x3 (DOWNLOAD_BOOT(UART0/UART1/SDIO_REI_REO_V2))\r\n"
+           "rst:0x10 (RTCWDT_RTC_RESET),boot:0x1b (SPI_FAST_FLASH_BOOT)\r\n"_ba
+        << ErrorKind::bootedFirmware << u"boot:0x1b"_s;
+    QTest::newRow("waiting for a download, but no reply")
+        << "rst:0x1 (POWERON_RESET),boot:0x3 (DOWNLOAD_BOOT(UART0/UART1/SDIO_REI_REO_V2))\r\n"
+           "waiting for download\r\n"_ba
+        << ErrorKind::noAnswer << u"waiting for a download"_s;
+    QTest::newRow("bytes at another speed")
+        << "\x80\x00\xF8\x78\x80\xF8\x00\x78"_ba << ErrorKind::noAnswer
+        << u"8 bytes came from the port, but never a valid reply"_s;
+}
+
+void TestFlasher::judgesWhatThePortCarried()
+{
+    QFETCH(QByteArray, heard);
+    QFETCH(ErrorKind, kind);
+    QFETCH(QString, says);
+    const esptool::FlasherError error =
+        esptool::noAnswerDiagnosis(u"/dev/ttyUSB0"_s, heard, heard.size());
+    QCOMPARE(error.kind, kind);
+    QVERIFY2(error.message.contains(says), qPrintable(error.message));
+    QVERIFY(error.message.contains(u"/dev/ttyUSB0"_s));
+    QVERIFY(!error.hint.isEmpty());
 }
 
 QTEST_APPLESS_MAIN(TestFlasher)

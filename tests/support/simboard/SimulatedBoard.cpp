@@ -45,7 +45,7 @@ bool SimulatedBoard::start(const QStringList& options)
     while (!m_process.canReadLine() && !deadline.hasExpired())
         m_process.waitForReadyRead(int(deadline.remainingTime()));
     m_port = QString::fromUtf8(m_process.readLine()).trimmed();
-    return m_port.startsWith(u"/dev/"_s);
+    return QFile::exists(m_port);
 }
 
 QByteArray SimulatedBoard::stop()

@@ -17,7 +17,8 @@ public:
     SimulatedBoard(const SimulatedBoard&) = delete;
     SimulatedBoard& operator=(const SimulatedBoard&) = delete;
 
-    // Starts esp32-sim with these options and waits for its port; false when it does not come up.
+    // Starts esp32-sim with these options and waits for its port (the pty, or its --link path);
+    // false when it does not come up.
     bool start(const QStringList& options = {});
     // The pseudo-terminal to give the flasher as its port.
     const QString& port() const { return m_port; }

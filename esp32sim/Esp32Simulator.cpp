@@ -1,0 +1,215 @@
+#include "Esp32Simulator.h"
+
+#include "LineSpeed.h"
+
+#include <QFile>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <cerrno>
+#include <sys/file.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace esp32sim {
+
+namespace {
+
+constexpr qsizetype readChunk = qsizetype(64) * 1024;
+constexpr qint64 nanosecondsPerMillisecond = 1'000'000;
+// QTimer counts whole milliseconds. Waking at the nearest one and sending what is due within
+// half a millisecond keeps the error per reply centred on zero; always rounding up would add
+// half a millisecond to every exchange of a flash that has thousands of them.
+constexpr qint64 dueTolerance = nanosecondsPerMillisecond / 2;
+
+// What an ESP32 prints at 115200 when it resets with GPIO0 high: the ROM's banner with the boot
+// mode it sampled (0x13, from SPI flash), then the second-stage bootloader and the application.
+constexpr char bootFromFlashBanner[] = "ets Jun  8 2016 00:22:57\r\n\r\n"
+                                       "rst:0x1 (POWERON_RESET),boot:0x13 (SPI_FAST_FLASH_BOOT)\r\n"
+                                       "configsip: 0, SPIWP:0xee\r\n"
+                                       "mode:DIO, clock div:2\r\n"
+                                       "load:0x3fff0030,len:7104\r\n"
+                                       "entry 0x400805cc\r\n"
+                                       "I (31) boot: ESP-IDF v5.1 2nd stage bootloader\r\n"
+                                       "I (330) main_task: Calling app_main()\r\n";
+
+}  // namespace
+
+Esp32Simulator::Esp32Simulator(const SimulatorOptions& options, QObject* parent)
+    : QObject(parent)
+    , m_options(options)
+    , m_loader(options)
+    , m_timer(new QTimer(this))
+{
+    m_timer->setSingleShot(true);
+    m_timer->setTimerType(Qt::PreciseTimer);
+    connect(m_timer, &QTimer::timeout, this, &Esp32Simulator::sendDue);
+    connect(&m_openWatch, &SlaveOpenWatch::opened, this, &Esp32Simulator::sendBootBanner);
+}
+
+Esp32Simulator::~Esp32Simulator() = default;
+
+bool Esp32Simulator::open(QString* error)
+{
+    m_clock.start();
+    return openLink(error);
+}
+
+bool Esp32Simulator::openLink(QString* error)
+{
+    if (!m_pty.open(error))
+        return false;
+    m_readNotifier = std::make_unique<QSocketNotifier>(m_pty.masterFd(), QSocketNotifier::Read);
+    connect(m_readNotifier.get(), &QSocketNotifier::activated, this, &Esp32Simulator::readMaster);
+    m_writeNotifier = std::make_unique<QSocketNotifier>(m_pty.masterFd(), QSocketNotifier::Write);
+    m_writeNotifier->setEnabled(false);
+    connect(m_writeNotifier.get(), &QSocketNotifier::activated, this, &Esp32Simulator::flushOutput);
+    if (m_options.faults.bootFromFlash && !m_openWatch.watch(m_pty.slavePath())) {
+        if (error)
+            *error = u"cannot watch %1 for clients"_s.arg(m_pty.slavePath());
+        return false;
+    }
+    if (!m_options.linkPath.isEmpty()) {
+        QFile::remove(m_options.linkPath);
+        if (!QFile::link(m_pty.slavePath(), m_options.linkPath)) {
+            if (error)
+                *error = u"cannot make the link %1"_s.arg(m_options.linkPath);
+            return false;
+        }
+    }
+    return true;
+}
+
+QString Esp32Simulator::portPath() const
+{
+    return m_options.linkPath.isEmpty() ? m_pty.slavePath() : m_options.linkPath;
+}
+
+void Esp32Simulator::bringBack()
+{
+    if (!openLink(nullptr))
+        return;
+    m_loader.powerCycle();
+    if (const auto busy = m_options.faults.busyAfterReturn) {
+        // Held the way udev helpers and modem managers hold a fresh node for a moment.
+        const int slave = m_pty.slaveFd();
+        ::flock(slave, LOCK_EX);
+        QTimer::singleShot(*busy, this, [this, slave] {
+            if (m_pty.slaveFd() == slave)
+                ::flock(slave, LOCK_UN);
+        });
+    }
+}
+
+void Esp32Simulator::sendBootBanner()
+{
+    m_output.append(bootFromFlashBanner);
+    flushOutput();
+}
+
+void Esp32Simulator::hangUp()
+{
+    const bool wasUp = m_pty.isOpen();
+    m_readNotifier.reset();
+    m_writeNotifier.reset();
+    m_timer->stop();
+    m_pending.clear();
+    m_output.clear();
+    m_pty.close();
+    if (!m_options.linkPath.isEmpty())
+        QFile::remove(m_options.linkPath);
+    if (!wasUp)
+        return;
+    Q_EMIT linkDropped();
+    if (const auto after = m_options.faults.returnAfter)
+        QTimer::singleShot(*after, this, &Esp32Simulator::bringBack);
+}
+
+void Esp32Simulator::readMaster()
+{
+    QByteArray buffer(readChunk, Qt::Uninitialized);
+    for (;;) {
+        const ssize_t n = ::read(m_pty.masterFd(), buffer.data(), std::size_t(buffer.size()));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;  // EAGAIN: drained. The slave is held open here, so no EIO in between.
+        const qint64 arrival = m_clock.nsecsElapsed();
+        const std::optional<quint32> lineBaud =
+            m_options.checkLineBaud ? clientLineBaud(m_pty.slaveFd()) : std::nullopt;
+        const RomLoader::FeedResult result =
+            m_loader.feed(QByteArrayView(buffer.constData(), n), lineBaud);
+        for (const RomLoader::Answer& answer : result.answers)
+            Q_EMIT requestReceived(answer.opcode);
+        schedule(result, arrival);
+        sendDue();
+        if (result.hangUp)
+            hangUp();
+        if (!m_pty.isOpen())
+            return;
+    }
+}
+
+void Esp32Simulator::schedule(const RomLoader::FeedResult& result, qint64 arrivalNs)
+{
+    for (const RomLoader::Answer& answer : result.answers) {
+        // The chip serves one request at a time: a request that arrives while replies are
+        // still going out waits for them.
+        qint64 due = 0;
+        if (m_options.timing) {
+            due = std::max(arrivalNs, m_lastDueNs) + answer.requestWireTime.count() +
+                  answer.workTime.count();
+        }
+        for (qsizetype i = 0; i < answer.frames.size(); ++i) {
+            if (m_options.timing)
+                due += answer.frames.at(i).wireTime.count();
+            m_pending.append(
+                {due, answer.opcode, answer.frames.at(i).bytes, i + 1 == answer.frames.size()});
+        }
+        m_lastDueNs = std::max(m_lastDueNs, due);
+    }
+}
+
+void Esp32Simulator::sendDue()
+{
+    const qint64 now = m_clock.nsecsElapsed();
+    QList<quint8> answered;
+    while (!m_pending.isEmpty() && m_pending.constFirst().dueNs <= now + dueTolerance) {
+        const Pending next = m_pending.takeFirst();
+        m_output.append(next.bytes);
+        if (next.lastOfAnswer)
+            answered.append(next.opcode);
+    }
+    flushOutput();
+    armTimer();
+    for (const quint8 opcode : answered)
+        Q_EMIT replySent(opcode);
+}
+
+void Esp32Simulator::flushOutput()
+{
+    while (!m_output.isEmpty() && m_pty.isOpen()) {
+        const ssize_t n =
+            ::write(m_pty.masterFd(), m_output.constData(), std::size_t(m_output.size()));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;  // the client is not reading: the pty buffer is full
+        m_output.remove(0, qsizetype(n));
+    }
+    if (m_writeNotifier)
+        m_writeNotifier->setEnabled(!m_output.isEmpty());
+}
+
+void Esp32Simulator::armTimer()
+{
+    if (m_pending.isEmpty()) {
+        m_timer->stop();
+        return;
+    }
+    const qint64 wait = m_pending.constFirst().dueNs - m_clock.nsecsElapsed();
+    m_timer->start(int(std::max<qint64>(0, (wait + dueTolerance) / nanosecondsPerMillisecond)));
+}
+
+}  // namespace esp32sim

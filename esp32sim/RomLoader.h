@@ -1,0 +1,162 @@
+#pragma once
+
+#include "FlashMemory.h"
+#include "FlashWriter.h"
+#include "LineNoise.h"
+#include "RegisterMap.h"
+#include "RomProtocol.h"
+#include "SimulatorOptions.h"
+#include "SimulatorStatistics.h"
+#include "SlipDecoder.h"
+#include "TimingModel.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
+#include <QtGlobal>
+
+#include <optional>
+
+namespace esp32sim {
+
+enum class LoaderState
+{
+    awaitingSync,        // power-on: everything but a SYNC is ignored
+    synced,              // in a session: all commands are served
+    applicationRunning,  // after FLASH_END / FLASH_DEFL_END / MEM_END: only a SYNC is heard
+};
+
+struct SpiParameters
+{
+    quint32 flashId = 0;
+    quint32 totalSize = 0;
+    quint32 blockSize = 0;
+    quint32 sectorSize = 0;
+    quint32 pageSize = 0;
+    quint32 statusMask = 0;
+};
+
+// The ESP32 ROM loader as a pure state machine: bytes from the host go in, SLIP-encoded reply
+// frames come out together with the modelled time each exchange takes. No I/O, no clock.
+//
+// A SYNC always starts a fresh session (115200 baud, nothing attached, SPI and RAM registers
+// back at power-on), because a client's hard reset cannot be seen on a pseudo-terminal; the
+// flash contents persist.
+class RomLoader
+{
+public:
+    struct OutgoingFrame
+    {
+        QByteArray bytes;   // SLIP-encoded, delimiters included
+        Duration wireTime;  // at the baud rate in force when it is sent
+    };
+
+    // The loader's answer to one request.
+    struct Answer
+    {
+        quint8 opcode = 0;
+        Duration requestWireTime{0};  // the request's own bytes on the wire
+        Duration workTime{0};         // flash erase/program/hash and register delays
+        QList<OutgoingFrame> frames;
+    };
+
+    struct FeedResult
+    {
+        QList<Answer> answers;
+        bool hangUp = false;  // the link must be dropped now (FaultOptions::dropAfterBytes)
+    };
+
+    explicit RomLoader(const SimulatorOptions& options);
+
+    // `lineBaud`: the rate the client sends at, if known (SimulatorOptions::checkLineBaud).
+    FeedResult feed(QByteArrayView bytes, std::optional<quint32> lineBaud = std::nullopt);
+
+    // The link came back after a drop: the chip went through a power cycle (flash kept), and
+    // with FaultOptions::otherBoardReturns it is another board, with another MAC.
+    void powerCycle();
+
+    LoaderState state() const { return m_state; }
+    quint32 baud() const { return m_baud; }
+    bool isHungUp() const { return m_hungUp; }
+    // The pin configuration of the last SPI_ATTACH of this session.
+    std::optional<quint32> spiAttachConfig() const { return m_attachConfig; }
+    std::optional<SpiParameters> spiParameters() const { return m_spiParameters; }
+    // The first word of the last CHANGE_BAUDRATE (the possibly corrected rate) and its second.
+    std::optional<quint32> lastBaudRequest() const { return m_lastBaudRequest; }
+    std::optional<quint32> lastBaudRequestOldBaud() const { return m_lastBaudRequestOld; }
+
+    const FlashMemory& flash() const { return m_flash; }
+    FlashMemory& flash() { return m_flash; }
+    const RegisterMap& registers() const { return m_registers; }
+    const SimulatorStatistics& statistics() const { return m_statistics; }
+
+private:
+    struct Reply
+    {
+        quint32 value = 0;
+        QByteArray data;  // before the status bytes
+        std::optional<RomError> error;
+        Duration work{0};
+    };
+
+    // `deliver` false: the link is going down, so the frame takes effect but nothing is sent.
+    std::optional<Answer> handleFrame(const QByteArray& frame, qint64 wireLength, bool oversized,
+                                      bool deliver);
+    // `copies` may be raised for replies the ROM repeats.
+    std::optional<Reply> dispatch(quint8 opcode, QByteArrayView data, quint32 checksum,
+                                  int& copies);
+
+    void startSession();
+    std::optional<Reply> handleSync(QByteArrayView data);
+    Reply handleReadReg(QByteArrayView data);
+    Reply handleWriteReg(QByteArrayView data);
+    Reply handleSpiAttach(QByteArrayView data);
+    Reply handleSpiSetParams(QByteArrayView data);
+    std::optional<Reply> handleChangeBaudrate(QByteArrayView data);
+    Reply handleFlashBegin(FlashWriter::Mode mode, QByteArrayView data);
+    Reply handleFlashData(FlashWriter::Mode mode, QByteArrayView data, quint32 checksum);
+    Reply handleFlashEnd(FlashWriter::Mode mode, QByteArrayView data);
+    Reply handleMd5(QByteArrayView data);
+    Reply handleReadFlashSlow(QByteArrayView data);
+    Reply handleMemBegin(QByteArrayView data);
+    Reply handleMemData(QByteArrayView data, quint32 checksum);
+    std::optional<Reply> handleMemEnd(QByteArrayView data);
+
+    quint32 flashLimit() const;
+    // Attached to the pins the flash chip is wired to (the eFuse pads, or the default ones).
+    bool flashConnected() const;
+    OutgoingFrame encodeReply(quint8 opcode, const Reply& reply);
+
+    SimulatorOptions m_options;
+    SlipDecoder m_decoder;
+    FlashMemory m_flash;
+    RegisterMap m_registers;
+    FlashWriter m_writer;
+    SimulatorStatistics m_statistics;
+
+    LoaderState m_state = LoaderState::awaitingSync;
+    quint32 m_baud = initialBaud;
+    quint32 m_requestBaud = initialBaud;  // rate the frame being handled arrived at
+    std::optional<quint32> m_lineBaud;    // the client's rate during the current feed()
+    std::optional<quint32> m_attachConfig;
+    std::optional<SpiParameters> m_spiParameters;
+    std::optional<quint32> m_lastBaudRequest;
+    std::optional<quint32> m_lastBaudRequestOld;
+    std::optional<quint32> m_pendingBaud;
+    bool m_leaveLoaderAfterReply = false;
+    bool m_memActive = false;
+    quint32 m_memNextSequence = 0;
+    quint32 m_memBlockCount = 0;
+    quint32 m_memBlockSize = 0;
+
+    qint64 m_framesSent = 0;
+    int m_writeErrorsInjected = 0;
+    bool m_hungUp = false;
+    bool m_dropped = false;  // the drop fault happens once
+    LineNoise m_noise;
+    bool m_noiseArmed = false;  // from the first SYNC answered
+    bool m_baudFaultDone = false;
+    bool m_syncOnlyAtCurrentRate = false;
+};
+
+}  // namespace esp32sim

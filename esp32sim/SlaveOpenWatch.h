@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class QSocketNotifier;
+
+namespace esp32sim {
+
+// Tells when a client opens the pty's slave (inotify): many boards reset when their port is
+// opened, and a board that then boots its own firmware prints its boot banner at that moment.
+class SlaveOpenWatch : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit SlaveOpenWatch(QObject* parent = nullptr);
+    ~SlaveOpenWatch() override;
+
+    // Watches `path` from now on, instead of whatever was watched before.
+    bool watch(const QString& path);
+
+Q_SIGNALS:
+    void opened();
+
+private:
+    void drain();
+
+    int m_fd = -1;
+    int m_watch = -1;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+};
+
+}  // namespace esp32sim

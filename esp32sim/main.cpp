@@ -1,0 +1,73 @@
+#include "CommandLine.h"
+#include "Esp32Simulator.h"
+#include "ExitFiles.h"
+#include "TerminationSignals.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+namespace {
+
+constexpr int exitOk = 0;
+constexpr int exitFailure = 1;
+constexpr int exitUsage = 2;
+
+void printLine(std::FILE* stream, const QString& text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    // Before QCoreApplication starts any thread: the signals are then only read from the fd.
+    esp32sim::TerminationSignals::blockInThisThread();
+    QCoreApplication app(argc, argv);
+
+    const esp32sim::ParsedCommandLine parsed =
+        esp32sim::parseCommandLine(QCoreApplication::arguments());
+    if (parsed.helpRequested) {
+        std::fputs(esp32sim::commandLineHelp().toLocal8Bit().constData(), stdout);
+        return exitOk;
+    }
+    if (!parsed.options) {
+        printLine(stderr, QLatin1StringView("esp32-sim: ") + parsed.error);
+        return exitUsage;
+    }
+    const esp32sim::CommandLineOptions& options = *parsed.options;
+
+    esp32sim::TerminationSignals signals;
+    if (!signals.isValid()) {
+        printLine(stderr, QLatin1StringView("esp32-sim: cannot watch for SIGTERM/SIGINT"));
+        return exitFailure;
+    }
+    QObject::connect(&signals, &esp32sim::TerminationSignals::received, &app,
+                     &QCoreApplication::quit);
+
+    esp32sim::Esp32Simulator simulator(options.simulator);
+    QString error;
+    if (!simulator.open(&error)) {
+        printLine(stderr, QLatin1StringView("esp32-sim: cannot open a pseudo-terminal: ") + error);
+        return exitFailure;
+    }
+    printLine(stdout, simulator.portPath());
+
+    QCoreApplication::exec();
+
+    int status = exitOk;
+    if (!options.dumpPath.isEmpty() &&
+        !esp32sim::writeFlashDump(simulator.flash(), options.dumpPath, &error)) {
+        printLine(stderr, QLatin1StringView("esp32-sim: ") + error);
+        status = exitFailure;
+    }
+    if (!options.statsPath.isEmpty() &&
+        !esp32sim::writeStatistics(simulator.statistics(), options.statsPath, &error)) {
+        printLine(stderr, QLatin1StringView("esp32-sim: ") + error);
+        status = exitFailure;
+    }
+    return status;
+}

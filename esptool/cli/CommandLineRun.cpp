@@ -1,0 +1,155 @@
+#include "cli/CommandLineRun.h"
+
+#include "cli/CommandLine.h"
+#include "cli/ConsoleReporter.h"
+#include "flasher/Flasher.h"
+#include "link/QtSerialLink.h"
+#include "protocol/RomProtocol.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+namespace esptool {
+
+namespace {
+
+// ESP32 flash chips stop at 16MB; a bigger file cannot be meant for one.
+constexpr qint64 largestFlash = qint64{16} * 1024 * 1024;
+
+QString versionText()
+{
+    return u"esptool (Tavix Flash Tool) " TAVIX_VERSION " - ESP32 ROM loader flasher, no stub"_s;
+}
+
+Result<FlashRegion> loadFile(const cli::WriteItem& item)
+{
+    const QFileInfo info(item.file);
+    if (!info.exists()) {
+        return FlasherError{ErrorKind::fileMissing, u"File %1 does not exist."_s.arg(item.file),
+                            u"Check the path of the image."_s};
+    }
+    QFile file(item.file);
+    if (info.isDir() || !file.open(QIODevice::ReadOnly)) {
+        return FlasherError{ErrorKind::fileMissing,
+                            u"File %1 cannot be read: %2."_s.arg(
+                                item.file, info.isDir() ? u"it is a folder"_s : file.errorString()),
+                            {}};
+    }
+    if (file.size() > largestFlash) {
+        return FlasherError{ErrorKind::fileTooLarge,
+                            u"File %1 (%2 bytes) is larger than any ESP32 flash (16MB)."_s.arg(
+                                item.file, QString::number(file.size())),
+                            u"Check that this is the right image."_s};
+    }
+    FlashRegion region{item.address, file.readAll(), info.fileName()};
+    if (region.data.isEmpty()) {
+        return FlasherError{ErrorKind::fileMissing, u"File %1 is empty."_s.arg(item.file),
+                            u"Check that this is the right image."_s};
+    }
+    return region;
+}
+
+Result<QList<FlashRegion>> loadFiles(const QList<cli::WriteItem>& items)
+{
+    QList<FlashRegion> regions;
+    for (const cli::WriteItem& item : items) {
+        Result<FlashRegion> region = loadFile(item);
+        if (!region)
+            return region.error();
+        regions.append(std::move(region).value());
+    }
+    QList<FlashRegion> sorted = regions;
+    std::sort(sorted.begin(), sorted.end(),
+              [](const FlashRegion& a, const FlashRegion& b) { return a.address < b.address; });
+    for (qsizetype i = 1; i < sorted.size(); ++i) {
+        const FlashRegion& before = sorted[i - 1];
+        if (static_cast<quint64>(before.address) + static_cast<quint64>(before.data.size()) >
+            sorted[i].address) {
+            return FlasherError{ErrorKind::badArguments,
+                                u"%1 at 0x%2 overlaps %3 at 0x%4."_s.arg(
+                                    before.name, QString::number(before.address, 16),
+                                    sorted[i].name, QString::number(sorted[i].address, 16)),
+                                u"Give each file its own stretch of flash."_s};
+        }
+    }
+    return regions;
+}
+
+Status run(const cli::Invocation& invocation, ConsoleReporter& console)
+{
+    QList<FlashRegion> regions;
+    if (invocation.command == cli::Command::writeFlash) {
+        Result<QList<FlashRegion>> loaded = loadFiles(invocation.items);
+        if (!loaded)
+            return loaded.error();
+        regions = std::move(loaded).value();
+    }
+
+    // The ROM listens at 115200 after reset; a slower requested rate is used from the start.
+    const int connectBaud = std::min(invocation.baud, rom::initialBaud);
+    console.info(u"Opening %1 at %2 baud..."_s.arg(invocation.port).arg(connectBaud));
+    Result<std::unique_ptr<SerialLink>> link = QtSerialLink::open(invocation.port, connectBaud);
+    if (!link)
+        return link.error();
+
+    Flasher flasher(std::move(link).value(), connectBaud, &QtSerialLink::open, console);
+    if (Status step = flasher.connect(invocation.before); !step)
+        return step;
+    if (Status step = flasher.changeBaud(invocation.baud); !step)
+        return step;
+    if (Status step = flasher.attachFlash(); !step)
+        return step;
+    Status done = invocation.command == cli::Command::writeFlash
+                      ? flasher.writeFlash(regions, invocation.write)
+                      : flasher.eraseFlash();
+    if (!done)
+        return done;
+    flasher.finish(invocation.after);
+    return {};
+}
+
+}  // namespace
+
+int runCommandLine(const QStringList& arguments, ConsoleReporter& console)
+{
+    const cli::ParsedCommandLine parsed = cli::parseCommandLine(arguments);
+    switch (parsed.action) {
+    case cli::ParsedCommandLine::Action::help:
+        console.info(cli::helpText());
+        return 0;
+    case cli::ParsedCommandLine::Action::version:
+        console.info(versionText());
+        return 0;
+    case cli::ParsedCommandLine::Action::error: {
+        const FlasherError error{ErrorKind::badArguments, u"Bad arguments: "_s + parsed.error,
+                                 u"Run with --help for the full usage."_s};
+        console.error(cli::usageLine());
+        console.error(error.line());
+        return exitStatusFor(error.kind);
+    }
+    case cli::ParsedCommandLine::Action::run:
+        break;
+    }
+
+    console.info(versionText());
+    QElapsedTimer timer;
+    timer.start();
+    const Status outcome = run(parsed.invocation, console);
+    if (!outcome) {
+        console.error(outcome.error().line());
+        return exitStatusFor(outcome.error().kind);
+    }
+    const QString what = parsed.invocation.command == cli::Command::writeFlash
+                             ? u"written and verified"_s
+                             : u"erased and verified"_s;
+    console.info(u"Done: flash %1 in %2 s."_s.arg(
+        what, QString::number(static_cast<double>(timer.elapsed()) / 1000.0, 'f', 1)));
+    return 0;
+}
+
+}  // namespace esptool

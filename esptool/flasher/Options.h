@@ -1,0 +1,55 @@
+#pragma once
+
+#include "flasher/FlashParameters.h"
+
+#include <QByteArray>
+#include <QString>
+
+// What a run was asked to do, shared by the command-line parser and the flasher.
+namespace esptool {
+
+enum class BeforeReset
+{
+    defaultReset,  // pulse DTR/RTS so the chip starts its serial loader
+    noReset,       // the chip is already in its loader
+};
+
+enum class AfterReset
+{
+    hardReset,  // pulse EN so the chip starts the new firmware
+    noReset,
+};
+
+struct FlashSizeChoice
+{
+    enum class Kind
+    {
+        detect,  // read the flash ID; 4MB when it names no known size
+        keep,    // read the flash ID; leave the image header alone
+        fixed,
+    };
+    Kind kind = Kind::keep;
+    quint32 bytes = 0;  // for Fixed
+
+    friend bool operator==(const FlashSizeChoice&, const FlashSizeChoice&) = default;
+};
+
+struct WriteSettings
+{
+    bool compress = false;
+    flash::Mode mode = flash::Mode::keep;
+    flash::Frequency frequency = flash::Frequency::keep;
+    FlashSizeChoice size;
+
+    friend bool operator==(const WriteSettings&, const WriteSettings&) = default;
+};
+
+// One file's content and where it goes.
+struct FlashRegion
+{
+    quint32 address = 0;
+    QByteArray data;
+    QString name;
+};
+
+}  // namespace esptool

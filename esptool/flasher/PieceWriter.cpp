@@ -1,0 +1,269 @@
+#include "flasher/PieceWriter.h"
+
+#include "flasher/Deflate.h"
+#include "flasher/LineHealth.h"
+#include "link/RomConnection.h"
+#include "protocol/RomErrorCode.h"
+#include "protocol/RomProtocol.h"
+
+#include <QCryptographicHash>
+#include <QElapsedTimer>
+
+using namespace Qt::StringLiterals;
+
+namespace esptool {
+
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr quint32 pieceSize = 0x10000;
+constexpr int md5Asks = 3;
+constexpr int md5HexLength = 32;
+// A block's reply normally comes within milliseconds of its last byte; the wait starts at the
+// low end and follows what the line shows, up to the ROM's standard timeout.
+constexpr milliseconds shortestBlockWait{500};
+constexpr int waitPerSlowestReply = 8;
+constexpr int bitsPerUartByte = 10;  // 8N1
+
+QString hex32(quint32 value)
+{
+    return u"0x%1"_s.arg(value, 8, 16, QLatin1Char('0'));
+}
+
+QByteArray md5Hex(QByteArrayView data)
+{
+    return QCryptographicHash::hash(data, QCryptographicHash::Md5).toHex();
+}
+
+bool isHexDigest(const QByteArray& digest)
+{
+    if (digest.size() != md5HexLength)
+        return false;
+    return std::all_of(digest.cbegin(), digest.cend(),
+                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+}  // namespace
+
+QString Piece::range() const
+{
+    return rangeText(address, data.size());
+}
+
+QList<Piece> splitIntoPieces(quint32 address, const QByteArray& data)
+{
+    QList<Piece> pieces;
+    qsizetype offset = 0;
+    while (offset < data.size()) {
+        const quint32 at = address + static_cast<quint32>(offset);
+        const qsizetype length =
+            std::min<qsizetype>(pieceSize - at % pieceSize, data.size() - offset);
+        pieces.append(Piece{at, data.mid(offset, length)});
+        offset += length;
+    }
+    return pieces;
+}
+
+QString rangeText(quint32 address, qsizetype size)
+{
+    return u"%1-%2"_s.arg(hex32(address), hex32(address + static_cast<quint32>(size) - 1));
+}
+
+FlasherError md5Mismatch(quint32 address, qsizetype size, const QByteArray& found,
+                         const QByteArray& expected)
+{
+    const bool readsErased = found == md5Hex(QByteArray(size, static_cast<char>(rom::erasedByte)));
+    const QString what =
+        readsErased ? u"it reads back erased"_s : u"MD5 %1"_s.arg(QString::fromLatin1(found));
+    return FlasherError{ErrorKind::md5Mismatch,
+                        u"Verification failed: the flash at %1 does not hold the data written "
+                        "(%2, expected MD5 %3)."_s.arg(rangeText(address, size), what,
+                                                       QString::fromLatin1(expected)),
+                        u"Try again; if it keeps failing, erase the flash first or use a lower "
+                        "baud rate."_s};
+}
+
+PieceWriter::PieceWriter(RomConnection& rom, LineHealth& health, bool compress, int baud)
+    : m_rom(rom)
+    , m_health(health)
+    , m_compress(compress)
+    , m_baud(baud)
+    , m_blockWait(shortestBlockWait)
+{}
+
+PieceWriter::Prepared PieceWriter::prepare(const Piece& piece) const
+{
+    Prepared prepared{piece, {}, 0};
+    QList<Block>& blocks = prepared.blocks;
+    if (!m_compress) {
+        for (qsizetype offset = 0; offset < piece.data.size(); offset += rom::flashBlockSize) {
+            QByteArray payload = piece.data.mid(offset, rom::flashBlockSize);
+            // Every block is a full one; the last is filled up with erased bytes.
+            payload.append(rom::flashBlockSize - payload.size(),
+                           static_cast<char>(rom::erasedByte));
+            blocks.append(Block{payload, rom::flashBlockSize});
+        }
+        prepared.wireBytes = blocks.size() * qsizetype{rom::flashBlockSize};
+        return prepared;
+    }
+    const QByteArray compressed = deflate::compress(piece.data);
+    const QList<quint32> inflated = deflate::inflatedSizes(compressed, rom::flashBlockSize);
+    for (qsizetype offset = 0; offset < compressed.size(); offset += rom::flashBlockSize) {
+        const qsizetype index = offset / rom::flashBlockSize;
+        // Without the inflated size (never for our own stream) allow for the whole piece.
+        const quint32 expands =
+            index < inflated.size() ? inflated[index] : static_cast<quint32>(piece.data.size());
+        blocks.append(Block{compressed.mid(offset, rom::flashBlockSize), expands});
+    }
+    prepared.wireBytes = compressed.size();
+    return prepared;
+}
+
+milliseconds PieceWriter::blockTimeout(qsizetype wireBytes, quint32 inflatedSize) const
+{
+    // The ROM writes (and inflates) a block before it answers.
+    const auto writing = milliseconds(static_cast<qint64>(
+        static_cast<double>(rom::timeout::writePerMb.count()) * inflatedSize / 1e6));
+    const auto onTheWire = milliseconds(
+        static_cast<qint64>(1000.0 * bitsPerUartByte * static_cast<double>(wireBytes) / m_baud) +
+        1);
+    return std::max(m_blockWait, writing) + 2 * onTheWire;
+}
+
+Status PieceWriter::write(const Prepared& prepared, const Progress& progress)
+{
+    const Piece& piece = prepared.piece;
+    const QList<Block>& blocks = prepared.blocks;
+    const auto size = static_cast<quint32>(piece.data.size());
+    const auto blockCount = static_cast<quint32>(blocks.size());
+    const RomRequest begin =
+        m_compress ? command::flashDeflBegin((size + rom::flashBlockSize - 1) /
+                                                 rom::flashBlockSize * rom::flashBlockSize,
+                                             blockCount, rom::flashBlockSize, piece.address)
+                   : command::flashBegin(size, blockCount, rom::flashBlockSize, piece.address);
+    const Result<RomReply> begun =
+        m_rom.repeatable(begin, rom::scaledTimeout(rom::timeout::erasePerMb, size),
+                         u"erase %1"_s.arg(piece.range()));
+    if (!begun)
+        return begun.error();
+
+    quint32 written = 0;
+    for (qsizetype index = 0; index < blocks.size(); ++index) {
+        const quint32 blockAddress = piece.address + written;
+        if (Status sent = sendBlock(blocks, index, blockAddress); !sent)
+            return sent;
+        written = std::min<quint32>(written + blocks[index].inflatedSize, size);
+        progress(written, blockAddress);
+    }
+    const QByteArray expected = md5Hex(piece.data);
+    const Result<QByteArray> digest = flashMd5(piece.address, size, expected);
+    if (!digest)
+        return digest.error();
+    if (digest.value() != expected)
+        return md5Mismatch(piece.address, size, digest.value(), expected);
+    return {};
+}
+
+Status PieceWriter::sendBlock(const QList<Block>& blocks, qsizetype index, quint32 flashAddress)
+{
+    const Block& block = blocks[index];
+    const auto sequence = static_cast<quint32>(index);
+    const RomRequest request = m_compress ? command::flashDeflData(sequence, block.payload)
+                                          : command::flashData(sequence, block.payload);
+    const QString action =
+        u"write %1block %2 of %3 (flash at %4)"_s.arg(m_compress ? u"compressed "_s : QString())
+            .arg(index + 1)
+            .arg(blocks.size())
+            .arg(hex32(flashAddress));
+    bool probed = false;
+    for (int send = 1;; ++send) {
+        QElapsedTimer elapsed;
+        elapsed.start();
+        const Result<RomReply> reply =
+            m_rom.command(request, blockTimeout(request.packet.size(), block.inflatedSize), action);
+        if (reply) {
+            m_slowestReply = std::max(m_slowestReply, milliseconds(elapsed.elapsed()));
+            m_blockWait = std::clamp(waitPerSlowestReply * m_slowestReply, shortestBlockWait,
+                                     milliseconds(rom::timeout::standard));
+            return {};
+        }
+        const FlasherError& error = reply.error();
+        // Timeouts in a row may mean a chip slower than the line has shown so far.
+        if (error.kind == ErrorKind::timeout)
+            m_blockWait = std::min(2 * m_blockWait, milliseconds(rom::timeout::standard));
+        const bool refused = error.kind == ErrorKind::romError && error.romCode &&
+                             romRefusedUnapplied(*error.romCode);
+        const bool unclear =
+            error.kind == ErrorKind::timeout || error.kind == ErrorKind::garbledReply;
+        // After an unclear outcome the block went again: a chip that had applied it refuses the
+        // repeated sequence number, so it is there.
+        if (probed && error.kind == ErrorKind::romError &&
+            error.romCode == static_cast<quint8>(RomErrorCode::invalidParameter)) {
+            return {};
+        }
+        if (send >= LineHealth::blockSends || !(refused || (unclear && !probed)))
+            return error;
+        m_health.blockSentAgain();
+        if (unclear) {
+            // Whether the chip applied it is open. Sent again, it is applied now if it was
+            // lost, or refused if it was not; a chip that applies repeats anyway spoils the
+            // piece, which the piece's MD5 then shows.
+            probed = true;
+            if (Status drained = m_rom.drain(); !drained)
+                return drained;
+        }
+    }
+}
+
+Status PieceWriter::erase(quint32 address, quint32 size)
+{
+    const Result<RomReply> erased = m_rom.repeatable(
+        command::flashBegin(size, (size + rom::flashBlockSize - 1) / rom::flashBlockSize,
+                            rom::flashBlockSize, address),
+        rom::scaledTimeout(rom::timeout::erasePerMb, size),
+        u"erase %1"_s.arg(rangeText(address, size)));
+    if (!erased)
+        return erased.error();
+    const QByteArray expected = md5Hex(QByteArray(size, static_cast<char>(rom::erasedByte)));
+    const Result<QByteArray> digest = flashMd5(address, size, expected);
+    if (!digest)
+        return digest.error();
+    if (digest.value() != expected)
+        return md5Mismatch(address, size, digest.value(), expected);
+    return {};
+}
+
+Result<QByteArray> PieceWriter::flashMd5(quint32 address, quint32 size,
+                                         const QByteArray& expectedMd5)
+{
+    QByteArray agreed;
+    QByteArray previous;
+    qsizetype unreadable = 0;
+    for (int ask = 0; ask < md5Asks && agreed.isEmpty(); ++ask) {
+        const Result<RomReply> reply = m_rom.repeatable(
+            command::spiFlashMd5(address, size), rom::scaledTimeout(rom::timeout::md5PerMb, size),
+            u"hash the flash at %1"_s.arg(rangeText(address, size)));
+        if (!reply)
+            return reply.error();
+        const QByteArray digest = reply.value().payload.toLower();
+        if (!isHexDigest(digest)) {
+            unreadable = digest.size();
+            continue;
+        }
+        if (digest == expectedMd5 || digest == previous)
+            agreed = digest;
+        previous = digest;
+    }
+    if (!agreed.isEmpty())
+        return agreed;
+    if (previous.isEmpty()) {
+        return FlasherError{ErrorKind::garbledReply,
+                            u"The chip's reply to SPI_FLASH_MD5 holds %1 bytes instead of a "
+                            "32-digit hash."_s.arg(unreadable),
+                            u"Check the cable, or try a lower baud rate."_s};
+    }
+    return previous;
+}
+
+}  // namespace esptool

@@ -1,0 +1,263 @@
+#include "link/RomConnection.h"
+
+#include "link/SerialLink.h"
+#include "protocol/RomErrorCode.h"
+
+#include <QElapsedTimer>
+
+#include <optional>
+
+using namespace Qt::StringLiterals;
+
+namespace esptool {
+
+namespace {
+
+// How often a command that is safe to repeat is tried.
+constexpr int repeatableAttempts = 4;
+// Draining ends once nothing has arrived for this long, or after the limit in any case.
+constexpr std::chrono::milliseconds drainQuiet{50};
+constexpr std::chrono::milliseconds drainLimit{500};
+// A reply arrives in one piece: once an unreadable frame, or the start of one, has been
+// followed by this much silence, nothing better is coming for this command.
+constexpr std::chrono::milliseconds garbledQuiet{100};
+constexpr qsizetype heardLimit = 4096;
+
+QString secondsText(std::chrono::milliseconds duration)
+{
+    return QString::number(static_cast<double>(duration.count()) / 1000.0, 'f', 1);
+}
+
+QString codeText(quint8 code)
+{
+    return u"%1 (error 0x%2)"_s.arg(romErrorText(code),
+                                    QString::number(code, 16).rightJustified(2, u'0'));
+}
+
+}  // namespace
+
+RomConnection::RomConnection(SerialLink& link)
+    : m_link(&link)
+{}
+
+void RomConnection::setLink(SerialLink& link)
+{
+    m_link = &link;
+    resetReceiver();
+}
+
+Result<RomReply> RomConnection::command(const RomRequest& request,
+                                        std::chrono::milliseconds timeout, const QString& action)
+{
+    if (Status sent = m_link->write(slip::encode(request.packet)); !sent)
+        return sent.error();
+    Result<RomReply> reply = awaitReply(request.opcode, timeout, WaitMode::strict);
+    if (!reply || reply.value().succeeded())
+        return reply;
+    const RomReply& failed = reply.value();
+    const QString what = action.isEmpty() ? u"carry out "_s + opcodeName(request.opcode) : action;
+    if (failed.opcode != static_cast<quint8>(request.opcode)) {
+        return FlasherError{ErrorKind::romError,
+                            u"The request to %1 reached the chip damaged: it refused it as "
+                            "opcode 0x%2 with %3."_s.arg(what)
+                                .arg(failed.opcode, 2, 16, QLatin1Char('0'))
+                                .arg(codeText(failed.error)),
+                            romErrorHint(failed.error), failed.error};
+    }
+    return FlasherError{ErrorKind::romError,
+                        u"The chip failed to %1: %2."_s.arg(what, codeText(failed.error)),
+                        romErrorHint(failed.error), failed.error};
+}
+
+Result<RomReply> RomConnection::repeatable(const RomRequest& request,
+                                           std::chrono::milliseconds timeout, const QString& action)
+{
+    Result<RomReply> reply = command(request, timeout, action);
+    for (int attempt = 1; attempt < repeatableAttempts; ++attempt) {
+        if (reply || reply.error().kind == ErrorKind::linkLost)
+            return reply;
+        if (Status drained = drain(); !drained)
+            return drained.error();
+        reply = command(request, timeout, action);
+    }
+    return reply;
+}
+
+Result<quint32> RomConnection::readReg(quint32 address)
+{
+    Result<RomReply> reply = repeatable(command::readReg(address), rom::timeout::standard);
+    if (!reply)
+        return reply.error();
+    return reply.value().value;
+}
+
+Result<quint32> RomConnection::readRegConfirmed(quint32 address)
+{
+    Result<quint32> previous = readReg(address);
+    for (int read = 1; previous && read < 2 * repeatableAttempts; ++read) {
+        Result<quint32> next = readReg(address);
+        if (!next || next.value() == previous.value())
+            return next;
+        previous = next;
+    }
+    if (!previous)
+        return previous;
+    return FlasherError{ErrorKind::garbledReply,
+                        u"Reading register 0x%1 gave a different value every time."_s.arg(
+                            address, 8, 16, QLatin1Char('0')),
+                        u"Check the cable, or try a lower baud rate."_s};
+}
+
+Status RomConnection::writeReg(quint32 address, quint32 value)
+{
+    Result<RomReply> reply = repeatable(command::writeReg(address, value), rom::timeout::standard);
+    if (!reply)
+        return reply.error();
+    return {};
+}
+
+Result<bool> RomConnection::trySync()
+{
+    // Earlier bytes are a boot message or leftovers of another program: evidence, not replies.
+    for (;;) {
+        Result<QByteArray> waiting = receive(QDeadlineTimer(0));
+        if (!waiting)
+            return waiting.error();
+        if (waiting.value().isEmpty())
+            break;
+    }
+    resetReceiver();
+    if (Status sent = m_link->write(slip::encode(command::sync().packet)); !sent)
+        return sent.error();
+    Result<RomReply> first =
+        awaitReply(rom::Opcode::sync, rom::timeout::syncFirstReply, WaitMode::tolerant);
+    if (!first)
+        return first.error().kind == ErrorKind::linkLost ? Result<bool>(first.error()) : false;
+    // The ROM answers one SYNC several times; collect the echoes now rather than skipping them
+    // one by one in front of later replies.
+    for (quint32 echo = 1; echo < rom::syncReplyCount; ++echo) {
+        Result<RomReply> more =
+            awaitReply(rom::Opcode::sync, rom::timeout::syncFollowingReplies, WaitMode::tolerant);
+        if (!more) {
+            if (more.error().kind == ErrorKind::linkLost)
+                return more.error();
+            break;
+        }
+    }
+    return true;
+}
+
+Status RomConnection::drain()
+{
+    QElapsedTimer elapsed;
+    elapsed.start();
+    for (;;) {
+        Result<QByteArray> late = receive(QDeadlineTimer(drainQuiet));
+        if (!late)
+            return late.error();
+        if (late.value().isEmpty() || elapsed.elapsed() > drainLimit.count())
+            break;
+    }
+    resetReceiver();
+    return {};
+}
+
+void RomConnection::resetReceiver()
+{
+    m_received.clear();
+    m_frames.clear();
+}
+
+void RomConnection::startListening()
+{
+    m_heard.clear();
+    m_bytesHeard = 0;
+}
+
+Result<QByteArray> RomConnection::receive(QDeadlineTimer deadline)
+{
+    Result<QByteArray> chunk = m_link->read(deadline);
+    if (chunk) {
+        m_bytesHeard += chunk.value().size();
+        m_heard.append(chunk.value().first(
+            std::min(chunk.value().size(), std::max<qsizetype>(0, heardLimit - m_heard.size()))));
+    }
+    return chunk;
+}
+
+void RomConnection::takeFrames()
+{
+    slip::DecodeResult decoded = slip::decode(m_received);
+    m_received.remove(0, decoded.consumed);
+    m_frames.append(std::move(decoded.frames));
+}
+
+Result<RomReply> RomConnection::awaitReply(rom::Opcode opcode, std::chrono::milliseconds timeout,
+                                           WaitMode mode)
+{
+    const QDeadlineTimer deadline(timeout);
+    const auto wanted = static_cast<quint8>(opcode);
+    const bool strict = mode == WaitMode::strict;
+    const FlasherError garbled{ErrorKind::garbledReply,
+                               u"The chip's reply to %1 arrived garbled."_s.arg(opcodeName(opcode)),
+                               u"Check the cable, or try a lower baud rate."_s};
+    int garbledFrames = 0;
+    // A failure under another opcode is either a late answer to an earlier request (then this
+    // command's own reply follows at once) or the chip refusing a damaged copy of this one.
+    std::optional<RomReply> refusal;
+    for (;;) {
+        takeFrames();
+        while (!m_frames.isEmpty()) {
+            const slip::Frame frame = m_frames.takeFirst();
+            const ReplyParse parsed = parseReply(frame.bytes);
+            const bool wellFormed =
+                parsed.outcome == ReplyParse::Outcome::reply && !frame.badEscape;
+            const bool forThisCommand =
+                parsed.outcome != ReplyParse::Outcome::notAReply && parsed.reply.opcode == wanted;
+            if (!wellFormed && strict && forThisCommand)
+                return garbled;
+            if (!wellFormed)
+                ++garbledFrames;
+            else if (forThisCommand)
+                return parsed.reply;
+            else if (strict && !parsed.reply.succeeded())
+                refusal = parsed.reply;
+        }
+        if (deadline.hasExpired())
+            return timeoutError(opcode, timeout, garbledFrames);
+        // Once the answer has come in damaged or refused, the rest of the timeout would be
+        // waited in vain: a reply arrives in one piece.
+        const bool settled = strict && (garbledFrames > 0 || refusal || !m_received.isEmpty());
+        QDeadlineTimer wait = deadline;
+        if (settled && QDeadlineTimer(garbledQuiet).deadline() < deadline.deadline())
+            wait = QDeadlineTimer(garbledQuiet);
+        Result<QByteArray> chunk = receive(wait);
+        if (!chunk)
+            return chunk.error();
+        if (chunk.value().isEmpty() && settled) {
+            if (refusal)
+                return *refusal;
+            return garbled;
+        }
+        m_received.append(chunk.value());
+    }
+}
+
+FlasherError RomConnection::timeoutError(rom::Opcode opcode, std::chrono::milliseconds timeout,
+                                         int garbledFrames) const
+{
+    if (garbledFrames > 0) {
+        return FlasherError{ErrorKind::garbledReply,
+                            u"The chip's reply to %1 could not be read (%2 garbled frame(s) "
+                            "in %3 s)."_s.arg(opcodeName(opcode))
+                                .arg(garbledFrames)
+                                .arg(secondsText(timeout)),
+                            u"Check the cable, or try a lower baud rate."_s};
+    }
+    return FlasherError{
+        ErrorKind::timeout,
+        u"The chip did not answer %1 within %2 s."_s.arg(opcodeName(opcode), secondsText(timeout)),
+        u"Check the cable, or try a lower baud rate."_s};
+}
+
+}  // namespace esptool

@@ -1,0 +1,297 @@
+#include "flasher/ChipInfo.h"
+#include "flasher/FlashParameters.h"
+
+#include <QCryptographicHash>
+#include <QTest>
+#include <QtEndian>
+
+using namespace Qt::StringLiterals;
+using esptool::EfuseWords;
+namespace flash = esptool::flash;
+using Kind = flash::PatchOutcome::Kind;
+using Mode = flash::Mode;
+using Frequency = flash::Frequency;
+
+namespace {
+
+// Word 3 of an ESP32-D0WD (package 1, dual core, revision bit 0), words 5 and APB_CTL_DATE with
+// the other revision bits: revision v3.1.
+EfuseWords efuses(quint32 word3 = 0x0000A200, quint32 word5 = 0x01100000,
+                  quint32 apbCtlDate = 0x80000000)
+{
+    EfuseWords words;
+    words.words = {0, 0xC4123456, 0x0000240A, word3, 0x00000064, word5, 0};
+    words.apbCtlDate = apbCtlDate;
+    return words;
+}
+
+constexpr quint32 mib = 1024 * 1024;
+
+enum class Sample
+{
+    image,        // header (QIO, 4MB, 40 MHz), one segment, checksum unit
+    withDigest,   // the same with the SHA-256 appended
+    text,         // not an image
+    truncated,    // right magic, but the segment runs past the end
+    digestAbsent  // says it carries a digest that is not there
+};
+
+QByteArray sample(Sample kind)
+{
+    if (kind == Sample::text)
+        return QByteArray(64, 'x');
+    QByteArray image(24, '\0');
+    image[0] = '\xE9';
+    image[1] = 1;
+    image[3] = 0x20;
+    image[23] = kind == Sample::withDigest || kind == Sample::digestAbsent ? 1 : 0;
+    char header[8];
+    qToLittleEndian<quint32>(0x3FFB0000, header);
+    qToLittleEndian<quint32>(37, header + 4);
+    image.append(header, 8).append(QByteArray(37, '\x5A'));
+    image.append(15 - image.size() % 16, '\0').append('\xEF');
+    if (kind == Sample::withDigest)
+        image.append(QCryptographicHash::hash(image, QCryptographicHash::Sha256));
+    return kind == Sample::truncated ? image.left(40) : image;
+}
+
+}  // namespace
+
+class TestChipData : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void describes_data();
+    void describes();
+    void crystal();
+    void baudCorrection_data();
+    void baudCorrection();
+    void spiPins();
+    void jedecIds_data();
+    void jedecIds();
+    void sizeNames_data();
+    void sizeNames();
+    void headerPatch_data();
+    void headerPatch();
+};
+
+void TestChipData::describes_data()
+{
+    QTest::addColumn<EfuseWords>("words");
+    QTest::addColumn<QString>("description");  // package, revision, features, encryption
+    const QString dual = u"BT, dual core, coding scheme None"_s;
+    QTest::newRow("D0WD-V3 v3.1, rated 240 MHz")
+        << efuses() << u"ESP32-D0WD-V3 v3.1 Wi-Fi, BT, dual core, 240 MHz, coding scheme None"_s;
+    QTest::newRow("D0WDQ6 v0.0") << efuses(0, 0, 0) << u"ESP32-D0WDQ6 v0.0 Wi-Fi, "_s + dual;
+    QTest::newRow("D0WDQ6-V3") << efuses(1u << 15, 1u << 20)
+                               << u"ESP32-D0WDQ6-V3 v3.0 Wi-Fi, "_s + dual;
+    QTest::newRow("S0WDQ6, single core, no BT, 160 MHz")
+        << efuses(0b11 | 1u << 12 | 1u << 13, 0, 0)
+        << u"ESP32-S0WDQ6 v0.0 Wi-Fi, single core, 160 MHz, coding scheme None"_s;
+    QTest::newRow("S0WD rated 240 MHz") << efuses(1 << 9 | 1 | 1u << 13, 0, 0)
+                                        << u"ESP32-S0WD v0.0 Wi-Fi, BT, single core, 240 MHz, "
+                                           "coding scheme None"_s;
+    QTest::newRow("D2WD v1.0") << efuses(2 << 9 | 1u << 15, 0, 0)
+                               << u"ESP32-D2WD v1.0 Wi-Fi, "_s + dual;
+    QTest::newRow("U4WDH v2.2") << efuses(4 << 9 | 1u << 15, 1u << 20 | 2u << 24, 0)
+                                << u"ESP32-U4WDH v2.2 Wi-Fi, "_s + dual;
+    QTest::newRow("PICO-D4") << efuses(5 << 9, 0, 0) << u"ESP32-PICO-D4 v0.0 Wi-Fi, "_s + dual;
+    QTest::newRow("PICO-V3") << efuses(5 << 9 | 1u << 15) << u"ESP32-PICO-V3 v3.1 Wi-Fi, "_s + dual;
+    QTest::newRow("PICO-V3-02") << efuses(6 << 9 | 1u << 15)
+                                << u"ESP32-PICO-V3-02 v3.1 Wi-Fi, "_s + dual;
+    QTest::newRow("D0WDR2-V3") << efuses(7 << 9 | 1u << 15)
+                               << u"ESP32-D0WDR2-V3 v3.1 Wi-Fi, "_s + dual;
+    QTest::newRow("package 3") << efuses(3 << 9 | 1u << 15)
+                               << u"unknown ESP32 package v3.1 Wi-Fi, "_s + dual;
+    QTest::newRow("package bit 3")
+        << efuses(1 << 2 | 1u << 15) << u"unknown ESP32 package v3.1 Wi-Fi, "_s + dual;
+    // Revision bits b2 b1 b0 = 0 1 0 and 1 0 1 name no revision.
+    QTest::newRow("bits 010") << efuses(1 << 9, 1u << 20, 0) << u"ESP32-D0WD v0.0 Wi-Fi, "_s + dual;
+    QTest::newRow("bits 101, minor 3")
+        << efuses(1 << 9 | 1u << 15, 3u << 24) << u"ESP32-D0WD v0.3 Wi-Fi, "_s + dual;
+    EfuseWords encrypted = efuses();
+    encrypted.words[0] = 0b111u << 20;  // an odd count of FLASH_CRYPT_CNT bits
+    encrypted.words[6] = 1;
+    QTest::newRow("encrypted, 3/4 coding")
+        << encrypted
+        << u"ESP32-D0WD-V3 v3.1 Wi-Fi, BT, dual core, 240 MHz, coding scheme 3/4 encrypted"_s;
+    encrypted.words[0] = 0b11u << 20;
+    QTest::newRow("even count: not encrypted")
+        << encrypted << u"ESP32-D0WD-V3 v3.1 Wi-Fi, BT, dual core, 240 MHz, coding scheme 3/4"_s;
+}
+
+void TestChipData::describes()
+{
+    QFETCH(EfuseWords, words);
+    QFETCH(QString, description);
+    const esptool::ChipDescription chip = esptool::describeChip(words);
+    QCOMPARE(u"%1 %2 %3%4"_s.arg(chip.package, chip.revisionText(), chip.features.join(u", "_s),
+                                 chip.flashEncryptionOn ? u" encrypted"_s : QString()),
+             description);
+    QCOMPARE(chip.macText(), u"24:0a:c4:12:34:56"_s);
+}
+
+void TestChipData::crystal()
+{
+    // The UART divider the ROM picked for 115200 baud; bits above 19 are not the divider.
+    QCOMPARE(esptool::crystalMhz(347, 115200), 40);
+    QCOMPARE(esptool::crystalMhz(226, 115200), 26);
+    QCOMPARE(esptool::crystalMhz(417, 115200), 48);
+    QCOMPARE(esptool::crystalMhz(347 | 0xFFF00000u, 115200), 40);
+}
+
+void TestChipData::baudCorrection_data()
+{
+    QTest::addColumn<quint32>("requested");
+    QTest::addColumn<quint32>("cali");
+    QTest::addColumn<quint32>("ck8m");
+    QTest::addColumn<quint32>("sent");
+    // A chip whose clock estimate comes out at 38.728125 MHz (cali 972, CK8M trim 102): the
+    // captured request for 460800 baud carried 0x0006CEC4.
+    QTest::newRow("hardware example") << 460800u << (972u << 7) << 102u << 446148u;
+    // cali 1024 and trim 100 give exactly 40 MHz; exactly 26 MHz counts against 26.
+    QTest::newRow("exact 40 MHz") << 1500000u << (1024u << 7) << 100u << 1500000u;
+    QTest::newRow("exact 26 MHz") << 921600u << (832u << 7) << 80u << 921600u;
+    QTest::newRow("bits outside the fields")
+        << 460800u << (972u << 7 | 0x7F) << 0xFFFFFF66u << 446148u;
+    QTest::newRow("no calibration") << 921600u << 0u << 100u << 921600u;
+    QTest::newRow("no trim") << 921600u << (1024u << 7) << 0u << 921600u;
+    QTest::newRow("largest fields do not overflow")
+        << 5000000u << 0xFFFFFF80u << 0xFFu << 0xFFFFFFFFu;
+}
+
+void TestChipData::baudCorrection()
+{
+    QFETCH(quint32, requested);
+    QFETCH(quint32, cali);
+    QFETCH(quint32, ck8m);
+    QFETCH(quint32, sent);
+    QCOMPARE(esptool::correctedBaud(requested, cali, ck8m), sent);
+}
+
+void TestChipData::spiPins()
+{
+    QCOMPARE(esptool::spiPinConfig(efuses()), 0u);
+    // CLK 6, Q 7, D 8, CS 11 in word 5; HD 9 in word 3.
+    const EfuseWords pads =
+        efuses(0x0000A200 | 9u << 4, 0x01100000 | 6u | 7u << 5 | 8u << 10 | 11u << 15);
+    QCOMPARE(esptool::spiPinConfig(pads), 9u << 24 | 11u << 18 | 8u << 12 | 7u << 6 | 6u);
+}
+
+void TestChipData::jedecIds_data()
+{
+    QTest::addColumn<quint32>("id");
+    QTest::addColumn<quint32>("size");  // 0: no size known
+    QTest::addColumn<bool>("absent");   // no flash chip answered at all
+    QTest::newRow("Winbond W25Q32") << 0x1640EFu << 4 * mib << false;
+    QTest::newRow("capacity 0x12") << 0x1240EFu << 256u * 1024 << false;
+    QTest::newRow("capacity 0x18") << 0x1840EFu << 16 * mib << false;
+    QTest::newRow("capacity 0x1C") << 0x1C40EFu << 256 * mib << false;
+    QTest::newRow("capacity 0x20") << 0x2040EFu << 64 * mib << false;
+    QTest::newRow("capacity 0x22") << 0x2240EFu << 256 * mib << false;
+    QTest::newRow("capacity 0x32") << 0x3260C2u << 256u * 1024 << false;
+    QTest::newRow("capacity 0x3A") << 0x3A60C2u << 64 * mib << false;
+    QTest::newRow("gap 0x1D") << 0x1D40EFu << 0u << false;
+    QTest::newRow("gap 0x23") << 0x2340EFu << 0u << false;
+    QTest::newRow("below 0x12") << 0x1140EFu << 0u << false;
+    QTest::newRow("above 0x3A") << 0x3B60C2u << 0u << false;
+    // Adesto: the size code is in the low five bits of the memory type.
+    QTest::newRow("Adesto 512KB") << 0x01441Fu << 512u * 1024 << false;
+    QTest::newRow("Adesto 16MB") << 0x16491Fu << 16 * mib << false;
+    QTest::newRow("Adesto unknown code") << 0x16431Fu << 0u << false;
+    QTest::newRow("all zeros") << 0x000000u << 0u << true;
+    QTest::newRow("all ones") << 0xFFFFFFu << 0u << true;
+    QTest::newRow("floating bus") << 0xFFFF3Fu << 0u << true;
+}
+
+void TestChipData::jedecIds()
+{
+    QFETCH(quint32, id);
+    QFETCH(quint32, size);
+    QFETCH(bool, absent);
+    QCOMPARE(flash::sizeFromJedecId(id).value_or(0), size);
+    QCOMPARE(flash::jedecIdLooksAbsent(id), absent);
+}
+
+void TestChipData::sizeNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<quint32>("bytes");  // 0: not a size the flasher takes
+    QTest::newRow("1MB") << u"1MB"_s << mib;
+    QTest::newRow("4mb") << u"4mb"_s << 4 * mib;
+    QTest::newRow("16MB") << u"16MB"_s << 16 * mib;
+    QTest::newRow("3MB") << u"3MB"_s << 0u;
+    QTest::newRow("32MB") << u"32MB"_s << 0u;
+    QTest::newRow("4") << u"4"_s << 0u;
+}
+
+void TestChipData::sizeNames()
+{
+    QFETCH(QString, name);
+    QFETCH(quint32, bytes);
+    QCOMPARE(flash::sizeFromName(name).value_or(0), bytes);
+    if (bytes != 0)
+        QCOMPARE(flash::sizeName(bytes), name.toUpper());
+}
+
+void TestChipData::headerPatch_data()
+{
+    QTest::addColumn<Sample>("sample");
+    QTest::addColumn<quint32>("address");
+    QTest::addColumn<flash::HeaderPatch>("patch");
+    QTest::addColumn<Kind>("kind");
+    QTest::addColumn<int>("parameters");  // header bytes 2 and 3 afterwards
+    const flash::HeaderPatch dio{Mode::dio, Frequency::mhz80, 4 * mib};
+    QTest::newRow("dio 80m 4MB") << Sample::image << 0x1000u << dio << Kind::patched << 0x022F;
+    QTest::newRow("dout 26m 16MB")
+        << Sample::image << 0x1000u << flash::HeaderPatch{Mode::dout, Frequency::mhz26, 16 * mib}
+        << Kind::patched << 0x0341;
+    QTest::newRow("qout 20m 1MB") << Sample::image << 0x1000u
+                                  << flash::HeaderPatch{Mode::qout, Frequency::mhz20, mib}
+                                  << Kind::patched << 0x0102;
+    QTest::newRow("keep mode, 40m, 8MB")
+        << Sample::image << 0x1000u << flash::HeaderPatch{Mode::keep, Frequency::mhz40, 8 * mib}
+        << Kind::patched << 0x0030;
+    QTest::newRow("qio, keep the rest")
+        << Sample::image << 0x1000u << flash::HeaderPatch{Mode::qio, Frequency::keep, {}}
+        << Kind::patched << 0x0020;
+    QTest::newRow("digest follows")
+        << Sample::withDigest << 0x1000u << dio << Kind::patched << 0x022F;
+    QTest::newRow("keep everything")
+        << Sample::image << 0x1000u << flash::HeaderPatch{} << Kind::notApplicable << 0x0020;
+    QTest::newRow("image at 0x0") << Sample::withDigest << 0x0u << dio << Kind::notApplicable
+                                  << 0x0020;
+    QTest::newRow("image at 0x10000")
+        << Sample::image << 0x10000u << dio << Kind::notApplicable << 0x0020;
+    QTest::newRow("not an image") << Sample::text << 0x1000u << dio << Kind::notAnImage << 0x7878;
+    QTest::newRow("segment past the end")
+        << Sample::truncated << 0x1000u << dio << Kind::notAnImage << 0x0020;
+    QTest::newRow("digest announced, absent")
+        << Sample::digestAbsent << 0x1000u << dio << Kind::notAnImage << 0x0020;
+}
+
+void TestChipData::headerPatch()
+{
+    QFETCH(Sample, sample);
+    QFETCH(quint32, address);
+    QFETCH(flash::HeaderPatch, patch);
+    QFETCH(Kind, kind);
+    QFETCH(int, parameters);
+    const QByteArray original = ::sample(sample);
+    QByteArray image = original;
+    const flash::PatchOutcome outcome = flash::patchImageHeader(image, address, patch);
+    QCOMPARE(outcome.kind, kind);
+    QCOMPARE(quint8(image[2]) << 8 | quint8(image[3]), parameters);
+    const bool digest = sample == Sample::withDigest && kind == Kind::patched;
+    QCOMPARE(outcome.digestUpdated, digest);
+    const qsizetype body = image.size() - (digest ? 32 : 0);
+    QCOMPARE(image.mid(4, body - 4), original.mid(4, body - 4));
+    if (digest) {
+        QCOMPARE(image.mid(body),
+                 QCryptographicHash::hash(image.left(body), QCryptographicHash::Sha256));
+    }
+}
+
+QTEST_APPLESS_MAIN(TestChipData)
+#include "tst_chipdata.moc"
