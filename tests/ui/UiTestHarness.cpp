@@ -26,9 +26,9 @@ UiTestHarness::UiTestHarness(Flasher flasher)
         if (title.open(QIODevice::ReadOnly))
             m_home.addResourceFile(u"title.png"_s, title.readAll());
     }
-    auto registry = std::make_unique<FakeRegistry>();
-    m_registry = registry.get();
-    auto* serialManager = new SerialPortManager(std::move(registry), m_devDirectory.path());
+    auto lister = std::make_unique<FakePortLister>();
+    m_lister = lister.get();
+    auto* serialManager = new SerialPortManager(std::move(lister), m_devDirectory.path());
     auto* espTool = new ESPToolManager(environment);
     m_window = std::make_unique<MainWindow>(new ContentView(serialManager, espTool));
 }
@@ -43,17 +43,26 @@ ContentView& UiTestHarness::view() const
 void UiTestHarness::plug(const QString& path, const QString& vendor, const QString& product,
                          qint64 vendorID)
 {
-    const FakeRegistry::AdapterEntries entries =
-        m_registry->addUsbSerialAdapter({path, vendor, product, vendorID});
-    m_adapters.insert(path, {*entries.usbDevice, entries.serialDevice});
+    m_lister->ports.append(SerialPortInfo({.path = path,
+                                           .name = path.section(u'/', -1),
+                                           .vendor = vendor,
+                                           .product = product,
+                                           .vendorID = vendorID}));
 }
 
 void UiTestHarness::unplug(const QString& path)
 {
-    m_registry->removeSerialDevice(m_adapters.take(path).serialDevice);
+    m_lister->ports.removeIf([&path](const SerialPortInfo& port) { return port.path() == path; });
 }
 
 void UiTestHarness::renameVendor(const QString& path, const QString& vendor)
 {
-    m_registry->setProperty(m_adapters.value(path).usbDevice, u"USB Vendor Name"_s, vendor);
+    for (SerialPortInfo& port : m_lister->ports) {
+        if (port.path() == path)
+            port = SerialPortInfo({.path = path,
+                                   .name = port.name(),
+                                   .vendor = vendor,
+                                   .product = port.product(),
+                                   .vendorID = port.vendorID()});
+    }
 }

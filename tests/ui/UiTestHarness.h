@@ -1,9 +1,8 @@
 #pragma once
 
 #include "FakeEsptoolHome.h"
-#include "support/FakeRegistry.h"
+#include "support/FakePortLister.h"
 
-#include <QHash>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -12,7 +11,7 @@
 class ContentView;
 class MainWindow;
 
-// A real window whose port manager reads a fake registry and whose engine installs its flasher
+// A real window whose port manager asks a fake lister and whose engine installs its flasher
 // into a temporary home. Ports are plugged and unplugged as USB serial adapters.
 class UiTestHarness
 {
@@ -38,15 +37,8 @@ public:
     void renameVendor(const QString& path, const QString& vendor);
 
 private:
-    struct Adapter
-    {
-        FakeRegistry::EntryId usbDevice;
-        FakeRegistry::EntryId serialDevice;
-    };
-
     FakeEsptoolHome m_home;
     QTemporaryDir m_devDirectory;
-    FakeRegistry* m_registry = nullptr;
-    QHash<QString, Adapter> m_adapters;
+    FakePortLister* m_lister = nullptr;
     std::unique_ptr<MainWindow> m_window;
 };
