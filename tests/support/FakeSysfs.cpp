@@ -1,7 +1,6 @@
 #include "support/FakeSysfs.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 
@@ -49,38 +48,37 @@ QString FakeSysfs::addRootHub(int bus)
 {
     const QString controller =
         addDevice(root() + u"/devices/pci0000:00/0000:00:%1.0"_s.arg(bus, 2, 10, QChar(u'0')),
-                  u"/bus/pci"_s, "DRIVER=xhci_hcd\nPCI_CLASS=C0330\n");
-    const QString hub = addDevice(controller + u"/usb%1"_s.arg(bus), u"/bus/usb"_s,
-                                  "DEVTYPE=usb_device\nDRIVER=usb\nPRODUCT=1d6b/2/601\n");
-    writeFile(hub + u"/idVendor"_s, "1d6b\n");
-    writeFile(hub + u"/idProduct"_s, "0002\n");
-    writeFile(hub + u"/bDeviceClass"_s, "09\n");
-    writeFile(hub + u"/manufacturer"_s, "Linux 6.1.0-13-amd64 xhci-hcd\n");
-    writeFile(hub + u"/product"_s, "xHCI Host Controller\n");
-    return hub;
+                  u"/bus/pci"_s, "DRIVER=xhci_hcd\n");
+    return addUsbDevice(controller + u"/usb"_s + QString::number(bus),
+                        {"1d6b", "0002", u"Linux 6.1.0-13-amd64 xhci-hcd"_s,
+                         u"xHCI Host Controller"_s, std::nullopt, "09"});
 }
 
 QString FakeSysfs::addUsbDevice(const QString& hub, int port, const UsbDevice& device)
 {
     const QString hubName = QFileInfo(hub).fileName();
-    const QString name = hubName.startsWith(u"usb"_s)
-                             ? hubName.mid(3) + u'-' + QString::number(port)
-                             : hubName + u'.' + QString::number(port);
-    const QString path = addDevice(hub + u'/' + name, u"/bus/usb"_s,
-                                   "DEVTYPE=usb_device\nDRIVER=usb\nPRODUCT=" + device.idVendor +
-                                       '/' + device.idProduct + "/100\n");
-    writeFile(path + u"/idVendor"_s, device.idVendor + '\n');
-    writeFile(path + u"/idProduct"_s, device.idProduct + '\n');
-    writeFile(path + u"/bDeviceClass"_s, device.deviceClass + '\n');
-    const auto optionalText = [&path](const char* attribute, const std::optional<QString>& text) {
-        if (text)
-            writeFile(path + u'/' + QLatin1StringView(attribute), text->toUtf8() + '\n');
+    return addUsbDevice(
+        hub + u'/' + (hubName.startsWith(u"usb"_s) ? hubName.mid(3) + u'-' : hubName + u'.') +
+            QString::number(port),
+        device);
+}
+
+QString FakeSysfs::addUsbDevice(const QString& path, const UsbDevice& device)
+{
+    addDevice(path, u"/bus/usb"_s, "DEVTYPE=usb_device\nDRIVER=usb\n");
+    const auto write = [&path](const char* name, const QByteArray& value) {
+        writeFile(path + u'/' + QLatin1StringView(name), value + '\n');
     };
-    optionalText("manufacturer", device.manufacturer);
-    optionalText("product", device.product);
+    write("idVendor", device.idVendor);
+    write("idProduct", device.idProduct);
+    write("bDeviceClass", device.deviceClass);
+    if (device.manufacturer)
+        write("manufacturer", device.manufacturer->toUtf8());
+    if (device.product)
+        write("product", device.product->toUtf8());
     if (device.deviceClass != "09") {
-        const QString interface = addDevice(path + u'/' + name + u":1.0"_s, u"/bus/usb"_s,
-                                            "DEVTYPE=usb_interface\nINTERFACE=255/0/0\n");
+        const QString interface = path + u'/' + QFileInfo(path).fileName() + u":1.0"_s;
+        addDevice(interface, u"/bus/usb"_s, "DEVTYPE=usb_interface\n");
         if (device.interface)
             writeFile(interface + u"/interface"_s, device.interface->toUtf8() + '\n');
     }
@@ -118,15 +116,4 @@ void FakeSysfs::addTty(const QString& parent, const QString& folder, const QStri
     if (!parent.isEmpty())
         link(parent, path + u"/device"_s);
     link(path, root() + u"/class/tty/"_s + ttyName);
-}
-
-void FakeSysfs::unplug(const QString& device)
-{
-    QDirIterator links(root() + u"/class/tty"_s, QDir::System);
-    while (links.hasNext()) {
-        const QString link = links.next();
-        if (QFileInfo(link).symLinkTarget().startsWith(device + u'/'))
-            QFile::remove(link);
-    }
-    QDir(device).removeRecursively();
 }

@@ -39,10 +39,9 @@ public:
     void addBoardSerial(const QString& ttyName);
     // A tty without a device, as virtual consoles and pseudo-terminals are.
     void addVirtualTty(const QString& ttyName);
-    // Takes a device away with everything below it, as unplugging does.
-    void unplug(const QString& device);
 
 private:
+    QString addUsbDevice(const QString& path, const UsbDevice& device);
     QString addDevice(const QString& path, const QString& subsystem, const QByteArray& uevent);
     void addTty(const QString& parent, const QString& folder, const QString& ttyName);
 
