@@ -77,7 +77,6 @@ class TestContentView : public QObject
 
 private Q_SLOTS:
     void init() { m_harness = std::make_unique<UiTestHarness>(); }
-    void cleanup() { m_harness.reset(); }
 
     // The flasher is installed as the window appears, without a word in the log, whether that
     // works or not; each operation prepares it again and reports problems then.
