@@ -104,7 +104,7 @@ test)
         echo "Package test skipped: it needs root (debootstrap, chroot)."
     elif unchanged_since_pass package-test build/bin/tavix-flash-tool build/bin/resources/* \
             build/tests/support/esp32-sim resources/linux/*.* resources/linux/debian/* \
-            cmake/TavixPackaging.cmake tools/package-test.sh; then
+            cmake/TavixPackagingLinux.cmake tools/package-test.sh; then
         echo "Package test: nothing changed since it last passed."
     else
         tools/package.sh
