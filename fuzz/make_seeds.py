@@ -108,17 +108,6 @@ write("command_line", "write-help", words("write-flash", "-h"))
 write("command_line", "version", words("version"))
 write("command_line", "no-port", words("write-flash", "--flash-size", "3MB", "0x1001"))
 
-# fuzz_integer_property: the property's text.
-for name, text in [("hex-upper", "0x303A"), ("hex-mixed-prefix", "0X303a"),
-                   ("decimal", "4292"), ("blank-before-prefix", " 0x10C4"),
-                   ("blank-after", "0x303A \n"), ("plus", "+42"), ("minus", "-42"),
-                   ("sign-after-prefix", "0x-1A"), ("prefix-twice", "0x0x10"),
-                   ("largest", "9223372036854775807"), ("smallest", "-9223372036854775808"),
-                   ("largest-hex", "0x7FFFFFFFFFFFFFFF"), ("hex-without-prefix", "10C4"),
-                   ("arabic-indic-digits", "\u0664\u0662")]:
-    write("integer_property", name, text)
-write("integer_property", "utf16-hex", "0x1a86".encode("utf-16-le"))
-
 # fuzz_progress_parser: one piece of output.
 write("progress_parser", "older-flasher", "Writing at 0x00010000... (12 %)\n")
 write("progress_parser", "newer-flasher",

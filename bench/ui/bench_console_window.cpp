@@ -6,7 +6,7 @@
 #include "FakeEsptoolHome.h"
 #include "flash/ESPToolManager.h"
 #include "serial/SerialPortManager.h"
-#include "support/FakeRegistry.h"
+#include "support/FakePortLister.h"
 #include "ui/ContentView.h"
 #include "ui/MainWindow.h"
 
@@ -81,7 +81,7 @@ int main(int argc, char* argv[])
     QObject::connect(engine, &ESPToolManager::esptoolLogChanged, engine,
                      [&] { chunkTimer.start(); });
     MainWindow window(new ContentView(
-        new SerialPortManager(std::make_unique<FakeRegistry>(), devDirectory.path()), engine));
+        new SerialPortManager(std::make_unique<FakePortLister>(), devDirectory.path()), engine));
     Run shown;
     QObject::connect(engine, &ESPToolManager::esptoolLogChanged, engine,
                      [&] { shown.chunkNanoseconds.append(chunkTimer.nsecsElapsed()); });

@@ -15,7 +15,9 @@ QString applicationResourceDirectory()
     if (!QCoreApplication::instance())
         return {};
     const QDir applicationDir(QCoreApplication::applicationDirPath());
-    for (const QString& candidate : {u"resources"_s, u"../share/tavix-flash-tool"_s}) {
+    // A build tree; an installation on Linux; a macOS app bundle (the program in Contents/MacOS).
+    for (const QString& candidate :
+         {u"resources"_s, u"../share/tavix-flash-tool"_s, u"../Resources"_s}) {
         if (applicationDir.exists(candidate))
             return QDir::cleanPath(applicationDir.absoluteFilePath(candidate));
     }

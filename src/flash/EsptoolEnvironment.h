@@ -6,8 +6,9 @@
 // from the running system; tests point them at temporary folders.
 struct EsptoolEnvironment
 {
-    // The app's resource folder: "resources" beside the executable in the build tree, or
-    // ../share/tavix-flash-tool when installed. Empty when neither exists.
+    // The app's resource folder: "resources" beside the executable in the build tree,
+    // ../share/tavix-flash-tool when installed, ../Resources in a macOS app bundle. Empty when
+    // none exists.
     QString resourceDirectory;
     // Resources a developer put into the source tree by hand; fixed at build time.
     QString sourceResourceDirectory;

@@ -14,9 +14,9 @@ constexpr QStringView linuxEntryPrefix = u"tty";
 bool PortNaming::isCalloutPath(QStringView path) const
 {
     switch (m_scheme) {
-    case Scheme::macOS:
+    case Scheme::calloutAndDialIn:
         return path.contains(macCalloutMarker);
-    case Scheme::Linux:
+    case Scheme::singleNode:
         return path.startsWith(linuxDevDirectory);
     }
     return false;
@@ -30,12 +30,13 @@ QStringList PortNaming::devEntryKeywords() const
     // USB serial bridges appear as ttyUSB<n>, CDC-ACM devices (the ESP32-S3's own USB among
     // them) as ttyACM<n>; neither holds any of the macOS driver names above.
     static const QStringList withLinuxNodes = shared + QStringList{u"ttyusb"_s, u"ttyacm"_s};
-    return m_scheme == Scheme::Linux ? withLinuxNodes : shared;
+    return m_scheme == Scheme::singleNode ? withLinuxNodes : shared;
 }
 
 bool PortNaming::acceptsDevEntry(QStringView entryName) const
 {
-    const QStringView prefix = m_scheme == Scheme::macOS ? macCalloutPrefix : linuxEntryPrefix;
+    const QStringView prefix =
+        m_scheme == Scheme::calloutAndDialIn ? macCalloutPrefix : linuxEntryPrefix;
     if (!entryName.startsWith(prefix))
         return false;
     const QString lowered = entryName.toString().toLower();
@@ -49,7 +50,7 @@ bool PortNaming::acceptsDevEntry(QStringView entryName) const
 
 QString PortNaming::portNameForDevEntry(QStringView entryName) const
 {
-    if (m_scheme == Scheme::macOS && entryName.startsWith(macCalloutPrefix))
+    if (m_scheme == Scheme::calloutAndDialIn && entryName.startsWith(macCalloutPrefix))
         return entryName.sliced(macCalloutPrefix.size()).toString();
     return entryName.toString();
 }

@@ -13,14 +13,14 @@ class PortNaming
 public:
     enum class Scheme
     {
-        macOS,
-        Linux,
+        calloutAndDialIn,  // macOS: "/dev/cu.<name>" beside "/dev/tty.<name>"
+        singleNode,        // Linux: one node per port, "/dev/ttyUSB0"
     };
 
 #if defined(Q_OS_MACOS)
-    static constexpr Scheme platformScheme = Scheme::macOS;
+    static constexpr Scheme platformScheme = Scheme::calloutAndDialIn;
 #else
-    static constexpr Scheme platformScheme = Scheme::Linux;
+    static constexpr Scheme platformScheme = Scheme::singleNode;
 #endif
 
     explicit constexpr PortNaming(Scheme scheme = platformScheme)
@@ -32,7 +32,7 @@ public:
         return m_scheme;
     }
 
-    // Whether a registry path is one that a flasher should open.
+    // Whether a listed port's path is one that a flasher should open.
     bool isCalloutPath(QStringView path) const;
 
     // Keywords of /dev entry names that look like USB serial adapters, all lower-case.

@@ -7,7 +7,7 @@
 #include <optional>
 
 // One serial port as offered in the port picker. A plain value: records are made by the
-// registry enumeration and by the /dev fallback, then only copied. The path is the record's
+// port lister and by the /dev fallback, then only copied. The path is the record's
 // identity: two records of the same path are equal even when their USB details differ, so a
 // re-scanned port keeps its selection.
 class SerialPortInfo

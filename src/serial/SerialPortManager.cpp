@@ -1,7 +1,6 @@
 #include "serial/SerialPortManager.h"
 
 #include "serial/PortOrdering.h"
-#include "serial/SerialPortDiscovery.h"
 
 #include <QDir>
 
@@ -11,14 +10,15 @@
 using namespace Qt::StringLiterals;
 
 SerialPortManager::SerialPortManager(QObject* parent)
-    : SerialPortManager(createPlatformRegistry(), u"/dev"_s, parent)
+    : SerialPortManager(createPlatformPortLister(), u"/dev"_s, PortNaming(), parent)
 {}
 
-SerialPortManager::SerialPortManager(std::unique_ptr<DeviceRegistry> registry, QString devDirectory,
-                                     QObject* parent)
+SerialPortManager::SerialPortManager(std::unique_ptr<PortLister> lister, QString devDirectory,
+                                     PortNaming naming, QObject* parent)
     : QObject(parent)
-    , m_registry(std::move(registry))
+    , m_lister(std::move(lister))
     , m_devDirectory(std::move(devDirectory))
+    , m_naming(naming)
 {}
 
 SerialPortManager::~SerialPortManager() = default;
@@ -51,14 +51,12 @@ void SerialPortManager::refreshPorts()
 
 QList<SerialPortInfo> SerialPortManager::scanPorts() const
 {
-    if (!m_registry)
-        return scanDevDirectory();
-    const PortEnumeration enumeration = SerialPortDiscovery(*m_registry).enumerateSerialPorts();
-    if (enumeration.outcome == PortEnumeration::Outcome::registryUnavailable)
+    const std::optional<QList<SerialPortInfo>> listed = m_lister->listPorts();
+    if (!listed)
         return scanDevDirectory();
 
     QList<SerialPortInfo> supported;
-    for (const SerialPortInfo& port : enumeration.ports) {
+    for (const SerialPortInfo& port : *listed) {
         if (m_naming.isCalloutPath(port.path()) && isSupportedPort(port))
             supported.append(port);
     }

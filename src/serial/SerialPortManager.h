@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serial/DeviceRegistry.h"
+#include "serial/PortLister.h"
 #include "serial/PortNaming.h"
 #include "serial/SerialPortInfo.h"
 
@@ -13,19 +13,20 @@
 #include <memory>
 
 // The list of serial ports that look like an ESP32 board's USB serial interface, sorted by path.
-// Belongs to the main thread; every refresh reads the registry anew and publishes the result,
-// even when nothing changed.
+// Belongs to the main thread; every refresh asks the system anew and publishes the result, even
+// when nothing changed.
 class SerialPortManager : public QObject
 {
     Q_OBJECT
     Q_PROPERTY(QList<SerialPortInfo> ports READ ports NOTIFY portsChanged)
 
 public:
-    // The platform's device registry, with /dev as the fallback directory.
+    // The platform's port lister, with /dev as the fallback directory.
     explicit SerialPortManager(QObject* parent = nullptr);
-    // For tests: any registry, and the directory listed when the registry cannot be queried.
-    SerialPortManager(std::unique_ptr<DeviceRegistry> registry, QString devDirectory,
-                      QObject* parent = nullptr);
+    // For tests: any lister, the directory listed by name when the lister cannot list, and any
+    // platform's naming.
+    SerialPortManager(std::unique_ptr<PortLister> lister, QString devDirectory,
+                      PortNaming naming = PortNaming(), QObject* parent = nullptr);
     ~SerialPortManager() override;
 
     QList<SerialPortInfo> ports() const { return m_ports; }
@@ -41,8 +42,7 @@ public:
     // The supported ports, sorted by path; changes nothing.
     QList<SerialPortInfo> scanPorts() const;
     bool isSupportedPort(const SerialPortInfo& port) const;
-    // The ports found by name in the device directory, sorted; used when the registry is
-    // unavailable.
+    // The ports found by name in the device directory, sorted; used when the lister cannot list.
     QList<SerialPortInfo> scanDevDirectory() const;
 
 Q_SIGNALS:
@@ -51,7 +51,7 @@ Q_SIGNALS:
 private:
     void setPorts(QList<SerialPortInfo> ports);
 
-    std::unique_ptr<DeviceRegistry> m_registry;
+    std::unique_ptr<PortLister> m_lister;
     QString m_devDirectory;
     PortNaming m_naming;
     QList<SerialPortInfo> m_ports;

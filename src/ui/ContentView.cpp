@@ -11,18 +11,23 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHBoxLayout>
+#include <QHideEvent>
 #include <QImageReader>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QShowEvent>
 #include <QVBoxLayout>
+
+#include <chrono>
 
 using namespace Qt::StringLiterals;
 
-const QStringList ContentView::baudRates = {u"115200"_s, u"230400"_s, u"460800"_s, u"921600"_s,
-                                            u"1500000"_s};
-
 namespace {
 
+const QStringList baudRates = {u"115200"_s, u"230400"_s, u"460800"_s, u"921600"_s, u"1500000"_s};
+constexpr int columnWidth = 356;
+constexpr int minimumContentHeight = 630;
+constexpr std::chrono::milliseconds refreshInterval{2000};
 constexpr QSize titleFrame(240, 105);
 constexpr int menuWidth = 240;
 constexpr int menuLabelWidth = 54;
@@ -131,6 +136,7 @@ ContentView::ContentView(SerialPortManager* serialManager, ESPToolManager* espTo
     m_layout->addWidget(buildLeftColumn());
     m_layout->addStretch(0);
 
+    m_refreshTimer.setObjectName(u"refreshTimer"_s);
     m_refreshTimer.setInterval(refreshInterval);
     connect(&m_refreshTimer, &QTimer::timeout, this, &ContentView::refreshTick);
 
@@ -246,8 +252,7 @@ QSize ContentView::minimumSizeHint() const
 
 void ContentView::refreshTick()
 {
-    // The list must not change under the user's pointer while the port menu is open.
-    if (m_portMenu->view()->isVisible())
+    if (m_portMenu->view()->isVisible() || m_baudMenu->view()->isVisible())
         return;
     reloadPorts(!m_selectedPort);
 }
@@ -255,6 +260,10 @@ void ContentView::refreshTick()
 void ContentView::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
+    // Qt hides and shows a window's widgets when it is minimised and restored, with spontaneous
+    // events; the refresh goes on meanwhile, and a restore is no new appearance.
+    if (event->spontaneous())
+        return;
     // Installs the flasher early; every operation prepares it again and reports problems then.
     m_espTool->prepareEsptool(false);
     reloadPorts(true);
@@ -264,6 +273,8 @@ void ContentView::showEvent(QShowEvent* event)
 void ContentView::hideEvent(QHideEvent* event)
 {
     QWidget::hideEvent(event);
+    if (event->spontaneous())
+        return;
     m_refreshTimer.stop();
 }
 

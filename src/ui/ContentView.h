@@ -4,11 +4,9 @@
 
 #include <QList>
 #include <QString>
-#include <QStringList>
 #include <QTimer>
 #include <QWidget>
 
-#include <chrono>
 #include <optional>
 
 class ConsoleLogPanel;
@@ -28,11 +26,6 @@ class ContentView : public QWidget
     Q_OBJECT
 
 public:
-    static constexpr int columnWidth = 356;
-    static constexpr int minimumContentHeight = 630;
-    static constexpr std::chrono::milliseconds refreshInterval{2000};
-    static const QStringList baudRates;
-
     explicit ContentView(QWidget* parent = nullptr);
     // Takes ownership of both engines; tests pass engines built on fakes.
     ContentView(SerialPortManager* serialManager, ESPToolManager* espTool,
@@ -43,20 +36,21 @@ public:
     const std::optional<SerialPortInfo>& selectedPort() const { return m_selectedPort; }
     const QString& selectedBaud() const { return m_selectedBaud; }
     bool showConsoleLog() const { return m_showConsoleLog; }
-    bool isRefreshing() const { return m_refreshTimer.isActive(); }
 
     void setShowConsoleLog(bool show);
     // Rescans and keeps the selection consistent with the new list: a listed port stays selected
     // (with its new details); otherwise the first port is taken when autoSelect, none when not.
     // While an operation runs the selection is left alone.
     void reloadPorts(bool autoSelect);
-    // One firing of the refresh timer.
+    // One firing of the refresh timer: skipped while a menu is open, so that no list changes under
+    // the user's pointer.
     void refreshTick();
 
     // 900 × 630 with the console, 356 × 630 without: the window never gets smaller.
     QSize minimumSizeHint() const override;
 
 protected:
+    // The window appearing and disappearing; minimising and restoring do not count.
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
@@ -75,7 +69,8 @@ private:
     std::optional<SerialPortInfo> m_selectedPort;
     QString m_selectedBaud = QStringLiteral("1500000");
     bool m_showConsoleLog = true;
-    QTimer m_refreshTimer;
+    // A child, "refreshTimer", repeating every 2 seconds while the window is on screen.
+    QTimer m_refreshTimer{this};
 
     QHBoxLayout* m_layout = nullptr;
     QComboBox* m_portMenu = nullptr;

@@ -23,22 +23,16 @@ void runPostedEvents()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
-bool isOpen(int descriptor)
-{
-    return ::fcntl(descriptor, F_GETFD) != -1;
-}
-
 }  // namespace
 
 class TestSerialMonitor : public QObject
 {
     Q_OBJECT
 
-private:
     // A pipe stands in for the serial device: its read end becomes readable on a write.
     int m_pipe[2] = {-1, -1};
 
-    void writeToDevice() { QCOMPARE(::write(m_pipe[1], "x", 1), ssize_t(1)); }
+    bool deviceIsOpen() const { return ::fcntl(m_pipe[0], F_GETFD) != -1; }
 
 private Q_SLOTS:
     void init()
@@ -47,7 +41,6 @@ private Q_SLOTS:
         // Notifiers touched from the wrong thread only warn; make that a failure here.
         QTest::failOnWarning(QRegularExpression(u".*"_s));
     }
-
     void cleanup()
     {
         runPostedEvents();
@@ -55,137 +48,83 @@ private Q_SLOTS:
         ::close(m_pipe[1]);
     }
 
-    void disconnectLineIsTwentyFiveBytes() { QCOMPARE(disconnectLine.toUtf8().size(), 25); }
-
-    void newMonitorIsIdle()
-    {
-        const SerialMonitor monitor;
-        QVERIFY(!monitor.isMonitoring());
-        QVERIFY(monitor.serialLog().isEmpty());
-        QCOMPARE(monitor.fileDescriptor(), -1);
-    }
-
-    void stoppingAnIdleMonitorChangesNothing()
+    void anIdleMonitorHasNothingToStop()
     {
         SerialMonitor monitor;
-        QSignalSpy monitoring(&monitor, &SerialMonitor::isMonitoringChanged);
-        QSignalSpy log(&monitor, &SerialMonitor::serialLogChanged);
-
+        QSignalSpy changes(&monitor, &SerialMonitor::isMonitoringChanged);
         monitor.stopMonitoring();
         runPostedEvents();
-
         QVERIFY(!monitor.isMonitoring());
-        QVERIFY(monitor.serialLog().isEmpty());
-        QCOMPARE(monitoring.count(), 0);
-        QCOMPARE(log.count(), 0);
+        QCOMPARE(monitor.fileDescriptor(), -1);
+        QCOMPARE(monitor.property("serialLog").toString(), QString());
+        QCOMPARE(changes.count(), 0);
     }
 
-    void stopAppendsTheDisconnectLineAfterReturning()
+    // The read source stops at once; the disconnect line comes after the call has returned,
+    // once however often stop is called; the descriptor stays its owner's to close.
+    void stopsOnceAndSaysSoAfterwards()
     {
         SerialMonitor monitor(m_pipe[0]);
-        QVERIFY(monitor.isMonitoring());
-        QCOMPARE(monitor.fileDescriptor(), m_pipe[0]);
-        QSignalSpy monitoring(&monitor, &SerialMonitor::isMonitoringChanged);
+        QVERIFY(monitor.property("isMonitoring").toBool());
+        QSignalSpy changes(&monitor, &SerialMonitor::isMonitoringChanged);
         QSignalSpy log(&monitor, &SerialMonitor::serialLogChanged);
-
-        monitor.stopMonitoring();
-
-        QVERIFY(!monitor.isMonitoring());
-        QCOMPARE(monitoring.count(), 1);
-        QVERIFY(monitor.serialLog().isEmpty());
-        QCOMPARE(log.count(), 0);
-
-        runPostedEvents();
-
-        QCOMPARE(monitor.serialLog(), disconnectLine);
-        QCOMPARE(log.count(), 1);
-        QCOMPARE(monitor.fileDescriptor(), m_pipe[0]);
-        QVERIFY(isOpen(m_pipe[0]));
-    }
-
-    void stoppingTwiceAppendsOnce()
-    {
-        SerialMonitor monitor(m_pipe[0]);
-        QSignalSpy monitoring(&monitor, &SerialMonitor::isMonitoringChanged);
-
-        monitor.stopMonitoring();
-        monitor.stopMonitoring();
-        runPostedEvents();
-        monitor.stopMonitoring();
-        runPostedEvents();
-
-        QCOMPARE(monitor.serialLog(), disconnectLine);
-        QCOMPARE(monitoring.count(), 1);
-    }
-
-    void readSourceSignalsOnlyWhileMonitoring()
-    {
-        SerialMonitor monitor(m_pipe[0]);
         QSignalSpy ready(&monitor, &SerialMonitor::readyRead);
-        writeToDevice();
+        QCOMPARE(::write(m_pipe[1], "x", 1), ssize_t(1));
         QTRY_VERIFY(ready.count() > 0);
 
         monitor.stopMonitoring();
+        monitor.stopMonitoring();
+        QVERIFY(!monitor.isMonitoring());
+        QCOMPARE(changes.count(), 1);
+        QCOMPARE(log.count(), 0);
         ready.clear();
         // The unread byte keeps the descriptor readable: a live notifier would fire at once.
         for (int round = 0; round < 3; ++round)
             QCoreApplication::processEvents();
-        QCOMPARE(ready.count(), 0);
-    }
-
-    void propertiesNotify()
-    {
-        SerialMonitor monitor(m_pipe[0]);
-        QSignalSpy monitoring(&monitor, &SerialMonitor::isMonitoringChanged);
-        QCOMPARE(monitor.property("isMonitoring").toBool(), true);
-
         monitor.stopMonitoring();
         runPostedEvents();
 
-        QCOMPARE(monitor.property("isMonitoring").toBool(), false);
+        QCOMPARE(ready.count(), 0);
         QCOMPARE(monitor.property("serialLog").toString(), disconnectLine);
-        QCOMPARE(monitoring.count(), 1);
+        QCOMPARE(log.count(), 1);
+        QVERIFY(deviceIsOpen());
     }
 
-    void destructionStopsWithoutTouchingTheDescriptor()
-    {
-        auto monitor = std::make_unique<SerialMonitor>(m_pipe[0]);
-        QSignalSpy monitoring(monitor.get(), &SerialMonitor::isMonitoringChanged);
-
-        monitor.reset();
-        runPostedEvents();
-
-        QCOMPARE(monitoring.count(), 1);
-        QVERIFY(isOpen(m_pipe[0]));
-    }
-
-    void destructionDropsAPendingDisconnectLine()
-    {
-        auto monitor = std::make_unique<SerialMonitor>(m_pipe[0]);
-        monitor->stopMonitoring();
-        monitor.reset();
-        // Would append to freed memory if the queued line outlived the monitor.
-        runPostedEvents();
-        QVERIFY(isOpen(m_pipe[0]));
-    }
-
-    void stopFromAnotherThread()
+    void stopsFromAnotherThread()
     {
         SerialMonitor monitor(m_pipe[0]);
         QSignalSpy ready(&monitor, &SerialMonitor::readyRead);
-
         std::unique_ptr<QThread> thread(QThread::create([&monitor] { monitor.stopMonitoring(); }));
         thread->start();
         QVERIFY(thread->wait(QDeadlineTimer(std::chrono::seconds(30))));
-
         QVERIFY(!monitor.isMonitoring());
-        writeToDevice();
+
+        QCOMPARE(::write(m_pipe[1], "x", 1), ssize_t(1));
         runPostedEvents();
         for (int round = 0; round < 3; ++round)
             QCoreApplication::processEvents();
-
         QCOMPARE(monitor.serialLog(), disconnectLine);
         QCOMPARE(ready.count(), 0);
+    }
+
+    // Stopped without the disconnect line, a pending one included: nobody is left to read it.
+    void destructionStopsWithoutTouchingTheDescriptor_data()
+    {
+        QTest::addColumn<bool>("stoppedFirst");
+        QTest::newRow("monitoring") << false;
+        QTest::newRow("stopped, line pending") << true;
+    }
+    void destructionStopsWithoutTouchingTheDescriptor()
+    {
+        QFETCH(bool, stoppedFirst);
+        auto monitor = std::make_unique<SerialMonitor>(m_pipe[0]);
+        QSignalSpy changes(monitor.get(), &SerialMonitor::isMonitoringChanged);
+        if (stoppedFirst)
+            monitor->stopMonitoring();
+        monitor.reset();
+        runPostedEvents();  // would append to freed memory if the line outlived the monitor
+        QCOMPARE(changes.count(), 1);
+        QVERIFY(deviceIsOpen());
     }
 };
 

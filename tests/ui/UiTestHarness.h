@@ -1,18 +1,15 @@
 #pragma once
 
 #include "FakeEsptoolHome.h"
-#include "support/FakeRegistry.h"
+#include "support/FakePortLister.h"
+#include "ui/MainWindow.h"
 
-#include <QHash>
 #include <QString>
 #include <QTemporaryDir>
 
 #include <memory>
 
-class ContentView;
-class MainWindow;
-
-// A real window whose port manager reads a fake registry and whose engine installs its flasher
+// A real window whose port manager asks a fake lister and whose engine installs its flasher
 // into a temporary home. Ports are plugged and unplugged as USB serial adapters.
 class UiTestHarness
 {
@@ -24,29 +21,20 @@ public:
     };
 
     explicit UiTestHarness(Flasher flasher = Flasher::fake);
-    ~UiTestHarness();
 
     MainWindow& window() const { return *m_window; }
-    ContentView& view() const;
+    ContentView& view() const { return m_window->content(); }
     FakeEsptoolHome& home() { return m_home; }
 
-    // A USB adapter with these names and vendor ID, whose serial device node is path.
+    // A USB adapter with these names and vendor ID, whose serial device node is path; it replaces
+    // what was plugged in under that path.
     void plug(const QString& path, const QString& vendor, const QString& product,
               qint64 vendorID = 0x10C4);
     void unplug(const QString& path);
-    // Changes the vendor name the adapter reports.
-    void renameVendor(const QString& path, const QString& vendor);
 
 private:
-    struct Adapter
-    {
-        FakeRegistry::EntryId usbDevice;
-        FakeRegistry::EntryId serialDevice;
-    };
-
     FakeEsptoolHome m_home;
     QTemporaryDir m_devDirectory;
-    FakeRegistry* m_registry = nullptr;
-    QHash<QString, Adapter> m_adapters;
+    FakePortLister* m_lister = nullptr;
     std::unique_ptr<MainWindow> m_window;
 };

@@ -18,52 +18,15 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDeadlineTimer>
 #include <QDir>
+#include <QFileInfo>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <cstdio>
-#include <functional>
 
 using namespace Qt::StringLiterals;
-
-namespace {
-
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 60000)
-{
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QTest::qWait(10);
-    }
-    return true;
-}
-
-bool save(MainWindow& window, const QDir& directory, const QString& name)
-{
-    QTest::qWait(200);  // let the window finish painting
-    // From the screen rather than the window, so that an open menu shows as well.
-    const QRect area = window.frameGeometry();
-    const QPixmap picture =
-        window.screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
-    const QString path = directory.filePath(name);
-    if (!picture.save(path)) {
-        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
-        return false;
-    }
-    std::printf("%s\n", qPrintable(path));
-    return true;
-}
-
-bool percentAtLeast(const ESPToolManager& engine, int percent)
-{
-    return engine.isRunning() && engine.flashProgress() * 100 >= percent;
-}
-
-}  // namespace
 
 int main(int argc, char* argv[])
 {
@@ -74,30 +37,38 @@ int main(int argc, char* argv[])
     }
     const QDir output(QString::fromLocal8Bit(argv[1]));
     QTemporaryDir boardFolder;
+    UiTestHarness harness(UiTestHarness::Flasher::bundled);
+    MainWindow& window = harness.window();
+    ContentView& view = harness.view();
+    ESPToolManager& engine = view.espTool();
+    const auto save = [&](const QString& name) {
+        QTest::qWait(200);  // let the window finish painting
+        // From the screen rather than the window, so that an open menu shows as well.
+        const QRect area = window.frameGeometry();
+        const QString path = output.filePath(name);
+        const QPixmap picture =
+            window.screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
+        std::printf("%s %s\n", picture.save(path) ? "saved" : "cannot write", qPrintable(path));
+        return QFileInfo::exists(path);
+    };
 
     // A board whose flash takes as long as a real one at the chosen baud rate.
     SimulatedBoard board(boardFolder.path());
-    if (!board.start({u"--timing"_s}))
-        return 1;
-    UiTestHarness harness(UiTestHarness::Flasher::bundled);
+    bool ok = board.start({u"--timing"_s});
     harness.plug(board.port(), u"Silicon Labs"_s, u"CP2102 USB to UART Bridge Controller"_s);
     harness.plug(u"/dev/ttyUSB0"_s, u"QinHeng Electronics"_s, u"USB Serial"_s, 0x1A86);
-    MainWindow& window = harness.window();
     window.show();
-    if (!QTest::qWaitForWindowExposed(&window))
-        return 1;
-    ESPToolManager& engine = harness.view().espTool();
-    auto* burn = harness.view().findChild<ToolActionButton*>(u"burnButton"_s);
-
-    auto* portMenu = harness.view().findChild<QComboBox*>(u"portMenu"_s);
+    ok &= QTest::qWaitForWindowExposed(&window);
+    auto* portMenu = view.findChild<QComboBox*>(u"portMenu"_s);
     portMenu->showPopup();
-    bool ok = save(window, output, u"idle.png"_s);
+    ok &= save(u"idle.png"_s);
     portMenu->hidePopup();
 
+    auto* burn = view.findChild<ToolActionButton*>(u"burnButton"_s);
     burn->click();
-    ok &= waitUntil([&] { return percentAtLeast(engine, 42); });
-    ok &= save(window, output, u"running.png"_s);
-    ok &= waitUntil([&] { return !engine.isRunning(); });
+    ok &= QTest::qWaitFor([&] { return engine.flashProgress() >= 0.42; }, 60000);
+    ok &= save(u"running.png"_s);
+    ok &= QTest::qWaitFor([&] { return !engine.isRunning(); }, 60000);
     board.stop();
 
     // The same adapter again, this time losing the link halfway through the flash.
@@ -105,12 +76,12 @@ int main(int argc, char* argv[])
     SimulatedBoard failing(boardFolder.path());
     ok &= failing.start({u"--drop-after"_s, u"450000"_s});
     harness.plug(failing.port(), u"Silicon Labs"_s, u"CP2102 USB to UART Bridge Controller"_s);
-    harness.view().reloadPorts(true);
+    view.reloadPorts(true);
     burn->click();
-    ok &= waitUntil([&] { return engine.statusText() == u"Failed"_s; });
-    ok &= save(window, output, u"failed.png"_s);
+    ok &= QTest::qWaitFor([&] { return engine.statusText() == u"Failed"_s; }, 60000);
+    ok &= save(u"failed.png"_s);
 
-    harness.view().findChild<QCheckBox*>(u"consoleCheckBox"_s)->click();
-    ok &= save(window, output, u"console-hidden.png"_s);
+    view.findChild<QCheckBox*>(u"consoleCheckBox"_s)->click();
+    ok &= save(u"console-hidden.png"_s);
     return ok ? 0 : 1;
 }

@@ -1,4 +1,4 @@
-# Install layout: the app in bin/, its resources in share/tavix-flash-tool/ (found by the app
+# Linux install layout: the app in bin/, its resources in share/tavix-flash-tool/ (found by the app
 # relative to its own location, whatever the prefix), desktop integration files, and the udev
 # rule that gives the seat's user access to ESP32 boards' USB serial adapters.
 include(GNUInstallDirs)

@@ -1,3 +1,0 @@
-#include "serial/DeviceRegistry.h"
-
-DeviceRegistry::~DeviceRegistry() = default;

@@ -1,0 +1,3 @@
+#include "serial/PortLister.h"
+
+PortLister::~PortLister() = default;
