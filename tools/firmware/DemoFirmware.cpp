@@ -14,35 +14,35 @@ namespace demofirmware {
 
 namespace {
 
-constexpr quint64 kSeed = 0x5441564958323032ULL;  // "TAVIX202"
-constexpr qsizetype kKiB = 1024;
+constexpr quint64 seed = 0x5441564958323032ULL;  // "TAVIX202"
+constexpr qsizetype kibibyte = 1024;
 
 // Memory map of the original ESP32 used for the segments' load addresses.
-constexpr quint32 kBootDram = 0x3FFF0030;
-constexpr quint32 kBootIramLoader = 0x40078000;
-constexpr quint32 kBootIram = 0x40080400;
-constexpr quint32 kBootEntry = 0x4008066C;
-constexpr quint32 kAppDrom = 0x3F400020;
-constexpr quint32 kAppDram = 0x3FFB0000;
-constexpr quint32 kAppIram = 0x40080000;
-constexpr quint32 kAppIromBase = 0x400D0000;
-constexpr quint32 kAppEntry = 0x40081F5C;
-constexpr quint32 kMmuPage = 0x10000;
+constexpr quint32 bootDram = 0x3FFF0030;
+constexpr quint32 bootIramLoader = 0x40078000;
+constexpr quint32 bootIram = 0x40080400;
+constexpr quint32 bootEntry = 0x4008066C;
+constexpr quint32 appDrom = 0x3F400020;
+constexpr quint32 appDram = 0x3FFB0000;
+constexpr quint32 appIram = 0x40080000;
+constexpr quint32 appIromBase = 0x400D0000;
+constexpr quint32 appEntry = 0x40081F5C;
+constexpr quint32 mmuPage = 0x10000;
 
-constexpr quint32 kAppDescriptionMagic = 0xABCD5432;
-constexpr qsizetype kAppDescriptionLength = 256;
+constexpr quint32 appDescriptionMagic = 0xABCD5432;
+constexpr qsizetype appDescriptionLength = 256;
 
 // Instruction-like words drawn with a skewed distribution: a few dozen very common ones, a
 // long tail of rare ones, and literal-pool pointers in between. Level-9 zlib takes such a
 // stream to about 60 %, close to what it does with real ESP32 code.
-constexpr int kInstructionVocabulary = 1000;
-constexpr quint32 kLiteralPercent = 10;
+constexpr int instructionVocabulary = 1000;
+constexpr quint32 literalPercent = 10;
 
 QByteArray code(DeterministicRandom& rng, qsizetype size)
 {
-    static const std::array<quint32, kInstructionVocabulary> vocabulary = [] {
-        std::array<quint32, kInstructionVocabulary> words{};
-        DeterministicRandom wordRng(kSeed ^ 0xC0DE);
+    static const std::array<quint32, instructionVocabulary> vocabulary = [] {
+        std::array<quint32, instructionVocabulary> words{};
+        DeterministicRandom wordRng(seed ^ 0xC0DE);
         for (quint32& w : words)
             w = quint32(wordRng.next() & 0xFFFFFF);
         return words;
@@ -51,9 +51,9 @@ QByteArray code(DeterministicRandom& rng, qsizetype size)
     out.reserve(size + 4);
     while (out.size() < size) {
         const quint32 roll = rng.below(100);
-        if (roll < kLiteralPercent) {
+        if (roll < literalPercent) {
             // A literal pool entry: a pointer into DROM or IROM.
-            const quint32 base = rng.below(2) ? kAppDrom : kAppIromBase;
+            const quint32 base = rng.below(2) ? appDrom : appIromBase;
             const quint32 pointer = base + (rng.below(0x40000) & ~3U);
             char b[4];
             qToLittleEndian(pointer, b);
@@ -63,7 +63,7 @@ QByteArray code(DeterministicRandom& rng, qsizetype size)
         // Skewed index: u^6 puts most picks near the front of the vocabulary.
         const double u = double(rng.below(1U << 20)) / double(1U << 20);
         const double u3 = u * u * u;
-        const auto index = qsizetype(u3 * u3 * kInstructionVocabulary);
+        const auto index = qsizetype(u3 * u3 * instructionVocabulary);
         const quint32 word = vocabulary.at(std::size_t(index));
         const bool narrow = (word & 0x8) != 0;  // 16-bit "narrow" instructions
         out.append(char(word & 0xFF)).append(char((word >> 8) & 0xFF));
@@ -138,7 +138,7 @@ QByteArray appDescription()
 {
     QByteArray d;
     char b[4];
-    qToLittleEndian(kAppDescriptionMagic, b);
+    qToLittleEndian(appDescriptionMagic, b);
     d.append(b, 4);
     d.append(4 + 8, '\0');  // secure version, reserved
     d.append(fixedString("V2.2", 32));
@@ -148,18 +148,18 @@ QByteArray appDescription()
     d.append(fixedString("v4.4", 32));
     d.append(
         QCryptographicHash::hash("UIFlow-core2-Tavix demonstration", QCryptographicHash::Sha256));
-    d.append(kAppDescriptionLength - d.size(), '\0');
+    d.append(appDescriptionLength - d.size(), '\0');
     return d;
 }
 
 QByteArray bootloader(DeterministicRandom& rng)
 {
     espimage::ImageLayout layout;
-    layout.entryPoint = kBootEntry;
+    layout.entryPoint = bootEntry;
     layout.segments = {
-        {kBootDram, text(rng, 3 * kKiB) + data(rng, 3 * kKiB)},
-        {kBootIramLoader, code(rng, 14 * kKiB)},
-        {kBootIram, code(rng, 5 * kKiB)},
+        {bootDram, text(rng, 3 * kibibyte) + data(rng, 3 * kibibyte)},
+        {bootIramLoader, code(rng, 14 * kibibyte)},
+        {bootIram, code(rng, 5 * kibibyte)},
     };
     return espimage::build(layout);
 }
@@ -172,7 +172,7 @@ QByteArray partitionTable()
     return partitiontable::build({
         Entry{dataType, 0x02, 0x9000, 0x6000, "nvs", 0},
         Entry{dataType, 0x01, 0xF000, 0x1000, "phy_init", 0},
-        Entry{app, 0x00, kApplicationOffset, 0x300000, "factory", 0},
+        Entry{app, 0x00, applicationOffset, 0x300000, "factory", 0},
         Entry{dataType, 0x81, 0x310000, 0xCF0000, "vfs", 0},
     });
 }
@@ -180,21 +180,21 @@ QByteArray partitionTable()
 QByteArray application(DeterministicRandom& rng)
 {
     espimage::ImageLayout layout;
-    layout.entryPoint = kAppEntry;
+    layout.entryPoint = appEntry;
     // DROM comes first so that its data lands at flash offset 0x20 of an MMU page, as its
     // address says; IROM's address is chosen from where its data lands.
     layout.segments = {
-        {kAppDrom,
-         appDescription() + text(rng, 200 * kKiB) + assets(rng, 260 * kKiB) + data(rng, 36 * kKiB)},
-        {kAppDram, data(rng, 28 * kKiB)},
-        {kAppIram, code(rng, 96 * kKiB)},
+        {appDrom, appDescription() + text(rng, 200 * kibibyte) + assets(rng, 260 * kibibyte) +
+                      data(rng, 36 * kibibyte)},
+        {appDram, data(rng, 28 * kibibyte)},
+        {appIram, code(rng, 96 * kibibyte)},
     };
-    qint64 offset = espimage::kHeaderLength;
+    qint64 offset = espimage::headerLength;
     for (const espimage::Segment& s : layout.segments)
-        offset += espimage::kSegmentHeaderLength + s.data.size();
-    offset += espimage::kSegmentHeaderLength;
-    const auto irom = kAppIromBase + quint32((kApplicationOffset + offset) % kMmuPage);
-    layout.segments.append({irom, code(rng, 790 * kKiB)});
+        offset += espimage::segmentHeaderLength + s.data.size();
+    offset += espimage::segmentHeaderLength;
+    const auto irom = appIromBase + quint32((applicationOffset + offset) % mmuPage);
+    layout.segments.append({irom, code(rng, 790 * kibibyte)});
     return espimage::build(layout);
 }
 
@@ -202,13 +202,13 @@ QByteArray application(DeterministicRandom& rng)
 
 QByteArray build()
 {
-    DeterministicRandom rng(kSeed);
-    QByteArray image(kBootloaderOffset, char(0xFF));
+    DeterministicRandom rng(seed);
+    QByteArray image(bootloaderOffset, char(0xFF));
     image.append(bootloader(rng));
-    Q_ASSERT(image.size() <= qsizetype(kPartitionTableOffset));
-    image.append(qsizetype(kPartitionTableOffset) - image.size(), char(0xFF));
+    Q_ASSERT(image.size() <= qsizetype(partitionTableOffset));
+    image.append(qsizetype(partitionTableOffset) - image.size(), char(0xFF));
     image.append(partitionTable());
-    image.append(qsizetype(kApplicationOffset) - image.size(), char(0xFF));
+    image.append(qsizetype(applicationOffset) - image.size(), char(0xFF));
     image.append(application(rng));
     return image;
 }

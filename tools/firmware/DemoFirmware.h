@@ -8,9 +8,9 @@
 // at 0x8000, application at 0x10000, 0xFF between them) and made-up contents. It does not boot.
 namespace demofirmware {
 
-inline constexpr quint32 kBootloaderOffset = 0x1000;
-inline constexpr quint32 kPartitionTableOffset = 0x8000;
-inline constexpr quint32 kApplicationOffset = 0x10000;
+inline constexpr quint32 bootloaderOffset = 0x1000;
+inline constexpr quint32 partitionTableOffset = 0x8000;
+inline constexpr quint32 applicationOffset = 0x10000;
 
 // Same bytes on every run and every machine.
 QByteArray build();

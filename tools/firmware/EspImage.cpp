@@ -7,7 +7,7 @@ namespace espimage {
 
 namespace {
 
-constexpr qsizetype kChecksumAlignment = 16;
+constexpr qsizetype checksumAlignment = 16;
 
 void appendLe32(QByteArray& out, quint32 v)
 {
@@ -28,22 +28,22 @@ void appendLe16(QByteArray& out, quint16 v)
 QByteArray build(const ImageLayout& layout)
 {
     QByteArray image;
-    image.append(char(kMagic));
+    image.append(char(magic));
     image.append(char(layout.segments.size()));
     image.append(char(layout.flashMode));
     image.append(char(layout.flashSizeAndFreq));
     appendLe32(image, layout.entryPoint);
 
-    image.append(char(kWpPinDisabled));
+    image.append(char(wpPinDisabled));
     image.append(3, '\0');  // SPI pin drive settings
-    appendLe16(image, kChipIdEsp32);
+    appendLe16(image, chipIdEsp32);
     image.append('\0');  // old single-byte minimum revision
     appendLe16(image, layout.minRevisionFull);
     appendLe16(image, layout.maxRevisionFull);
     image.append(4, '\0');
     image.append(char(layout.appendSha256 ? 1 : 0));
 
-    quint8 checksum = kChecksumSeed;
+    quint8 checksum = checksumSeed;
     for (const Segment& segment : layout.segments) {
         appendLe32(image, segment.loadAddress);
         appendLe32(image, quint32(segment.data.size()));
@@ -52,7 +52,7 @@ QByteArray build(const ImageLayout& layout)
             checksum ^= quint8(c);
     }
 
-    const qsizetype padding = kChecksumAlignment - 1 - image.size() % kChecksumAlignment;
+    const qsizetype padding = checksumAlignment - 1 - image.size() % checksumAlignment;
     image.append(padding, '\0');
     image.append(char(checksum));
 

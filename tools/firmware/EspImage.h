@@ -10,16 +10,16 @@
 // of everything before it.
 namespace espimage {
 
-inline constexpr quint8 kMagic = 0xE9;
-inline constexpr quint8 kChecksumSeed = 0xEF;
-inline constexpr quint8 kFlashModeDio = 2;
-inline constexpr quint8 kFlashSize16MB = 4;     // high nibble of byte 3
-inline constexpr quint8 kFlashFreq80MHz = 0xF;  // low nibble of byte 3
-inline constexpr quint8 kWpPinDisabled = 0xEE;
-inline constexpr quint16 kChipIdEsp32 = 0;
-inline constexpr qsizetype kHeaderLength = 24;  // header + extended header
-inline constexpr qsizetype kSegmentHeaderLength = 8;
-inline constexpr qsizetype kShaLength = 32;
+inline constexpr quint8 magic = 0xE9;
+inline constexpr quint8 checksumSeed = 0xEF;
+inline constexpr quint8 flashModeDio = 2;
+inline constexpr quint8 flashSize16MB = 4;     // high nibble of byte 3
+inline constexpr quint8 flashFreq80MHz = 0xF;  // low nibble of byte 3
+inline constexpr quint8 wpPinDisabled = 0xEE;
+inline constexpr quint16 chipIdEsp32 = 0;
+inline constexpr qsizetype headerLength = 24;  // header + extended header
+inline constexpr qsizetype segmentHeaderLength = 8;
+inline constexpr qsizetype shaLength = 32;
 
 struct Segment
 {
@@ -30,8 +30,8 @@ struct Segment
 struct ImageLayout
 {
     quint32 entryPoint = 0;
-    quint8 flashMode = kFlashModeDio;
-    quint8 flashSizeAndFreq = (kFlashSize16MB << 4) | kFlashFreq80MHz;
+    quint8 flashMode = flashModeDio;
+    quint8 flashSizeAndFreq = (flashSize16MB << 4) | flashFreq80MHz;
     quint16 minRevisionFull = 0;    // major * 100 + minor
     quint16 maxRevisionFull = 399;  // any v3.x
     bool appendSha256 = true;

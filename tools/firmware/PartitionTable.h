@@ -10,9 +10,9 @@
 // of its 0xC00 bytes 0xFF.
 namespace partitiontable {
 
-inline constexpr qsizetype kTableLength = 0xC00;
-inline constexpr qsizetype kEntryLength = 32;
-inline constexpr qsizetype kLabelLength = 16;
+inline constexpr qsizetype tableLength = 0xC00;
+inline constexpr qsizetype entryLength = 32;
+inline constexpr qsizetype labelLength = 16;
 
 struct Entry
 {
