@@ -42,18 +42,6 @@ QStringList temporaryFilesIn(const QString& directory)
     return QDir(directory).entryList({u"*.tmp"_s}, QDir::Files | QDir::Hidden);
 }
 
-// A chmod that fails with EPERM for the paths the predicate picks and works for the others.
-EsptoolInstaller::ChmodFunction chmodFailingFor(const std::function<bool(const QString&)>& fails)
-{
-    return [fails](const QString& path, mode_t mode) {
-        if (fails(path)) {
-            errno = EPERM;
-            return -1;
-        }
-        return ::chmod(QFile::encodeName(path).constData(), mode);
-    };
-}
-
 }  // namespace
 
 class TestEsptoolInstaller : public QObject
@@ -63,49 +51,45 @@ class TestEsptoolInstaller : public QObject
 private Q_SLOTS:
     void choosesTheBuildForTheProcessor_data();
     void choosesTheBuildForTheProcessor();
-    void findsNothingWithoutTheBuildForThisProcessor();
     void locatesResourcesInOrder();
     void installsOrReusesTheCopy_data();
     void installsOrReusesTheCopy();
-    void keepsStaleTemporaryFilesOfOtherRuns();
     void fallsBackToTheTemporaryFolder();
-    void reportsAFailedReplacementAndCleansUp();
-    void reportsFailedModeChanges_data();
-    void reportsFailedModeChanges();
-    void reportsACopyThatIsNotExecutable();
+    void reportsWhatStoppedIt_data();
+    void reportsWhatStoppedIt();
 };
 
 void TestEsptoolInstaller::choosesTheBuildForTheProcessor_data()
 {
     QTest::addColumn<QString>("machine");
-    QTest::addColumn<QString>("resourceName");
-    QTest::newRow("macOS on Apple silicon") << u"arm64"_s << u"esptool_arm64"_s;
-    QTest::newRow("Linux on 64-bit Arm") << u"aarch64"_s << u"esptool_arm64"_s;
-    QTest::newRow("x86_64") << u"x86_64"_s << u"esptool_amd64"_s;
-    QTest::newRow("32-bit Arm") << u"armv7l"_s << u"esptool_amd64"_s;
-    QTest::newRow("case matters") << u"ARM64"_s << u"esptool_amd64"_s;
-    QTest::newRow("unknown") << QString() << u"esptool_amd64"_s;
+    QTest::addColumn<QString>("bundled");   // the one build among the resources
+    QTest::addColumn<QString>("expected");  // the build prepared; empty: none
+    QTest::newRow("macOS on Apple silicon")
+        << u"arm64"_s << u"esptool_arm64"_s << u"esptool_arm64"_s;
+    QTest::newRow("Linux on 64-bit Arm")
+        << u"aarch64"_s << u"esptool_arm64"_s << u"esptool_arm64"_s;
+    QTest::newRow("x86_64") << u"x86_64"_s << u"esptool_amd64"_s << u"esptool_amd64"_s;
+    QTest::newRow("32-bit Arm") << u"armv7l"_s << u"esptool_amd64"_s << u"esptool_amd64"_s;
+    QTest::newRow("case matters") << u"ARM64"_s << u"esptool_amd64"_s << u"esptool_amd64"_s;
+    QTest::newRow("unknown") << QString() << u"esptool_amd64"_s << u"esptool_amd64"_s;
+    QTest::newRow("only the other build") << u"x86_64"_s << u"esptool_arm64"_s << QString();
 }
 
 void TestEsptoolInstaller::choosesTheBuildForTheProcessor()
 {
     QFETCH(QString, machine);
-    QFETCH(QString, resourceName);
+    QFETCH(QString, bundled);
+    QFETCH(QString, expected);
     FakeEsptoolHome home(machine);
-    home.addEsptool(resourceName);
-    EsptoolInstaller installer(home.environment());
-    QCOMPARE(installer.esptoolResourceName(), resourceName);
-    QCOMPARE(installer.prepare().path, QDir(home.toolDirectory()).filePath(resourceName));
-}
-
-void TestEsptoolInstaller::findsNothingWithoutTheBuildForThisProcessor()
-{
-    FakeEsptoolHome home(u"x86_64"_s);
-    home.addEsptool(u"esptool_arm64"_s);
+    home.addEsptool(bundled);
     const EsptoolInstaller::Outcome outcome = EsptoolInstaller(home.environment()).prepare();
-    QVERIFY(!outcome.path);
-    QVERIFY(outcome.failureLine.isEmpty());
-    QVERIFY(!QFileInfo::exists(home.toolDirectory()));
+    QCOMPARE(outcome.failureLine, QString());
+    if (expected.isEmpty()) {
+        QVERIFY(!outcome.path);
+        QVERIFY(!QFileInfo::exists(home.toolDirectory()));
+    } else {
+        QCOMPARE(outcome.path, QDir(home.toolDirectory()).filePath(expected));
+    }
 }
 
 void TestEsptoolInstaller::locatesResourcesInOrder()
@@ -157,27 +141,17 @@ void TestEsptoolInstaller::installsOrReusesTheCopy()
     writeFile(home.resourcePath(u"esptool_amd64"_s), "#!/bin/sh\nexit 0\n", 0644);
     if (!installedBefore.isEmpty())
         writeFile(home.installedEsptoolPath(), installedBefore, 0600);
+    // Another run's copy, cut short: not this run's to remove.
+    const QString stale = u".esptool_amd64.0000-INTERRUPTED.tmp"_s;
+    writeFile(QDir(home.toolDirectory()).filePath(stale), "half a copy");
     const EsptoolInstaller::Outcome outcome = EsptoolInstaller(home.environment()).prepare();
 
     QCOMPARE(outcome.path, home.installedEsptoolPath());
     QCOMPARE(outcome.failureLine, QString());
     QCOMPARE(contentOf(home.installedEsptoolPath()), installedAfter);
     QCOMPARE(modeOf(home.installedEsptoolPath()), mode_t(0755));
-    if (installedBefore.isEmpty())
-        QCOMPARE(modeOf(home.toolDirectory()), mode_t(0755));
-    QCOMPARE(temporaryFilesIn(home.toolDirectory()), QStringList());
-}
-
-void TestEsptoolInstaller::keepsStaleTemporaryFilesOfOtherRuns()
-{
-    FakeEsptoolHome home;
-    writeFile(home.resourcePath(u"esptool_amd64"_s), "build");
-    const QString stale =
-        QDir(home.toolDirectory()).filePath(u".esptool_amd64.0000-INTERRUPTED.tmp"_s);
-    writeFile(stale, "half a copy");
-
-    QVERIFY(EsptoolInstaller(home.environment()).prepare().path);
-    QCOMPARE(temporaryFilesIn(home.toolDirectory()), QStringList{QFileInfo(stale).fileName()});
+    QCOMPARE(modeOf(home.toolDirectory()), mode_t(0755));
+    QCOMPARE(temporaryFilesIn(home.toolDirectory()), QStringList{stale});
 }
 
 void TestEsptoolInstaller::fallsBackToTheTemporaryFolder()
@@ -196,75 +170,68 @@ void TestEsptoolInstaller::fallsBackToTheTemporaryFolder()
     QCOMPARE(modeOf(expected), mode_t(0755));
 }
 
-void TestEsptoolInstaller::reportsAFailedReplacementAndCleansUp()
-{
-    FakeEsptoolHome home;
-    writeFile(home.resourcePath(u"esptool_amd64"_s), "build");
-    // A non-empty folder in the way: the rename over it fails after the copy was made.
-    writeFile(QDir(home.installedEsptoolPath()).filePath(u"keep"_s), "x");
-
-    const EsptoolInstaller::Outcome outcome = EsptoolInstaller(home.environment()).prepare();
-    QVERIFY(!outcome.path);
-    QVERIFY2(outcome.failureLine.startsWith(u"Failed to prepare esptool: Cannot move "_s),
-             qPrintable(outcome.failureLine));
-    QCOMPARE(temporaryFilesIn(home.toolDirectory()), QStringList());
-    QVERIFY(QFileInfo::exists(QDir(home.installedEsptoolPath()).filePath(u"keep"_s)));
-}
-
-void TestEsptoolInstaller::reportsFailedModeChanges_data()
+void TestEsptoolInstaller::reportsWhatStoppedIt_data()
 {
     QTest::addColumn<bool>("installedBefore");
-    QTest::addColumn<QString>("failingPath");  // "dir", "tmp" or "installed"
-    QTest::addColumn<QString>("operation");
+    QTest::addColumn<QString>("obstacle");  // "folder" in the way, or whose chmod fails
+    QTest::addColumn<QString>("failure");   // the line, with <dir>, <tmp> and <installed>
 
-    QTest::newRow("tool folder") << false << u"dir"_s << u"chmod directory"_s;
-    QTest::newRow("reused copy") << true << u"installed"_s << u"chmod executable"_s;
-    QTest::newRow("temporary copy") << false << u"tmp"_s << u"chmod executable"_s;
-    QTest::newRow("newly installed copy") << false << u"installed"_s << u"chmod executable"_s;
+    const QString prefix = u"Failed to prepare esptool: "_s;
+    const QString denied = u": Operation not permitted\n"_s;
+    QTest::newRow("a folder where the copy goes")
+        << false << u"folder"_s << prefix + u"Cannot move <tmp> to <installed>: "_s;
+    QTest::newRow("tool folder's mode")
+        << false << u"dir"_s << prefix + u"chmod directory failed for <dir>"_s + denied;
+    QTest::newRow("reused copy's mode")
+        << true << u"installed"_s << prefix + u"chmod executable failed for <installed>"_s + denied;
+    QTest::newRow("temporary copy's mode")
+        << false << u"tmp"_s << prefix + u"chmod executable failed for <tmp>"_s + denied;
+    QTest::newRow("new copy's mode")
+        << false << u"installed"_s
+        << prefix + u"chmod executable failed for <installed>"_s + denied;
+    QTest::newRow("a mode change that changes nothing")
+        << false << u"everything"_s << u"Prepared esptool is not executable: <installed>\n"_s;
 }
 
-void TestEsptoolInstaller::reportsFailedModeChanges()
+void TestEsptoolInstaller::reportsWhatStoppedIt()
 {
     QFETCH(bool, installedBefore);
-    QFETCH(QString, failingPath);
-    QFETCH(QString, operation);
+    QFETCH(QString, obstacle);
+    QFETCH(QString, failure);
 
-    FakeEsptoolHome home;
-    writeFile(home.resourcePath(u"esptool_amd64"_s), "build");
-    if (installedBefore)
-        writeFile(home.installedEsptoolPath(), "BUILD");
-
-    QString failedFor;
-    EsptoolInstaller installer(home.environment());
-    installer.setChmodFunction(chmodFailingFor([&](const QString& path) {
-        const bool fails = (failingPath == u"dir" && path == home.toolDirectory()) ||
-                           (failingPath == u"tmp" && path.endsWith(u".tmp"_s)) ||
-                           (failingPath == u"installed" && path == home.installedEsptoolPath());
-        if (fails)
-            failedFor = path;
-        return fails;
-    }));
-
-    const EsptoolInstaller::Outcome outcome = installer.prepare();
-    QVERIFY(!outcome.path);
-    QVERIFY(!failedFor.isEmpty());
-    QCOMPARE(outcome.failureLine, u"Failed to prepare esptool: "_s + operation + u" failed for "_s +
-                                      failedFor + u": Operation not permitted\n"_s);
-    QCOMPARE(temporaryFilesIn(home.toolDirectory()), QStringList());
-}
-
-void TestEsptoolInstaller::reportsACopyThatIsNotExecutable()
-{
     FakeEsptoolHome home;
     writeFile(home.resourcePath(u"esptool_amd64"_s), "build", 0644);
+    if (installedBefore)
+        writeFile(home.installedEsptoolPath(), "BUILD");
+    // A non-empty folder in the way: the rename over it fails after the copy was made.
+    if (obstacle == u"folder")
+        writeFile(QDir(home.installedEsptoolPath()).filePath(u"keep"_s), "x");
+
+    QString temporary;
     EsptoolInstaller installer(home.environment());
-    installer.setChmodFunction(
-        [](const QString&, mode_t) { return 0; });  // "succeeds", changes nothing
+    installer.setChmodFunction([&](const QString& path, mode_t mode) {
+        if (path.endsWith(u".tmp"_s))
+            temporary = path;
+        if (obstacle == u"everything")
+            return 0;  // "succeeds", changes nothing
+        const bool fails = (obstacle == u"dir" && path == home.toolDirectory()) ||
+                           (obstacle == u"tmp" && path == temporary) ||
+                           (obstacle == u"installed" && path == home.installedEsptoolPath());
+        errno = EPERM;
+        return fails ? -1 : ::chmod(QFile::encodeName(path).constData(), mode);
+    });
 
     const EsptoolInstaller::Outcome outcome = installer.prepare();
     QVERIFY(!outcome.path);
-    QCOMPARE(outcome.failureLine,
-             u"Prepared esptool is not executable: "_s + home.installedEsptoolPath() + u'\n');
+    QVERIFY2(
+        outcome.failureLine.startsWith(failure.replace(u"<dir>"_s, home.toolDirectory())
+                                           .replace(u"<tmp>"_s, temporary)
+                                           .replace(u"<installed>"_s, home.installedEsptoolPath())),
+        qPrintable(outcome.failureLine));
+    QCOMPARE(outcome.failureLine.count(u'\n'), 1);
+    QCOMPARE(temporaryFilesIn(home.toolDirectory()), QStringList());
+    if (obstacle == u"folder")
+        QVERIFY(QFileInfo::exists(QDir(home.installedEsptoolPath()).filePath(u"keep"_s)));
 }
 
 QTEST_GUILESS_MAIN(TestEsptoolInstaller)
