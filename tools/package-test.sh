@@ -23,7 +23,11 @@ apt_mirror() {
                if ($i ~ /^URIs:/) { split($i, f, " "); uri = f[2] }
                if ($i ~ /^Suites:/ && $i ~ /[ \t]bookworm([ \t]|$)/) suite = 1 }
            if (uri != "" && suite) { print uri; exit } }' /etc/apt/sources.list.d/*.sources 2>/dev/null
-    awk '$1 == "deb" && $3 == "bookworm" { print $2; exit }' /etc/apt/sources.list 2>/dev/null
+    # Either file may be missing; a missing one is not an error.
+    [ ! -f /etc/apt/sources.list ] ||
+        awk '{ sub(/ \[[^]]*\]/, "") } $1 == "deb" && $3 == "bookworm" { print $2; exit }' \
+            /etc/apt/sources.list
+    return 0
 }
 mirror=${MIRROR:-$(apt_mirror | head -n1)}
 [ -n "$mirror" ] || { echo "package-test: no Debian mirror for bookworm in the apt configuration; set MIRROR" >&2; exit 2; }
