@@ -8,7 +8,8 @@
 
 // The machine's own serial ports and the simulated board, named so that nobody takes it for
 // hardware: the menu shows "Simulated ESP32 (/dev/pts/3)", short enough for the closed menu to
-// show the path.
+// show the path. That path (/dev/pts/N, or /dev/shm/... for a link that returns) sorts before
+// Linux's /dev/tty* nodes, so the window, which takes the first port, selects the board.
 class DemoPortLister : public PortLister
 {
 public:
