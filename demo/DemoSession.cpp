@@ -44,6 +44,8 @@ bool DemoSession::start(QString* error)
 
 QStringList DemoSession::simulatorOptions(QString* error)
 {
+    // Hears only frames at its own rate, as a UART does: a flasher that forgot to switch its side
+    // of the line would fail here as on a board.
     QStringList options{u"--check-baud"_s};
     if (m_options.realTiming)
         options << u"--timing"_s;
