@@ -91,6 +91,8 @@ struct OptionSet
     QCommandLineOption dump{u"dump"_s, u"Write the flash array to FILE at exit."_s, u"FILE"_s};
     QCommandLineOption stats{u"stats"_s, u"Write the modelled figures as JSON at exit."_s,
                              u"FILE"_s};
+    QCommandLineOption exitWithStdin{u"exit-with-stdin"_s,
+                                     u"Stop, as on SIGTERM, once standard input closes."_s};
     QCommandLineOption help{QStringList{u"h"_s, u"help"_s}, u"Show the options."_s};
 
     void addTo(QCommandLineParser& parser) const
@@ -119,6 +121,7 @@ struct OptionSet
                            otherBoardReturns,
                            dump,
                            stats,
+                           exitWithStdin,
                            help});
     }
 };
@@ -288,6 +291,7 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
     sim.faults.noSync = parser.isSet(o.noSync);
     result.dumpPath = parser.value(o.dump);
     result.statsPath = parser.value(o.stats);
+    result.exitWithStdin = parser.isSet(o.exitWithStdin);
     parsed.options = result;
     return parsed;
 }

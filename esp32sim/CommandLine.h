@@ -15,6 +15,8 @@ struct CommandLineOptions
     SimulatorOptions simulator;
     QString dumpPath;   // --dump: the whole flash array
     QString statsPath;  // --stats: SimulatorStatistics as JSON
+    // --exit-with-stdin: stop, as on SIGTERM, once standard input closes.
+    bool exitWithStdin = false;
 };
 
 struct ParsedCommandLine

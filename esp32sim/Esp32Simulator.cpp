@@ -48,7 +48,12 @@ Esp32Simulator::Esp32Simulator(const SimulatorOptions& options, QObject* parent)
     connect(&m_openWatch, &SlaveOpenWatch::opened, this, &Esp32Simulator::sendBootBanner);
 }
 
-Esp32Simulator::~Esp32Simulator() = default;
+// The stable path goes with the simulator, as a udev link goes with its device.
+Esp32Simulator::~Esp32Simulator()
+{
+    if (!m_options.linkPath.isEmpty() && m_pty.isOpen())
+        QFile::remove(m_options.linkPath);
+}
 
 bool Esp32Simulator::open(QString* error)
 {

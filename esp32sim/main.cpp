@@ -4,8 +4,12 @@
 #include "TerminationSignals.h"
 
 #include <QCoreApplication>
+#include <QSocketNotifier>
 
+#include <cerrno>
 #include <cstdio>
+#include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -18,6 +22,22 @@ void printLine(std::FILE* stream, const QString& text)
     std::fputs(text.toLocal8Bit().constData(), stream);
     std::fputc('\n', stream);
     std::fflush(stream);
+}
+
+// A parent that starts the simulator with a pipe on its standard input holds the other end, and
+// the kernel closes it when the parent ends in any way, SIGKILL and crashes included.
+std::unique_ptr<QSocketNotifier> quitWhenStdinCloses()
+{
+    auto notifier = std::make_unique<QSocketNotifier>(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(notifier.get(), &QSocketNotifier::activated, [watch = notifier.get()] {
+        char ignored[256];
+        const ssize_t n = ::read(STDIN_FILENO, ignored, sizeof ignored);
+        if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) {
+            watch->setEnabled(false);
+            QCoreApplication::quit();
+        }
+    });
+    return notifier;
 }
 
 }  // namespace
@@ -47,6 +67,8 @@ int main(int argc, char* argv[])
     }
     QObject::connect(&signals, &esp32sim::TerminationSignals::received, &app,
                      &QCoreApplication::quit);
+    const std::unique_ptr<QSocketNotifier> stdinWatch =
+        options.exitWithStdin ? quitWhenStdinCloses() : nullptr;
 
     esp32sim::Esp32Simulator simulator(options.simulator);
     QString error;

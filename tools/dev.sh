@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # One entry point for a newcomer on Debian 12:
-#   tools/dev.sh run    install what is missing, build, start the app
+#   tools/dev.sh run    install what is missing, build the app and what it runs, start it
+#   tools/dev.sh demo [--fault NAME]
+#                       the same for the demo: the app's window over a simulated ESP32 that is
+#                       as slow as a real board (and commits the fault NAME); --help lists faults
 #   tools/dev.sh test   install what is missing, build, run the whole test suite, again under
 #                       three font configurations, the port and window tests with the port
 #                       lister of the other platforms, clang-tidy, and the suite under
@@ -70,11 +73,13 @@ check_package_binaries() {
     fi
 }
 
+# build PRESET [--target NAME]: the whole tree, or only NAME and what it needs.
 build() {
     local preset=$1 dir=build
+    shift
     [ "$preset" = default ] || dir=build-$preset
     [ -f "$dir/CMakeCache.txt" ] || cmake --preset "$preset"
-    cmake --build --preset "$preset"
+    cmake --build --preset "$preset" "$@"
 }
 
 # True when the files' contents are those of the last run that passed under this name; the
@@ -121,11 +126,36 @@ run_app() {
     exec "$app"
 }
 
+run_demo() {
+    local demo=$PWD/build/bin/tavix-flash-tool-demo
+    if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
+        exec "$demo" "$@"
+    fi
+    echo "No display found: starting the demo inside Xvfb."
+    # Once the demo says that it is up, how to look at its window.
+    # shellcheck disable=SC2016
+    exec xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
+        "$0" "$@" | while IFS= read -r line; do
+            printf "%s\n" "$line"
+            case $line in "The demo (pid "*)
+                printf "A screenshot of the virtual display:\n  %s\n" \
+                    "DISPLAY=$DISPLAY XAUTHORITY=$XAUTHORITY $0 --screenshot demo.png"
+            esac
+        done
+        exit "${PIPESTATUS[0]}"' "$demo" "$@"
+}
+
 case "${1:-}" in
 run)
     install_missing_packages "${packages[@]}"
-    build default
+    build default --target tavix_app
     run_app
+    ;;
+demo)
+    shift
+    install_missing_packages "${packages[@]}"
+    build default --target tavix_demo
+    run_demo "$@"
     ;;
 test)
     install_missing_packages "${packages[@]}" "${test_packages[@]}"
@@ -162,7 +192,7 @@ arm64)
     ctest --preset arm64
     ;;
 *)
-    echo "usage: $0 run|test|arm64" >&2
+    echo "usage: $0 run|demo [--fault NAME]|test|arm64" >&2
     exit 2
     ;;
 esac

@@ -20,7 +20,7 @@ PY
 )
 # Nothing to do when no source, header or the configuration changed since the last clean run.
 stamp="$build/.tidy-clean"
-key=$(find src esptool esp32sim tests tools bench fuzz -type f \( -name '*.cpp' -o -name '*.h' \) \
+key=$(find src esptool esp32sim demo tests tools bench fuzz -type f \( -name '*.cpp' -o -name '*.h' \) \
           -print0 2>/dev/null | sort -z | xargs -0 sha256sum | cat - .clang-tidy | sha256sum)
 if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$key" ]; then
     echo "clang-tidy: nothing changed since the last clean run"

@@ -5,9 +5,14 @@
 //   running.png         a flash under way
 //   failed.png          a flash that failed: the board was "unplugged" halfway
 //   console-hidden.png  the console turned off, the column centred in the wider window
+// and the demo's window (tools/dev.sh demo) over a board as slow as a real one:
+//   demo-idle.png       the simulated board listed and selected
+//   demo-running.png    a flash under way
+//   demo-<fault>.png    how a flash ends on a board that commits one of the demo's faults
 //
 // usage: take-screenshots OUTPUT_DIRECTORY
 
+#include "DemoSession.h"
 #include "SimulatedBoard.h"
 #include "UiTestHarness.h"
 #include "flash/ESPToolManager.h"
@@ -20,6 +25,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QPlainTextEdit>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
@@ -41,16 +47,17 @@ int main(int argc, char* argv[])
     MainWindow& window = harness.window();
     ContentView& view = harness.view();
     ESPToolManager& engine = view.espTool();
-    const auto save = [&](const QString& name) {
+    const auto saveWindow = [&](const QWidget& shown, const QString& name) {
         QTest::qWait(200);  // let the window finish painting
         // From the screen rather than the window, so that an open menu shows as well.
-        const QRect area = window.frameGeometry();
+        const QRect area = shown.frameGeometry();
         const QString path = output.filePath(name);
         const QPixmap picture =
-            window.screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
+            shown.screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
         std::printf("%s %s\n", picture.save(path) ? "saved" : "cannot write", qPrintable(path));
         return QFileInfo::exists(path);
     };
+    const auto save = [&](const QString& name) { return saveWindow(window, name); };
 
     // A board whose flash takes as long as a real one at the chosen baud rate.
     SimulatedBoard board(boardFolder.path());
@@ -83,5 +90,37 @@ int main(int argc, char* argv[])
 
     view.findChild<QCheckBox*>(u"consoleCheckBox"_s)->click();
     ok &= save(u"console-hidden.png"_s);
+    window.hide();
+
+    EsptoolEnvironment esptool = harness.home().environment();
+    esptool.resourceDirectory = QString::fromUtf8(TAVIX_RESOURCE_OUTPUT_DIR);
+    esptool.machine = EsptoolEnvironment::fromSystem().machine;
+    for (const QString& fault :
+         {u""_s, u"noisy"_s, u"too-noisy"_s, u"no-download-mode"_s, u"drop"_s}) {
+        DemoSession demo({.fault = findDemoFault(fault)},
+                         {QString::fromUtf8(ESP32SIM_BINARY), esptool});
+        QString error;
+        ok &= demo.start(&error);
+        demo.window().show();
+        ok &= QTest::qWaitForWindowExposed(&demo.window());
+        const ESPToolManager& demoEngine = demo.window().content().espTool();
+        if (fault.isEmpty())
+            ok &= saveWindow(demo.window(), u"demo-idle.png"_s);
+        demo.window().content().findChild<ToolActionButton*>(u"burnButton"_s)->click();
+        ok &= QTest::qWaitFor([&] { return demoEngine.isRunning(); }, 5000);
+        if (fault.isEmpty()) {
+            ok &= QTest::qWaitFor([&] { return demoEngine.flashProgress() >= 0.42; }, 60000);
+            ok &= saveWindow(demo.window(), u"demo-running.png"_s);
+        }
+        ok &= QTest::qWaitFor([&] { return !demoEngine.isRunning(); }, 120000);
+        // The line that tells of the link's return, which the rest of the flash scrolled away.
+        if (auto* log = demo.window().findChild<QPlainTextEdit*>(); fault == u"drop"_s) {
+            log->moveCursor(QTextCursor::Start);
+            ok &= log->find(u"came back"_s);
+            log->centerCursor();
+        }
+        if (!fault.isEmpty())
+            ok &= saveWindow(demo.window(), u"demo-%1.png"_s.arg(fault));
+    }
     return ok ? 0 : 1;
 }

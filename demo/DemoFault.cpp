@@ -1,0 +1,46 @@
+#include "DemoFault.h"
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// The link drops about halfway through a write of the bundled image.
+const QStringList halfwayDrop{u"--drop-after"_s, u"400000"_s};
+
+}  // namespace
+
+const QList<DemoFault>& demoFaults()
+{
+    static const QList<DemoFault> faults{
+        {u"noisy"_s,
+         u"bits flip on the line; the flasher sends blocks again and finishes"_s,
+         {u"--flip-rate"_s, u"1e-4"_s, u"--seed"_s, u"3"_s}},
+        {u"too-noisy"_s,
+         u"a line too noisy to recover: the flasher gives up and names the cause"_s,
+         {u"--flip-rate"_s, u"3e-3"_s}},
+        {u"drop"_s,
+         u"the adapter drops off halfway and returns 2 s later; the flasher carries on"_s,
+         halfwayDrop + QStringList{u"--return-after"_s, u"2000"_s}, true},
+        {u"unplugged"_s, u"the adapter drops off halfway and never returns"_s, halfwayDrop, true},
+        {u"no-download-mode"_s,
+         u"the board booted its own firmware instead of the serial loader"_s,
+         {u"--boot-from-flash"_s}},
+        {u"silent"_s, u"nothing ever answers on the port"_s, {u"--no-sync"_s}},
+        // An ESP32-S3's magic value.
+        {u"other-chip"_s, u"another chip than the original ESP32"_s, {u"--chip-magic"_s, u"0x9"_s}},
+        {u"write-error"_s,
+         u"the flash chip fails to write one block, every time"_s,
+         {u"--write-error-block"_s, u"7"_s}},
+    };
+    return faults;
+}
+
+std::optional<DemoFault> findDemoFault(const QString& name)
+{
+    const QList<DemoFault>& faults = demoFaults();
+    const auto found = std::find_if(faults.cbegin(), faults.cend(),
+                                    [&name](const DemoFault& fault) { return fault.name == name; });
+    return found == faults.cend() ? std::nullopt : std::optional(*found);
+}

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "serial/PortLister.h"
+
+#include <QString>
+
+#include <memory>
+
+// The machine's own serial ports and the simulated board, named so that nobody takes it for
+// hardware: the menu shows "Simulated ESP32 (/dev/pts/3)", short enough for the closed menu to
+// show the path. That path (/dev/pts/N, or /dev/shm/... for a link that returns) sorts before
+// Linux's /dev/tty* nodes, so the window, which takes the first port, selects the board.
+class DemoPortLister : public PortLister
+{
+public:
+    DemoPortLister(std::unique_ptr<PortLister> platform, QString boardPort);
+
+    // The board only while its port exists, as an adapter is listed only while plugged in. When
+    // the platform cannot list, the board alone, without the /dev names that would stand in.
+    std::optional<QList<SerialPortInfo>> listPorts() override;
+
+private:
+    std::unique_ptr<PortLister> m_platform;
+    QString m_boardPort;
+};

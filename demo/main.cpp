@@ -1,0 +1,6 @@
+#include "DemoApp.h"
+
+int main(int argc, char* argv[])
+{
+    return DemoApp::main(argc, argv);
+}
