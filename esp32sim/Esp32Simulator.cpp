@@ -86,6 +86,11 @@ bool Esp32Simulator::openLink(QString* error)
     return true;
 }
 
+bool Esp32Simulator::canReadLineBaud() const
+{
+    return clientLineBaud(m_pty.slaveFd()).has_value();
+}
+
 QString Esp32Simulator::portPath() const
 {
     return m_options.linkPath.isEmpty() ? m_pty.slavePath() : m_options.linkPath;

@@ -51,6 +51,9 @@ public:
     QString portPath() const;
     // False before open() and after the link was dropped or closed.
     bool isLinkUp() const { return m_pty.isOpen(); }
+    // Whether the rate a client sets on the pty can be read here, as
+    // SimulatorOptions::checkLineBaud needs; false under qemu-user 7.2 (no TCGETS2).
+    bool canReadLineBaud() const;
     // Drops the link now: pending replies are discarded and the client sees a hangup. With
     // FaultOptions::returnAfter the link comes back later at the same port path.
     void hangUp();

@@ -76,6 +76,11 @@ int main(int argc, char* argv[])
         printLine(stderr, QLatin1StringView("esp32-sim: cannot open a pseudo-terminal: ") + error);
         return exitFailure;
     }
+    // Without the client's rate the check would let every frame through without a word.
+    if (options.simulator.checkLineBaud && !simulator.canReadLineBaud()) {
+        printLine(stderr, QLatin1StringView("esp32-sim: the rate a client sets on the pty cannot "
+                                            "be read here; frames are not checked against it"));
+    }
     printLine(stdout, simulator.portPath());
 
     QCoreApplication::exec();

@@ -46,10 +46,10 @@ void TestEndToEndEngine::flashesTheBundledImage()
     // The simulator answers only frames sent at its own baud: a flasher that forgot to switch
     // its side of the line after the baud change would fail here.
     QVERIFY(board.start({u"--check-baud"_s}));
-    FakeEsptoolHome home;
+    // The build holds the flasher for this processor only.
+    FakeEsptoolHome home(EsptoolEnvironment::fromSystem().machine);
     EsptoolEnvironment environment = home.environment();
     environment.resourceDirectory = QString::fromUtf8(TAVIX_RESOURCE_OUTPUT_DIR);
-    environment.machine = EsptoolEnvironment::fromSystem().machine;
     const auto engine = std::make_unique<ESPToolManager>(environment);
 
     QList<double> progress;

@@ -9,7 +9,6 @@
 
 #include <cerrno>
 #include <cstdarg>
-#include <cstdlib>
 #include <dlfcn.h>
 #include <sys/syscall.h>
 
@@ -20,14 +19,6 @@ constexpr long pidfdIdType = 3;
 constexpr int syscallArgumentCount = 6;
 
 using SyscallFunction = long (*)(long, ...);
-
-// Children inherit the environment: the loader of a program built for another processor would
-// complain about the preload, and a child that runs under qemu-user gets it from the emulator's
-// command line again.
-[[gnu::constructor]] void leaveChildrenAlone()
-{
-    unsetenv("LD_PRELOAD");
-}
 
 }  // namespace
 
