@@ -252,6 +252,11 @@ private Q_SLOTS:
         QCOMPARE(status(), u"Status: Flashing 42%"_s);
         QCOMPARE(logShown(), view().espTool().esptoolLog());
         view().espTool().finishOperation(true, u"Flash completed successfully."_s);
+        // A status wider than the column is cut at its end, never drawn past the column's edge.
+        auto* label = child<ElidedLabel>("statusLabel");
+        label->setText(u"Status: "_s + QString(300, u'x'));
+        QVERIFY(label->shownText().endsWith(u'…'));
+        QVERIFY(label->fontMetrics().horizontalAdvance(label->shownText()) <= label->width());
 
         auto* checkBox = child<QCheckBox>("consoleCheckBox");
         checkBox->click();
