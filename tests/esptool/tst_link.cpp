@@ -15,15 +15,16 @@ using esptool::RomConnection;
 
 namespace {
 
-// What a command came back with, in one word: "value 12345678", "refused 05", "garbled",
-// "timeout", "lost".
+// What a command came back with, in one word: "value 12345678", "refused 05" (with "on the way"
+// when the chip refused a damaged copy), "garbled", "timeout", "lost".
 QString outcome(const esptool::Result<esptool::RomReply>& reply)
 {
     if (reply)
         return u"value %1"_s.arg(reply.value().value, 8, 16, QLatin1Char('0'));
     switch (reply.error().kind) {
     case ErrorKind::romError:
-        return u"refused %1"_s.arg(*reply.error().romCode, 2, 16, QLatin1Char('0'));
+        return u"refused %1%2"_s.arg(*reply.error().romCode, 2, 16, QLatin1Char('0'))
+            .arg(reply.error().message.contains(u"damaged"_s) ? u" on the way"_s : QString());
     case ErrorKind::garbledReply:
         return u"garbled"_s;
     case ErrorKind::timeout:
@@ -105,7 +106,7 @@ void TestLink::replies_data()
     QTest::newRow("late refusal of an earlier request, then the reply")
         << romreplies::frame(0x11, 0, {}, 1, 0x07) + magic << u"value 00f01d83"_s;
     QTest::newRow("a damaged copy refused as another opcode")
-        << romreplies::frame(0x0B, 0, {}, 1, 0x05) << u"refused 05"_s;
+        << romreplies::frame(0x0B, 0, {}, 1, 0x05) << u"refused 05 on the way"_s;
     QTest::newRow("own failure") << romreplies::frame(0x0A, 0, {}, 1, 0x07) << u"refused 07"_s;
     QTest::newRow("size field one too many")
         << "\xC0\x01\x0A\x05\x00\x00\x00\x00\x00\x00\x00\x00\x00\xC0"_ba << u"garbled"_s;
