@@ -21,7 +21,6 @@ void ConsoleReporter::warning(const QString& line)
 
 void ConsoleReporter::error(const QString& line)
 {
-    std::fflush(m_out);
     print(m_err, line);
 }
 
