@@ -78,9 +78,9 @@ QStringList writtenOut(const Invocation& run)
     QStringList arguments{
         u"--port="_s + run.port,
         u"--baud"_s,
-        QString::number(run.baud),
+        QString::number(run.session.baud),
         u"--before"_s,
-        run.before == BeforeReset::defaultReset ? u"default-reset"_s : u"no-reset"_s,
+        run.session.before == BeforeReset::defaultReset ? u"default-reset"_s : u"no-reset"_s,
         u"--after"_s,
         run.after == AfterReset::hardReset ? u"hard-reset"_s : u"no-reset"_s,
     };
@@ -100,7 +100,7 @@ QStringList writtenOut(const Invocation& run)
 void checkRun(const Invocation& run)
 {
     fuzz::check(!run.port.isEmpty(), "a run has a port");
-    fuzz::check(run.baud >= minimumBaud && run.baud <= maximumBaud, "the baud rate is in range");
+    fuzz::check(run.session.baud >= minimumBaud && run.session.baud <= maximumBaud, "the baud rate is in range");
     if (run.command == Command::eraseFlash) {
         fuzz::check(run.items.isEmpty(), "erase-flash writes nothing");
         return;
@@ -114,7 +114,7 @@ void checkRun(const Invocation& run)
     const ParsedCommandLine again = esptool::cli::parseCommandLine(writtenOut(run));
     fuzz::check(again.action == ParsedCommandLine::Action::run, "the written-out run is accepted");
     const Invocation& second = again.invocation;
-    fuzz::check(second.port == run.port && second.baud == run.baud && second.before == run.before &&
+    fuzz::check(second.port == run.port && second.session.baud == run.session.baud && second.session.before == run.session.before &&
                     second.after == run.after && second.command == run.command &&
                     second.write == run.write && second.items == run.items,
                 "the written-out run parses to the same run");

@@ -107,6 +107,10 @@ bool Parser::parseGlobalOption(const Option& option)
         m_result.action = ParsedCommandLine::Action::version;
         return true;
     }
+    if (name == u"--no-baud-fallback"_s) {
+        run.session.baudFallback = false;
+        return true;
+    }
     const bool known = name == u"--chip"_s || name == u"-c"_s || name == u"--port"_s ||
                        name == u"-p"_s || name == u"--baud"_s || name == u"-b"_s ||
                        name == u"--before"_s || name == u"--after"_s || name == u"-a"_s;
@@ -130,13 +134,13 @@ bool Parser::parseGlobalOption(const Option& option)
                             .arg(minimumBaud)
                             .arg(maximumBaud));
         }
-        run.baud = static_cast<int>(*baud);
+        run.session.baud = static_cast<int>(*baud);
     } else if (name == u"--before"_s) {
         const QString mode = hyphenated(*value);
         if (mode == u"default-reset"_s)
-            run.before = BeforeReset::defaultReset;
+            run.session.before = BeforeReset::defaultReset;
         else if (mode == u"no-reset"_s)
-            run.before = BeforeReset::noReset;
+            run.session.before = BeforeReset::noReset;
         else
             return fail(u"--before takes default-reset or no-reset, not '%1'."_s.arg(*value));
     } else {
@@ -167,6 +171,10 @@ bool Parser::parseWriteOption(const Option& option)
     }
     if (name == u"--help"_s || name == u"-h"_s) {
         m_helpAsked = true;
+        return true;
+    }
+    if (name == u"--force"_s) {
+        m_result.invocation.session.force = true;
         return true;
     }
     const bool isMode = name == u"--flash-mode"_s || name == u"-fm"_s;
@@ -265,9 +273,12 @@ bool Parser::parseCommand(const QString& name)
         m_result.invocation.command = Command::eraseFlash;
         while (!atEnd()) {
             const Option option = splitOption(m_arguments[m_index++]);
-            if (option.name != u"--help"_s && option.name != u"-h"_s)
+            if (option.name == u"--force"_s)
+                m_result.invocation.session.force = true;
+            else if (option.name == u"--help"_s || option.name == u"-h"_s)
+                m_helpAsked = true;
+            else
                 return fail(u"erase-flash takes no argument '%1'."_s.arg(option.name));
-            m_helpAsked = true;
         }
         return true;
     }
@@ -319,7 +330,7 @@ QString usageLine()
 {
     return u"usage: esptool [--chip esp32] --port PORT [--baud N] "
            "[--before default-reset|no-reset] [--after hard-reset|no-reset] "
-           "{write-flash,erase-flash,version} ..."_s;
+           "[--no-baud-fallback] {write-flash,erase-flash,version} ..."_s;
 }
 
 QString helpText()
@@ -336,6 +347,8 @@ QString helpText()
                          "                              reset into the loader first (default)\n"
                          "  -a, --after hard-reset|no-reset\n"
                          "                              start the firmware when done (default)\n"
+                         "  --no-baud-fallback          fail on a line too noisy for the rate\n"
+                         "                              instead of moving to a lower one\n"
                          "\n"
                          "Commands:\n"
                          "  write-flash [options] ADDRESS FILE [ADDRESS FILE ...]\n"
@@ -346,7 +359,9 @@ QString helpText()
                          "    -fs, --flash-size detect|keep|1MB|2MB|4MB|8MB|16MB\n"
                          "        mode, frequency and size are written into the header of an\n"
                          "        image at 0x1000 (the bootloader); other data is left alone\n"
-                         "  erase-flash                 erase the whole flash\n"
+                         "    --force                   write even where the eFuses say the\n"
+                         "                              board would no longer boot\n"
+                         "  erase-flash [--force]       erase the whole flash\n"
                          "  version                     print the version\n"
                          "\n"
                          "Underscore spellings (write_flash, --flash_mode, default_reset, ...) "

@@ -27,8 +27,7 @@ enum class Command
 struct Invocation
 {
     QString port;
-    int baud = 115200;
-    BeforeReset before = BeforeReset::defaultReset;
+    SessionSettings session;  // the rate, the reset before, the fall-back, --force
     AfterReset after = AfterReset::hardReset;
     Command command = Command::writeFlash;
     WriteSettings write;

@@ -4,7 +4,6 @@
 #include "cli/ConsoleReporter.h"
 #include "flasher/Flasher.h"
 #include "link/QtSerialLink.h"
-#include "protocol/RomProtocol.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -90,20 +89,16 @@ Status run(const cli::Invocation& invocation, ConsoleReporter& console)
         regions = std::move(loaded).value();
     }
 
-    // The ROM listens at 115200 after reset; a slower requested rate is used from the start.
-    const int connectBaud = std::min(invocation.baud, rom::initialBaud);
-    console.info(u"Opening %1 at %2 baud..."_s.arg(invocation.port).arg(connectBaud));
-    Result<std::unique_ptr<SerialLink>> link = QtSerialLink::open(invocation.port, connectBaud);
+    const SessionSettings& session = invocation.session;
+    console.info(u"Opening %1 at %2 baud..."_s.arg(invocation.port).arg(session.connectBaud()));
+    Result<std::unique_ptr<SerialLink>> link =
+        QtSerialLink::open(invocation.port, session.connectBaud());
     if (!link)
         return link.error();
 
-    Flasher flasher(std::move(link).value(), connectBaud, &QtSerialLink::open, console);
-    if (Status step = flasher.connect(invocation.before); !step)
-        return step;
-    if (Status step = flasher.changeBaud(invocation.baud); !step)
-        return step;
-    if (Status step = flasher.attachFlash(); !step)
-        return step;
+    Flasher flasher(std::move(link).value(), session, &QtSerialLink::open, console);
+    if (Status opened = flasher.open(); !opened)
+        return opened;
     Status done = invocation.command == cli::Command::writeFlash
                       ? flasher.writeFlash(regions, invocation.write)
                       : flasher.eraseFlash();

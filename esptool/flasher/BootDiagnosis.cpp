@@ -1,16 +1,12 @@
 #include "flasher/BootDiagnosis.h"
 
-#include <QRegularExpression>
+#include "protocol/BootBanner.h"
 
 using namespace Qt::StringLiterals;
 
 namespace esptool {
 
 namespace {
-
-// In the boot mode byte, this bit is GPIO0 as sampled at reset: high means the ROM went on to
-// boot from flash instead of waiting for a download.
-constexpr uint gpio0HighBit = 0x10;
 
 const QString resetHint =
     u"Hold the BOOT button while resetting the board (press and release EN/RESET), then "
@@ -20,14 +16,9 @@ const QString resetHint =
 
 FlasherError noAnswerDiagnosis(const QString& port, const QByteArray& heard, qint64 bytesHeard)
 {
-    static const QRegularExpression banner(u"boot:0x([0-9a-fA-F]{1,2})( \\([^)\\r\\n]*\\))?"_s);
-    QRegularExpressionMatch last;
-    for (const QRegularExpressionMatch& match : banner.globalMatch(QString::fromLatin1(heard))) {
-        last = match;
-    }
-    if (last.hasMatch()) {
-        const QString mode = u"boot:0x"_s + last.captured(1) + last.captured(2);
-        if ((last.captured(1).toUInt(nullptr, 16) & gpio0HighBit) != 0) {
+    if (const std::optional<BootBanner> banner = lastBootBanner(heard)) {
+        const QString& mode = banner->bootText;
+        if (banner->bootsFromFlash()) {
             return FlasherError{ErrorKind::bootedFirmware,
                                 u"The board on %1 started its own firmware instead of the serial "
                                 "loader (it printed \"%2\")."_s.arg(port, mode),

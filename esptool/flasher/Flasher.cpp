@@ -1,12 +1,9 @@
 #include "flasher/Flasher.h"
 
-#include "flasher/BootDiagnosis.h"
 #include "flasher/FlashParameters.h"
 #include "flasher/FlasherObserver.h"
-#include "flasher/PortReturn.h"
 #include "flasher/RegionWriter.h"
-#include "flasher/SpiFlash.h"
-#include "link/ResetSequence.h"
+#include "flasher/SecurityGuard.h"
 #include "protocol/RomProtocol.h"
 
 #include <QElapsedTimer>
@@ -19,245 +16,44 @@ namespace {
 
 // Assumed when the flash ID names no size we know.
 constexpr quint32 fallbackFlashSize = 4 * 1024 * 1024;
-// A CHANGE_BAUDRATE the chip refused, or whose reply was lost, is tried this often.
-constexpr int baudChangeAttempts = 3;
-constexpr int syncsPerBaudProbe = 3;
-// How long a port that went away may take to come back, and how often to look.
-constexpr std::chrono::seconds portReturnWait{10};
-constexpr std::chrono::milliseconds portReturnPoll{100};
 constexpr int reconnectsPerRun = 3;
+// A board that restarts more often than this is not going to get through a write.
+constexpr int restartsPerRun = 3;
+
+const QString supplyHint =
+    u"A restart during a write points at the board's power supply: plug it into a powered USB "
+    "port or hub, use a shorter USB cable, and disconnect anything else that draws current from "
+    "the board."_s;
 
 QString hex32(quint32 value)
 {
     return u"0x%1"_s.arg(value, 8, 16, QLatin1Char('0'));
 }
 
+QString secondsText(qint64 milliseconds)
+{
+    return QString::number(static_cast<double>(milliseconds) / 1000.0, 'f', 1);
+}
+
 }  // namespace
 
-Flasher::Flasher(std::unique_ptr<SerialLink> link, int connectBaud, LinkOpener reopen,
-                 FlasherObserver& observer)
-    : m_link(std::move(link))
-    , m_reopen(std::move(reopen))
+Flasher::Flasher(std::unique_ptr<SerialLink> link, const SessionSettings& settings,
+                 LinkOpener reopen, FlasherObserver& observer)
+    : m_session(std::move(link), settings, std::move(reopen), observer)
     , m_observer(observer)
-    , m_rom(*m_link)
-    , m_health(connectBaud)
-    , m_path(m_link->portName())
-    , m_connectBaud(connectBaud)
-    , m_baud(connectBaud)
+    , m_fallback(settings.baudFallback)
+    , m_fallbackAllowed(settings.baudFallback)
+    , m_force(settings.force)
 {}
 
-void Flasher::say(const QString& line)
+Status Flasher::open()
 {
-    if (!m_quiet)
-        m_observer.info(line);
-}
-
-Status Flasher::connect(BeforeReset before)
-{
-    m_before = before;
-    m_baud = m_connectBaud;
-    say(u"Connecting to the ESP32 ROM loader on %1..."_s.arg(m_path));
-    m_rom.startListening();
-    const QList<ResetSequence> resets = ResetSequence::enterLoaderSequences();
-    bool synced = false;
-    for (int attempt = 0; attempt < rom::connectAttempts && !synced; ++attempt) {
-        if (before == BeforeReset::defaultReset && m_hasModemLines &&
-            resets[attempt % resets.size()].apply(*m_link) ==
-                ResetSequence::Outcome::noModemLines) {
-            noteMissingModemLines();
-        }
-        for (int sync = 0; sync < rom::syncsPerAttempt && !synced; ++sync) {
-            const Result<bool> answered = m_rom.trySync();
-            if (!answered)
-                return answered.error();
-            synced = answered.value();
-            if (!synced)
-                m_link->pause(rom::timeout::syncRetryPause);
-        }
-    }
-    if (!synced)
-        return noAnswerDiagnosis(m_path, m_rom.heard(), m_rom.bytesHeard());
-    return identify();
-}
-
-Status Flasher::identify()
-{
-    const Result<quint32> magic = m_rom.readRegConfirmed(rom::chipMagicRegister);
-    if (!magic)
-        return magic.error();
-    if (magic.value() != rom::chipMagicEsp32) {
-        return FlasherError{ErrorKind::wrongChip,
-                            u"The chip on %1 is not an ESP32 (chip magic %2, expected %3)."_s.arg(
-                                m_path, hex32(magic.value()), hex32(rom::chipMagicEsp32)),
-                            u"This tool flashes the original ESP32 only; check the board."_s};
-    }
-    for (int word = 0; word < EfuseWords::count; ++word) {
-        const Result<quint32> value = m_rom.readRegConfirmed(rom::efuseWordAddress(word));
-        if (!value)
-            return value.error();
-        m_efuses.words[static_cast<std::size_t>(word)] = value.value();
-    }
-    const Result<quint32> date = m_rom.readRegConfirmed(rom::apbCtlDateRegister);
-    if (!date)
-        return date.error();
-    m_efuses.apbCtlDate = date.value();
-    const ChipDescription chip = describeChip(m_efuses);
-    if (!m_mac.isEmpty()) {
-        if (chip.mac == m_mac)
-            return {};
-        return FlasherError{ErrorKind::otherBoard,
-                            u"Another board answered on %1 after the link came back (MAC %2, "
-                            "expected %3); stopped without writing to it."_s.arg(
-                                m_path, chip.macText(), QString::fromLatin1(m_mac.toHex(':'))),
-                            u"Connect the board that was being flashed and start again."_s};
-    }
-    m_mac = chip.mac;
-    const Result<quint32> clockDiv = m_rom.readReg(rom::uartClockDivRegister);
-    if (!clockDiv)
-        return clockDiv.error();
-    say(u"Connected to %1 (revision %2)."_s.arg(chip.package, chip.revisionText()));
-    say(u"Features: %1"_s.arg(chip.features.join(u", "_s)));
-    say(u"Crystal: %1 MHz"_s.arg(crystalMhz(clockDiv.value(), m_baud)));
-    say(u"MAC: %1"_s.arg(chip.macText()));
-    if (chip.flashEncryptionOn) {
-        m_observer.warning(u"Flash encryption is on; data written in plain text will not "
-                           "run."_s);
-    }
-    return {};
-}
-
-Status Flasher::retune(int baud)
-{
-    if (Status set = m_link->setBaudRate(baud); !set)
-        return set;
-    // Whatever arrives while both ends retune is noise.
-    m_link->pause(rom::timeout::afterBaudChange);
-    m_link->discardInput();
-    m_rom.resetReceiver();
-    return {};
-}
-
-Result<int> Flasher::findChipBaud(int newBaud, int oldBaud)
-{
-    for (const int baud : {newBaud, oldBaud}) {
-        if (Status set = retune(baud); !set)
-            return set.error();
-        for (int sync = 0; sync < syncsPerBaudProbe; ++sync) {
-            const Result<bool> answered = m_rom.trySync();
-            if (!answered)
-                return answered.error();
-            if (answered.value())
-                return baud;
-        }
-    }
-    return 0;
-}
-
-Status Flasher::changeBaud(int baud)
-{
-    m_targetBaud = baud;
-    if (baud <= m_baud)
-        return {};
-    const int oldBaud = m_baud;
-    const Result<quint32> cali = m_rom.readRegConfirmed(rom::rtcCaliRegister);
-    if (!cali)
-        return cali.error();
-    const quint32 sent = correctedBaud(static_cast<quint32>(baud), cali.value(),
-                                       m_efuses.field(efuse::ck8mFrequency));
-    say(u"Switching to %1 baud..."_s.arg(baud));
-    const auto switched = [&]() -> Status {
-        m_baud = baud;
-        m_health.setBaud(baud);
-        return {};
-    };
-    const FlasherError lost{ErrorKind::lostAfterBaudChange,
-                            u"The chip stopped answering after the switch to %1 baud."_s.arg(baud),
-                            u"Try a lower baud rate, such as 460800 or 115200."_s};
-    for (int attempt = 0; attempt < baudChangeAttempts; ++attempt) {
-        const Result<RomReply> changed =
-            m_rom.command(command::changeBaudrate(sent), rom::timeout::standard);
-        if (!changed && changed.error().kind == ErrorKind::linkLost)
-            return changed.error();
-        // Refused as it arrived: the chip stays at the old rate, so ask again.
-        if (!changed && changed.error().kind == ErrorKind::romError)
-            continue;
-        if (changed) {
-            if (Status set = retune(baud); !set)
-                return set;
-            // One try: a chip that switched answers at once, and a lost one is searched for.
-            const Result<RomReply> magic =
-                m_rom.command(command::readReg(rom::chipMagicRegister), rom::timeout::standard);
-            if (magic && magic.value().value == rom::chipMagicEsp32)
-                return switched();
-            if (!magic && magic.error().kind == ErrorKind::linkLost)
-                return magic.error();
-        }
-        // The reply or the chip went missing: find out which rate it answers at now.
-        const Result<int> found = findChipBaud(baud, oldBaud);
-        if (!found)
-            return found.error();
-        if (found.value() == baud) {
-            say(u"The chip's reply to the baud change was lost; it answers at %1 baud."_s.arg(
-                baud));
-            return switched();
-        }
-        if (found.value() != oldBaud)
-            return lost;
-    }
-    return lost;
-}
-
-Status Flasher::attachFlash()
-{
-    const quint32 pins = spiPinConfig(m_efuses);
-    const Result<RomReply> attached = m_rom.repeatable(
-        command::spiAttach(pins), rom::timeout::standard, u"attach the SPI flash"_s);
-    if (!attached)
-        return attached.error();
-    if (pins == 0) {
-        say(u"Attached the SPI flash on the default pins."_s);
-    } else {
-        say(u"Attached the SPI flash on the pins set in eFuse (word %1)."_s.arg(hex32(pins)));
-    }
-    return {};
-}
-
-Result<quint32> Flasher::readJedecId()
-{
-    // Several register writes set the command up; read it until two runs agree.
-    Result<quint32> previous = esptool::readJedecId(m_rom);
-    for (int run = 1; previous && run < syncsPerBaudProbe; ++run) {
-        Result<quint32> next = esptool::readJedecId(m_rom);
-        if (!next || next.value() == previous.value())
-            return next;
-        previous = next;
-    }
-    return previous;
-}
-
-Result<std::optional<quint32>> Flasher::detectFlashSize()
-{
-    const Result<quint32> id = readJedecId();
-    if (!id)
-        return id.error();
-    const quint32 jedec = id.value();
-    if (flash::jedecIdLooksAbsent(jedec)) {
-        m_observer.warning(
-            u"The flash chip did not answer (ID %1); is the flash powered?"_s.arg(hex32(jedec)));
-        return std::optional<quint32>();
-    }
-    const std::optional<quint32> size = flash::sizeFromJedecId(jedec);
-    say(u"Flash: manufacturer %1, device %2, size %3."_s.arg(
-        QString::number(jedec & 0xFF, 16).rightJustified(2, u'0'),
-        QString::number(((jedec >> 8) & 0xFF) << 8 | ((jedec >> 16) & 0xFF), 16)
-            .rightJustified(4, u'0'),
-        size ? flash::sizeName(*size) : u"unknown"_s));
-    return size;
+    return m_session.open(ChipSession::Start::reset);
 }
 
 Result<quint32> Flasher::chooseFlashSize(const FlashSizeChoice& choice)
 {
-    const Result<std::optional<quint32>> detected = detectFlashSize();
+    const Result<std::optional<quint32>> detected = m_session.detectFlashSize();
     if (!detected)
         return detected.error();
     quint32 size = fallbackFlashSize;
@@ -273,20 +69,10 @@ Result<quint32> Flasher::chooseFlashSize(const FlashSizeChoice& choice)
         setParameters = choice.kind != FlashSizeChoice::Kind::keep;
     }
     if (setParameters) {
-        if (Status set = setFlashParameters(size); !set)
+        if (Status set = m_session.setFlashParameters(size); !set)
             return set.error();
     }
     return size;
-}
-
-Status Flasher::setFlashParameters(quint32 size)
-{
-    const Result<RomReply> set = m_rom.repeatable(
-        command::spiSetParams(size), rom::timeout::standard, u"set the flash parameters"_s);
-    if (!set)
-        return set.error();
-    m_flashParameters = size;
-    return {};
 }
 
 Status Flasher::checkFits(const QList<FlashRegion>& regions, quint32 flashSize) const
@@ -305,8 +91,26 @@ Status Flasher::checkFits(const QList<FlashRegion>& regions, quint32 flashSize) 
     return {};
 }
 
+Status Flasher::heed(const GuardVerdict& verdict)
+{
+    for (const QString& warning : verdict.warnings)
+        m_observer.warning(warning);
+    if (!verdict.refusal)
+        return {};
+    if (!m_force)
+        return *verdict.refusal;
+    m_observer.warning(u"GOING AHEAD BECAUSE OF --force: %1"_s.arg(
+        verdict.refusal->message.section(u" Stopped before"_s, 0, 0)));
+    return {};
+}
+
 Status Flasher::writeFlash(const QList<FlashRegion>& regions, const WriteSettings& settings)
 {
+    if (Status allowed =
+            heed(guardWrite(securityFuses(m_session.efuses()), regions, m_session.path()));
+        !allowed) {
+        return allowed;
+    }
     const Result<quint32> flashSize = chooseFlashSize(settings.size);
     if (!flashSize)
         return flashSize.error();
@@ -316,12 +120,11 @@ Status Flasher::writeFlash(const QList<FlashRegion>& regions, const WriteSetting
     flash::HeaderPatch patch{settings.mode, settings.frequency, std::nullopt};
     if (settings.size.kind != FlashSizeChoice::Kind::keep)
         patch.sizeBytes = flashSize.value();
-    RegionWriter writer(
-        m_rom, m_observer, m_health,
-        [this](const FlasherError& lost, const QString& resuming) {
-            return reconnect(lost, resuming);
-        },
-        m_baud);
+    qint64 bytes = 0;
+    for (const FlashRegion& region : regions)
+        bytes += region.data.size();
+    m_health.startRun(bytes, bytes);
+    RegionWriter writer(m_session.rom(), m_observer, m_health, *this);
     for (FlashRegion region : regions) {
         const flash::PatchOutcome patched =
             flash::patchImageHeader(region.data, region.address, patch);
@@ -330,7 +133,7 @@ Status Flasher::writeFlash(const QList<FlashRegion>& regions, const WriteSetting
                 u"%1 at %2 does not look like an ESP32 image; its flash "
                 "settings are left alone."_s.arg(region.name, hex32(region.address)));
         } else if (patched.kind == flash::PatchOutcome::Kind::patched) {
-            say(u"Flash settings in the image header set to 0x%1%2."_s.arg(
+            m_observer.info(u"Flash settings in the image header set to 0x%1%2."_s.arg(
                 QString::number(patched.parameters, 16).rightJustified(4, u'0'),
                 patched.digestUpdated ? u" (image digest updated)"_s : QString()));
         }
@@ -342,79 +145,201 @@ Status Flasher::writeFlash(const QList<FlashRegion>& regions, const WriteSetting
 
 Status Flasher::eraseFlash()
 {
+    if (Status allowed = heed(guardErase(securityFuses(m_session.efuses()), m_session.path()));
+        !allowed) {
+        return allowed;
+    }
     const Result<quint32> flashSize =
         chooseFlashSize(FlashSizeChoice{FlashSizeChoice::Kind::detect, 0});
     if (!flashSize)
         return flashSize.error();
-    RegionWriter writer(
-        m_rom, m_observer, m_health,
-        [this](const FlasherError& lost, const QString& resuming) {
-            return reconnect(lost, resuming);
-        },
-        m_baud);
+    m_health.startRun(0, flashSize.value());
+    RegionWriter writer(m_session.rom(), m_observer, m_health, *this);
     return writer.eraseAll(flashSize.value());
-}
-
-Status Flasher::reconnect(const FlasherError& lost, const QString& resuming)
-{
-    if (m_reconnects >= reconnectsPerRun)
-        return lost;
-    ++m_reconnects;
-    // Closed at once: an adapter whose node is still held open may come back under another name.
-    m_link.reset();
-    QElapsedTimer away;
-    away.start();
-    Result<std::unique_ptr<SerialLink>> back =
-        waitForPort(m_reopen, m_path, m_connectBaud, portReturnWait, portReturnPoll);
-    if (!back)
-        return lost;
-    m_link = std::move(back).value();
-    m_rom.setLink(*m_link);
-    m_quiet = true;
-    const auto again = [&]() -> Status {
-        if (Status step = connect(m_before); !step)
-            return step;
-        if (Status step = changeBaud(m_targetBaud); !step)
-            return step;
-        if (Status step = attachFlash(); !step)
-            return step;
-        if (m_flashParameters)
-            return setFlashParameters(*m_flashParameters);
-        return {};
-    };
-    Status connected = again();
-    m_quiet = false;
-    if (!connected)
-        return connected;
-    m_observer.info(
-        u"The link to the board on %1 dropped and came back after %2 s; connected "
-        "again, %3."_s.arg(
-            m_path, QString::number(static_cast<double>(away.elapsed()) / 1000, 'f', 1), resuming));
-    return {};
 }
 
 void Flasher::finish(AfterReset after)
 {
-    if (after == AfterReset::noReset) {
-        m_observer.info(u"Leaving the chip in its loader."_s);
-        return;
-    }
-    if (m_hasModemLines) {
-        m_observer.info(u"Resetting the chip to start its firmware..."_s);
-        if (ResetSequence::hardReset().apply(*m_link) == ResetSequence::Outcome::done)
-            return;
-        noteMissingModemLines();
-    }
-    m_observer.info(u"Not resetting the chip: the port has no modem-control lines."_s);
+    m_session.finish(after);
 }
 
-void Flasher::noteMissingModemLines()
+Result<SessionKeeper::Recovery> Flasher::recover(const FlasherError& failure,
+                                                 const QString& resuming)
 {
-    if (!m_hasModemLines)
-        return;
-    m_hasModemLines = false;
-    m_observer.warning(u"%1 has no modem-control lines (DTR/RTS), so the chip cannot be reset "
-                       "from here; continuing without reset pulses."_s.arg(m_path));
+    switch (failure.kind) {
+    case ErrorKind::linkLost:
+        return reconnect(failure, resuming);
+    case ErrorKind::chipRestarted:
+        return resync(resuming);
+    case ErrorKind::timeout:
+    case ErrorKind::garbledReply: {
+        // Silence, or garbage then silence, is what a restart looks like at any rate but the
+        // ROM's own: rule it out before the line is blamed.
+        const Result<bool> inSession = m_session.answersInSession();
+        if (!inSession)
+            return recover(inSession.error(), resuming);
+        if (inSession.value())
+            return Recovery::carryOn;
+        return resync(resuming);
+    }
+    default:
+        return Recovery::carryOn;
+    }
+}
+
+Result<SessionKeeper::Recovery> Flasher::reconnect(const FlasherError& lost,
+                                                   const QString& resuming)
+{
+    if (m_reconnects >= reconnectsPerRun)
+        return lost;
+    ++m_reconnects;
+    QElapsedTimer away;
+    away.start();
+    if (Status back = m_session.reconnect(lost); !back)
+        return back.error();
+    m_observer.info(u"The link to the board on %1 dropped and came back after %2 s; connected "
+                    "again, %3."_s.arg(m_session.path(), secondsText(away.elapsed()), resuming));
+    return Recovery::resumed;
+}
+
+Result<SessionKeeper::Recovery> Flasher::resync(const QString& resuming)
+{
+    const int sessionRate = m_session.rom().baud();
+    const Result<ChipSession::Resync> heard = m_session.listenForRestart();
+    if (!heard)
+        return heard.error().kind == ErrorKind::linkLost ? reconnect(heard.error(), resuming)
+                                                         : Result<Recovery>(heard.error());
+    const ChipSession::Resync& found = heard.value();
+    const QString& port = m_session.path();
+    if (found.synced) {
+        // Only evidence says "restarted": a banner read, or a chip that answers at the rate it
+        // starts at although the session had moved it to another.
+        if (found.banner || sessionRate != rom::initialBaud)
+            return resumeAfterRestart(found.banner ? found.banner->resetCause
+                                                   : found.resetCause.value_or(0),
+                                      resuming);
+        if (Status opened = m_session.open(ChipSession::Start::synced); !opened)
+            return opened.error();
+        m_observer.info(u"The chip stopped answering for a while and answered again; connected "
+                        "again, %1."_s.arg(resuming));
+        return Recovery::resumed;
+    }
+    if (found.banner && found.banner->bootsFromFlash()) {
+        const QString what = found.banner->flashReadError
+                                 ? u"now keeps restarting: it boots its half-written flash, "
+                                   "which fails (\"flash read err\")"_s
+                                 : u"started its own firmware"_s;
+        const QString cause = resetCauseMeaning(found.banner->resetCause);
+        if (++m_restarts > restartsPerRun || !m_session.hasModemLines() ||
+            m_session.before() == BeforeReset::noReset) {
+            const QString why = m_restarts > restartsPerRun
+                                    ? u"it restarted %1 times"_s.arg(m_restarts)
+                                    : u"the port has no modem-control lines, so it cannot be "
+                                      "reset into its loader from here"_s;
+            return FlasherError{ErrorKind::chipRestarted,
+                                u"The board on %1 restarted during the write (%2) and %3; %4."_s
+                                    .arg(port, cause, what, why),
+                                supplyHint + u" Then hold BOOT (IO0), press and release EN "
+                                             "(RESET), release BOOT, and write again."_s};
+        }
+        if (Status opened = m_session.open(ChipSession::Start::reset); !opened)
+            return opened.error();
+        m_observer.info(u"The board restarted during the write (%1) and %2; reset it into its "
+                        "loader, %3."_s.arg(cause, what, resuming));
+        return Recovery::resumed;
+    }
+    // Nothing at 115200: the chip may only have been busy, or deaf for a moment, at its rate.
+    const Result<bool> back = m_session.syncAtSessionRate();
+    if (!back)
+        return back.error().kind == ErrorKind::linkLost ? reconnect(back.error(), resuming)
+                                                        : Result<Recovery>(back.error());
+    if (back.value() ||
+        (m_session.hasModemLines() && m_session.before() == BeforeReset::defaultReset)) {
+        const auto start = back.value() ? ChipSession::Start::synced : ChipSession::Start::reset;
+        if (Status opened = m_session.open(start); !opened)
+            return opened.error();
+        m_observer.info(u"The chip stopped answering and was %1; connected again, %2."_s.arg(
+            back.value() ? u"heard again"_s : u"reset into its loader"_s, resuming));
+        return Recovery::resumed;
+    }
+    return FlasherError{ErrorKind::stoppedAnswering,
+                        u"The chip on %1 stopped answering during the write, at %2 baud and at "
+                        "115200."_s.arg(port)
+                            .arg(m_session.sessionBaud()),
+                        u"Check the board's power supply and the cable; then hold BOOT (IO0), "
+                        "press and release EN (RESET), release BOOT, and write again."_s};
+}
+
+Result<SessionKeeper::Recovery> Flasher::resumeAfterRestart(quint8 cause, const QString& resuming)
+{
+    const QString meaning = resetCauseMeaning(cause);
+    if (++m_restarts > restartsPerRun) {
+        return FlasherError{ErrorKind::chipRestarted,
+                            u"The board on %1 restarted %2 times during the write (last: %3)."_s
+                                .arg(m_session.path())
+                                .arg(m_restarts)
+                                .arg(meaning),
+                            supplyHint};
+    }
+    if (Status opened = m_session.open(ChipSession::Start::synced); !opened)
+        return opened.error();
+    m_observer.info(u"The board restarted during the write (%1); connected again, %2."_s.arg(
+        meaning, resuming));
+    return Recovery::resumed;
+}
+
+Status Flasher::reviewLine()
+{
+    if (!BaudFallback::windowFull(m_health.windowSends()))
+        return {};
+    const Result<bool> moved = moveRate(false);
+    return moved ? Status() : Status(moved.error());
+}
+
+Result<bool> Flasher::fallBack()
+{
+    return moveRate(true);
+}
+
+Result<bool> Flasher::moveRate(bool stalled)
+{
+    const int baud = m_session.rom().baud();
+    const int sends = m_health.windowSends();
+    const int resends = m_health.windowResends();
+    const BaudFallback::Decision decision = m_fallback.review(baud, sends, resends, stalled);
+    m_health.clearWindow();
+    if (decision.kind == BaudFallback::Decision::Kind::stay)
+        return false;
+    // A restart looks like noise from afar. If the chip is not in its session the rate stays as
+    // it is, and the next command finds out what happened.
+    const Result<bool> inSession = m_session.answersInSession();
+    if (!inSession || !inSession.value())
+        return false;
+    // Opened again at the new rate: a baud change that had to look for the chip synced it, and
+    // after any sync the flash is attached and described again.
+    m_session.setSessionBaud(decision.baud);
+    if (Status reopened = m_session.open(ChipSession::Start::synced); !reopened)
+        return reopened.error();
+    m_health.progress();
+    const QString figures = u"%1 of %2 blocks sent again"_s.arg(resends).arg(sends);
+    if (decision.kind == BaudFallback::Decision::Kind::stepDown) {
+        m_observer.info(u"The line is too noisy at %1 baud (%2); continuing at %3."_s.arg(baud)
+                            .arg(figures)
+                            .arg(decision.baud));
+    } else {
+        m_observer.info(u"The line is no better at %1 baud (%2); continuing at %3."_s.arg(baud)
+                            .arg(figures)
+                            .arg(decision.baud));
+    }
+    return true;
+}
+
+QString Flasher::noiseAdvice() const
+{
+    // Once the rates below have been tried, a lower one is no advice.
+    if (m_fallbackAllowed)
+        return u"Try another (shorter) USB cable, or another USB port or adapter."_s;
+    return u"Try a lower baud rate, or another (shorter) USB cable."_s;
 }
 
 }  // namespace esptool

@@ -1,80 +1,70 @@
 #pragma once
 
-#include "flasher/ChipInfo.h"
+#include "flasher/BaudFallback.h"
+#include "flasher/ChipSession.h"
 #include "flasher/LineHealth.h"
 #include "flasher/Options.h"
 #include "flasher/Result.h"
-#include "link/RomConnection.h"
+#include "flasher/SessionKeeper.h"
 #include "link/SerialLink.h"
 
 #include <QList>
 
 #include <memory>
-#include <optional>
 
 namespace esptool {
 
 class FlasherObserver;
+struct GuardVerdict;
 
-// One session with an ESP32's ROM loader: connect, speed up, attach the flash, then write or
-// erase, then let the chip go. Each step reports through the observer and fails as a value.
-// A link that goes away while the flash is written or erased is waited for and connected
-// again, as long as the same board comes back.
-class Flasher
+// A run against an ESP32's ROM loader: a session opened, the flash written or erased piece by
+// piece, then the chip let go. Whatever the board does meanwhile (its link goes and comes back,
+// it restarts, it falls silent, its line proves too noisy for the rate) is recovered here as
+// long as it can be, and otherwise ends the run with one error that names what was seen.
+class Flasher final : public SessionKeeper
 {
 public:
-    // `link` is open at `connectBaud`, the rate to connect at; `reopen` opens the same port
-    // again after it went away.
-    Flasher(std::unique_ptr<SerialLink> link, int connectBaud, LinkOpener reopen,
+    // `link` is open at settings.connectBaud(); `reopen` opens the same port again after it
+    // went away.
+    Flasher(std::unique_ptr<SerialLink> link, const SessionSettings& settings, LinkOpener reopen,
             FlasherObserver& observer);
 
-    // Resets the chip into its loader (unless told not to), syncs, makes sure it is an ESP32
-    // and tells which one. A chip that never answers is diagnosed by what the port carried.
-    Status connect(BeforeReset before);
-    // Moves the link to `baud` when that is faster than the rate used to connect. A lost reply
-    // to the change is survived by finding the rate the chip answers at.
-    Status changeBaud(int baud);
-    Status attachFlash();
+    // Resets the chip into its loader (unless told not to), syncs, makes sure it is an ESP32,
+    // tells which one, switches to the rate asked for and attaches the flash.
+    Status open();
 
     Status writeFlash(const QList<FlashRegion>& regions, const WriteSettings& settings);
     Status eraseFlash();
 
     void finish(AfterReset after);
 
-private:
-    Status identify();
-    // Sets the port to `baud` and forgets what arrived while both ends retuned.
-    Status retune(int baud);
-    // The rate, of the two, at which the chip answers SYNC; 0 when at neither.
-    Result<int> findChipBaud(int newBaud, int oldBaud);
-    Result<quint32> readJedecId();
-    // Reads the JEDEC ID; the size it announces, or nothing when unknown.
-    Result<std::optional<quint32>> detectFlashSize();
-    Result<quint32> chooseFlashSize(const FlashSizeChoice& choice);
-    Status setFlashParameters(quint32 size);
-    Status checkFits(const QList<FlashRegion>& regions, quint32 flashSize) const;
-    // The link went away: wait for the port, connect again as at the start (a chip that reset
-    // is back in its power-on state) and make sure the same board answers.
-    Status reconnect(const FlasherError& lost, const QString& resuming);
-    void say(const QString& line);
-    void noteMissingModemLines();
+    ChipSession& session() { return m_session; }
 
-    std::unique_ptr<SerialLink> m_link;
-    LinkOpener m_reopen;
+    Result<Recovery> recover(const FlasherError& failure, const QString& resuming) override;
+    Status reviewLine() override;
+    Result<bool> fallBack() override;
+    QString noiseAdvice() const override;
+
+private:
+    Result<quint32> chooseFlashSize(const FlashSizeChoice& choice);
+    Status checkFits(const QList<FlashRegion>& regions, quint32 flashSize) const;
+    // Says what the guard found; false when it refused and nothing overrides it.
+    Status heed(const GuardVerdict& verdict);
+    Result<Recovery> reconnect(const FlasherError& lost, const QString& resuming);
+    // The chip fell silent or printed its banner: where is it now?
+    Result<Recovery> resync(const QString& resuming);
+    Result<Recovery> resumeAfterRestart(quint8 cause, const QString& resuming);
+    // Moves the line as the fall-back decided; false when it stays.
+    Result<bool> moveRate(bool stalled);
+
+    ChipSession m_session;
     FlasherObserver& m_observer;
-    RomConnection m_rom;
     LineHealth m_health;
-    QString m_path;
-    int m_connectBaud;
-    int m_baud;
-    int m_targetBaud = 0;
-    BeforeReset m_before = BeforeReset::defaultReset;
-    EfuseWords m_efuses;
-    QByteArray m_mac;  // of the board first connected to
-    std::optional<quint32> m_flashParameters;
-    bool m_hasModemLines = true;
-    bool m_quiet = false;  // while reconnecting, only the one line that says so is printed
+    BaudFallback m_fallback;
+    bool m_fallbackAllowed;
+    bool m_force;
     int m_reconnects = 0;
+    int m_restarts = 0;
 };
 
 }  // namespace esptool

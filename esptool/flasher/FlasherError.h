@@ -28,6 +28,9 @@ enum class ErrorKind
     romError,
     noisyLine,  // recovery gave up: too many damaged blocks and replies
     md5Mismatch,
+    chipRestarted,     // the chip printed its boot banner in the middle of the session
+    stoppedAnswering,  // the chip fell silent and could not be found again
+    protectedBoard,    // its eFuses say that what was asked would leave it unable to boot
 };
 
 // A failure as a value: what went wrong (one sentence) and, where the user can do something

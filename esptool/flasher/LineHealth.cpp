@@ -1,6 +1,7 @@
 #include "flasher/LineHealth.h"
 
 #include "protocol/RomErrorCode.h"
+#include "protocol/RomProtocol.h"
 
 using namespace Qt::StringLiterals;
 
@@ -8,47 +9,104 @@ namespace esptool {
 
 namespace {
 
-// Allowance for short runs, where a few bad moments are a large share of the work.
-constexpr qint64 spareBlocks = 32;
-constexpr qint64 sparePieces = 8;
+// The whole run may take this long plus a multiple of its data's wire time at 115200: a line
+// slow enough to pass that gets the image across no faster than a user could start again.
+constexpr std::chrono::minutes runTimeBase{5};
+constexpr int runTimeFactor = 3;
+constexpr int bitsPerUartByte = 10;  // 8N1
 
-bool lineDamage(const FlasherError& error)
+}  // namespace
+
+LineHealth::LineHealth()
+{
+    m_runClock.start();
+}
+
+void LineHealth::startRun(qint64 wireBytes, qint64 flashBytes)
+{
+    const auto wire =
+        std::chrono::milliseconds(wireBytes * bitsPerUartByte * 1000 / rom::initialBaud);
+    m_runLimit = runTimeBase + runTimeFactor * wire +
+                 rom::scaledTimeout(rom::timeout::erasePerMb, static_cast<quint64>(flashBytes));
+    m_runClock.restart();
+    m_failuresInARow = 0;
+}
+
+void LineHealth::progress()
+{
+    m_failuresInARow = 0;
+}
+
+bool LineHealth::outOfTime() const
+{
+    return m_runLimit.count() > 0 && m_runClock.elapsed() > m_runLimit.count();
+}
+
+bool LineHealth::stalled() const
+{
+    return m_failuresInARow >= failuresInARow || outOfTime();
+}
+
+void LineHealth::blockSentAgain()
+{
+    ++m_blocksSentAgain;
+    ++m_windowResends;
+    failedTry();
+}
+
+void LineHealth::clearWindow()
+{
+    m_windowSends = 0;
+    m_windowResends = 0;
+}
+
+bool LineHealth::isLineDamage(const FlasherError& error) const
 {
     switch (error.kind) {
     case ErrorKind::timeout:
     case ErrorKind::garbledReply:
         return true;
-    case ErrorKind::romError:
-        return error.romCode && romRefusedUnapplied(*error.romCode);
+    case ErrorKind::md5Mismatch:
+        return hasSeenNoise();
+    case ErrorKind::romError: {
+        if (!error.romCode)
+            return false;
+        const auto code = static_cast<RomErrorCode>(*error.romCode);
+        const bool damagedStream = code == RomErrorCode::inflateFailed ||
+                                   code == RomErrorCode::inflateChecksum ||
+                                   code == RomErrorCode::inflateParameter;
+        return romRefusedUnapplied(*error.romCode) || (damagedStream && hasSeenNoise());
+    }
     default:
         return false;
     }
 }
 
-}  // namespace
-
-LineHealth::LineHealth(int baud)
-    : m_baud(baud)
-{}
-
-bool LineHealth::withinBudget(qint64 blocks, qint64 pieces) const
+FlasherError LineHealth::giveUp(const QString& what, const FlasherError& last, int baud,
+                                const QString& advice) const
 {
-    return m_blocksSentAgain <= spareBlocks + blocks / 2 &&
-           m_piecesTriedAgain <= sparePieces + pieces;
-}
-
-FlasherError LineHealth::giveUp(const QString& what, const FlasherError& last) const
-{
-    if (!lineDamage(last))
+    if (!isLineDamage(last))
         return last;
+    if (outOfTime()) {
+        return FlasherError{
+            ErrorKind::noisyLine,
+            u"The line to the chip is too noisy at %1 baud: the write took more than %2 min (%3 "
+            "block(s) sent again, %4 piece(s) written again), and %5 still failed. Last: %6"_s
+                .arg(baud)
+                .arg(std::chrono::duration_cast<std::chrono::minutes>(m_runLimit).count())
+                .arg(m_blocksSentAgain)
+                .arg(m_piecesTriedAgain)
+                .arg(what, last.message),
+            advice};
+    }
     return FlasherError{ErrorKind::noisyLine,
                         u"The line to the chip is too noisy at %1 baud: %2 block(s) had to be "
                         "sent again and %3 piece(s) written again, and %4 still failed. Last: "
-                        "%5"_s.arg(m_baud)
+                        "%5"_s.arg(baud)
                             .arg(m_blocksSentAgain)
                             .arg(m_piecesTriedAgain)
                             .arg(what, last.message),
-                        u"Try a lower baud rate, or another (shorter) USB cable."_s};
+                        advice};
 }
 
 QString LineHealth::summary() const

@@ -2,44 +2,85 @@
 
 #include "flasher/FlasherError.h"
 
+#include <QElapsedTimer>
 #include <QString>
+
+#include <algorithm>
+#include <chrono>
 
 namespace esptool {
 
-// How the line has behaved during a run, and where recovery stops trying: a line that keeps
-// failing ends in bounded time with one error that names the cause.
+// How the line has behaved during a run, and where recovery stops trying. Damage on the line is
+// retried for as long as the run keeps getting somewhere; a run that stops getting anywhere, or
+// takes far longer than its data can need, ends with one error that names the cause.
 class LineHealth
 {
 public:
-    // A data block the chip refused as damaged, this often in a row, ends the piece's try.
-    static constexpr int blockSends = 6;
-    // A piece (BEGIN, its blocks, MD5) is tried this often before the run gives up.
+    // Failed sends in a row (a block sent again, a command repeated, a piece begun again) with
+    // no block getting through meanwhile: past this, the line is taken to carry nothing. At one
+    // flipped byte in a thousand a 1 KiB block fails about two times in three, so forty failures
+    // in a row come once in some tens of millions of blocks.
+    static constexpr int failuresInARow = 40;
+    // Tries of one piece in a row that get no further into it than an earlier try did: blocks
+    // that go through again and again without the piece ever finishing are no progress.
+    static constexpr int triesGettingNowhere = 8;
+    // A piece the chip itself fails (a flash write error, a digest two answers agree on) is tried
+    // this often: retrying a flash that will not take the data gets nowhere however long it runs.
     static constexpr int pieceAttempts = 6;
 
-    explicit LineHealth(int baud);
-    void setBaud(int baud) { m_baud = baud; }
+    LineHealth();
 
-    void blockSentAgain() { ++m_blocksSentAgain; }
+    // Starts the clock of a run that sends `wireBytes` and touches `flashBytes` of flash: it may
+    // take a few minutes, plus a few times the data's wire time at the ROM's 115200 baud, plus
+    // the ROM's own erase budget.
+    void startRun(qint64 wireBytes, qint64 flashBytes);
+
+    // Something got through: a block, or a whole piece or stretch.
+    void progress();
+    void failedTry() { ++m_failuresInARow; }
+    // Nothing got through for too many tries in a row, or the run's time is up.
+    bool stalled() const;
+    bool outOfTime() const;
+
+    // How far into its piece the current try got, in bytes.
+    void startTry() { m_reached = 0; }
+    void reached(qint64 bytes) { m_reached = std::max(m_reached, bytes); }
+    qint64 reachedInTry() const { return m_reached; }
+
+    // For the rate fall-back: every data block sent, and whether it was a send again.
+    void blockSent() { ++m_windowSends; }
+    void blockSentAgain();
     void pieceTriedAgain() { ++m_piecesTriedAgain; }
-    int blocksSentAgain() const { return m_blocksSentAgain; }
-    int piecesTriedAgain() const { return m_piecesTriedAgain; }
+    int windowSends() const { return m_windowSends; }
+    int windowResends() const { return m_windowResends; }
+    void clearWindow();
+    // Whether the line has damaged a data block yet in this run.
+    bool hasSeenNoise() const { return m_blocksSentAgain > 0; }
 
-    // False once recovery has cost more than a run of this size can reasonably need: a line
-    // that bad will not get the image across.
-    bool withinBudget(qint64 blocks, qint64 pieces) const;
-
-    // What the run ends with when `what` (a piece) still failed, last with `last`. Damage on the
-    // line (refused, garbled or missing replies) becomes one "too noisy" error with the
-    // figures; anything else (a flash that will not take the data) is reported as it is.
-    FlasherError giveUp(const QString& what, const FlasherError& last) const;
+    // What the run ends with when `what` (a piece) still failed, last with `last`, at `baud`.
+    // Damage on the line (refused, garbled or missing replies) becomes one "too noisy" error
+    // with the figures; anything else (a flash that will not take the data) is reported as it
+    // is. `advice` is what to try next.
+    FlasherError giveUp(const QString& what, const FlasherError& last, int baud,
+                        const QString& advice) const;
 
     // "12 block(s) sent again, 2 piece(s) written again", or empty when nothing was.
     QString summary() const;
 
+    // Damage on the line, as opposed to the chip's own verdict. The ROM's checksum lets some
+    // damaged blocks through, so on a line that has shown noise a piece that reads back wrong
+    // or will not inflate counts as the line's doing too.
+    bool isLineDamage(const FlasherError& error) const;
+
 private:
-    int m_baud;
+    int m_failuresInARow = 0;
+    qint64 m_reached = 0;
     int m_blocksSentAgain = 0;
     int m_piecesTriedAgain = 0;
+    int m_windowSends = 0;
+    int m_windowResends = 0;
+    QElapsedTimer m_runClock;
+    std::chrono::milliseconds m_runLimit{0};
 };
 
 }  // namespace esptool

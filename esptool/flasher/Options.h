@@ -20,6 +20,20 @@ enum class AfterReset
     noReset,
 };
 
+// How the run talks to the chip, and how far it may go: the global options of the command line.
+struct SessionSettings
+{
+    int baud = 115200;  // the rate asked for
+    BeforeReset before = BeforeReset::defaultReset;
+    // A line that proves too noisy moves to a lower rate instead of failing.
+    bool baudFallback = true;
+    // Write or erase even where the eFuses say the board would no longer boot.
+    bool force = false;
+
+    // The ROM listens at 115200 after a reset; a slower rate asked for is used from the start.
+    int connectBaud() const { return baud < 115200 ? baud : 115200; }
+};
+
 struct FlashSizeChoice
 {
     enum class Kind

@@ -17,7 +17,6 @@ namespace {
 
 using std::chrono::milliseconds;
 
-constexpr quint32 pieceSize = 0x10000;
 constexpr int md5Asks = 3;
 constexpr int md5HexLength = 32;
 // A block's reply normally comes within milliseconds of its last byte; the wait starts at the
@@ -25,6 +24,12 @@ constexpr int md5HexLength = 32;
 constexpr milliseconds shortestBlockWait{500};
 constexpr int waitPerSlowestReply = 8;
 constexpr int bitsPerUartByte = 10;  // 8N1
+// A block the chip keeps refusing for its length or format, rather than for a payload damaged
+// on the way, was most likely refused for the piece's BEGIN, whose words carry no checksum and
+// may have arrived damaged (another block count, say): only a new BEGIN mends that. A block that
+// takes this many sends ends the try all the same.
+constexpr int formatRefusalsPerTry = 3;
+constexpr int sendsPerTry = 24;
 
 QString hex32(quint32 value)
 {
@@ -51,17 +56,18 @@ QString Piece::range() const
     return rangeText(address, data.size());
 }
 
-QList<Piece> splitIntoPieces(quint32 address, const QByteArray& data)
+Piece pieceAt(quint32 address, const QByteArray& data, qsizetype offset, quint32 size)
+{
+    const quint32 at = address + static_cast<quint32>(offset);
+    const qsizetype length = std::min<qsizetype>(size - at % size, data.size() - offset);
+    return Piece{at, data.mid(offset, length)};
+}
+
+QList<Piece> splitIntoPieces(quint32 address, const QByteArray& data, quint32 size)
 {
     QList<Piece> pieces;
-    qsizetype offset = 0;
-    while (offset < data.size()) {
-        const quint32 at = address + static_cast<quint32>(offset);
-        const qsizetype length =
-            std::min<qsizetype>(pieceSize - at % pieceSize, data.size() - offset);
-        pieces.append(Piece{at, data.mid(offset, length)});
-        offset += length;
-    }
+    for (qsizetype offset = 0; offset < data.size(); offset += pieces.last().data.size())
+        pieces.append(pieceAt(address, data, offset, size));
     return pieces;
 }
 
@@ -84,11 +90,10 @@ FlasherError md5Mismatch(quint32 address, qsizetype size, const QByteArray& foun
                         "baud rate."_s};
 }
 
-PieceWriter::PieceWriter(RomConnection& rom, LineHealth& health, bool compress, int baud)
+PieceWriter::PieceWriter(RomConnection& rom, LineHealth& health, bool compress)
     : m_rom(rom)
     , m_health(health)
     , m_compress(compress)
-    , m_baud(baud)
     , m_blockWait(shortestBlockWait)
 {}
 
@@ -126,7 +131,7 @@ milliseconds PieceWriter::blockTimeout(qsizetype wireBytes, quint32 inflatedSize
     const auto writing = milliseconds(static_cast<qint64>(
         static_cast<double>(rom::timeout::writePerMb.count()) * inflatedSize / 1e6));
     const auto onTheWire = milliseconds(
-        static_cast<qint64>(1000.0 * bitsPerUartByte * static_cast<double>(wireBytes) / m_baud) +
+        static_cast<qint64>(1000.0 * bitsPerUartByte * static_cast<double>(wireBytes) / m_rom.baud()) +
         1);
     return std::max(m_blockWait, writing) + 2 * onTheWire;
 }
@@ -154,6 +159,7 @@ Status PieceWriter::write(const Prepared& prepared, const Progress& progress)
         if (Status sent = sendBlock(blocks, index, blockAddress); !sent)
             return sent;
         written = std::min<quint32>(written + blocks[index].inflatedSize, size);
+        m_health.reached(written);
         progress(written, blockAddress);
     }
     const QByteArray expected = md5Hex(piece.data);
@@ -177,33 +183,52 @@ Status PieceWriter::sendBlock(const QList<Block>& blocks, qsizetype index, quint
             .arg(blocks.size())
             .arg(hex32(flashAddress));
     bool probed = false;
+    int formatRefusals = 0;
     for (int send = 1;; ++send) {
         QElapsedTimer elapsed;
         elapsed.start();
+        m_health.blockSent();
         const Result<RomReply> reply =
             m_rom.command(request, blockTimeout(request.packet.size(), block.inflatedSize), action);
         if (reply) {
             m_slowestReply = std::max(m_slowestReply, milliseconds(elapsed.elapsed()));
             m_blockWait = std::clamp(waitPerSlowestReply * m_slowestReply, shortestBlockWait,
                                      milliseconds(rom::timeout::standard));
+            m_health.progress();
             return {};
         }
-        const FlasherError& error = reply.error();
+        FlasherError error = reply.error();
         // Timeouts in a row may mean a chip slower than the line has shown so far.
         if (error.kind == ErrorKind::timeout)
             m_blockWait = std::min(2 * m_blockWait, milliseconds(rom::timeout::standard));
-        const bool refused = error.kind == ErrorKind::romError && error.romCode &&
-                             romRefusedUnapplied(*error.romCode);
-        const bool unclear =
-            error.kind == ErrorKind::timeout || error.kind == ErrorKind::garbledReply;
+        const std::optional<quint8> code =
+            error.kind == ErrorKind::romError ? error.romCode : std::nullopt;
         // After an unclear outcome the block went again: a chip that had applied it refuses the
         // repeated sequence number, so it is there.
-        if (probed && error.kind == ErrorKind::romError &&
-            error.romCode == static_cast<quint8>(RomErrorCode::invalidParameter)) {
+        if (probed && code == static_cast<quint8>(RomErrorCode::invalidParameter)) {
+            m_health.progress();
             return {};
         }
-        if (send >= LineHealth::blockSends || !(refused || (unclear && !probed)))
+        // A failure the ROM never gives for a data block, on a line that has damaged other
+        // replies, is a success whose status bytes flipped as likely as anything: unclear.
+        if (code && m_health.hasSeenNoise() && !romCodeExpected(request.opcode, *code)) {
+            error = FlasherError{ErrorKind::garbledReply,
+                                 u"The chip's reply to the request to %1 reported error 0x%2, which "
+                                 "it never gives for that: the reply was damaged on its way."_s.arg(
+                                     action, QString::number(*code, 16).rightJustified(2, u'0')),
+                                 u"Check the cable, or try a lower baud rate."_s};
+        }
+        const bool refused = error.kind == ErrorKind::romError && code && romRefusedUnapplied(*code);
+        const bool unclear =
+            error.kind == ErrorKind::timeout || error.kind == ErrorKind::garbledReply;
+        if (refused && code != static_cast<quint8>(RomErrorCode::badChecksum))
+            ++formatRefusals;
+        // The chip's own verdict, a second unclear outcome, or a block that is getting nowhere:
+        // the piece is done again.
+        if (!(refused || (unclear && !probed)) || formatRefusals >= formatRefusalsPerTry ||
+            send >= sendsPerTry || m_health.stalled()) {
             return error;
+        }
         m_health.blockSentAgain();
         if (unclear) {
             // Whether the chip applied it is open. Sent again, it is applied now if it was

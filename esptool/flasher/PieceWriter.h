@@ -25,7 +25,11 @@ struct Piece
     QString range() const;  // "0x00010000-0x0001ffff"
 };
 
-QList<Piece> splitIntoPieces(quint32 address, const QByteArray& data);
+// `data` at `address` cut into pieces that end on multiples of `size` (a power of two), except
+// where the data ends.
+QList<Piece> splitIntoPieces(quint32 address, const QByteArray& data, quint32 size);
+// The one piece of at most `size` that starts `offset` bytes into `data`, on those same bounds.
+Piece pieceAt(quint32 address, const QByteArray& data, qsizetype offset, quint32 size);
 
 // "0x00010000-0x0001ffff" for `size` bytes at `address`.
 QString rangeText(quint32 address, qsizetype size);
@@ -51,14 +55,15 @@ public:
         qsizetype wireBytes = 0;  // payload bytes of all blocks
     };
 
-    // Bytes of the piece now in flash, and the flash address of the data last acknowledged.
+    // Bytes of the piece now in flash, and the flash address of the data last acknowledged;
+    // called after every block that got through.
     using Progress = std::function<void(qsizetype bytesDone, quint32 address)>;
 
-    PieceWriter(RomConnection& rom, LineHealth& health, bool compress, int baud);
-    void setBaud(int baud) { m_baud = baud; }
+    PieceWriter(RomConnection& rom, LineHealth& health, bool compress);
 
     Prepared prepare(const Piece& piece) const;
-    // BEGIN, every block (a block the chip refuses as damaged goes again, a few times), MD5.
+    // BEGIN, every block (a block the chip refuses as damaged goes again, for as long as the
+    // run gets somewhere), MD5.
     Status write(const Prepared& prepared, const Progress& progress);
     // BEGIN alone erases; the MD5 of the range must then be that of erased flash.
     Status erase(quint32 address, quint32 size);
@@ -75,7 +80,6 @@ private:
     RomConnection& m_rom;
     LineHealth& m_health;
     bool m_compress;
-    int m_baud;
     // Blocks wait for their reply no longer than the line has shown they need, so that a
     // request lost on the line costs little; timeouts in a row make the wait longer.
     std::chrono::milliseconds m_blockWait;

@@ -3,12 +3,15 @@
 #include "flasher/FlashParameters.h"
 #include "flasher/FlasherObserver.h"
 #include "flasher/LineHealth.h"
+#include "flasher/PieceSize.h"
 #include "flasher/PieceWriter.h"
+#include "flasher/SessionKeeper.h"
 #include "link/RomConnection.h"
 #include "protocol/RomProtocol.h"
 
 #include <QCryptographicHash>
 #include <QElapsedTimer>
+#include <QHash>
 
 using namespace Qt::StringLiterals;
 
@@ -49,39 +52,81 @@ QByteArray erased(qsizetype size)
 }  // namespace
 
 RegionWriter::RegionWriter(RomConnection& rom, FlasherObserver& observer, LineHealth& health,
-                           Reconnect reconnect, int baud)
+                           SessionKeeper& keeper)
     : m_rom(rom)
     , m_observer(observer)
     , m_health(health)
-    , m_reconnect(std::move(reconnect))
-    , m_baud(baud)
+    , m_keeper(keeper)
 {}
 
 Status RegionWriter::untilDone(const QString& verb, const QString& range,
                                const std::function<Status()>& work)
 {
-    for (int tries = 1;;) {
+    const Result<bool> done = untilDoneOrSmaller(verb, range, work, false);
+    return done ? Status() : Status(done.error());
+}
+
+Result<bool> RegionWriter::untilDoneOrSmaller(const QString& verb, const QString& range,
+                                              const std::function<Status()>& work,
+                                              bool mayShrink)
+{
+    int chipFailures = 0;
+    qint64 furthest = -1;
+    int triesNoFurther = 0;
+    for (int tries = 1;; ++tries) {
+        m_health.startTry();
         const Status done = work();
-        if (done)
-            return {};
+        if (done) {
+            m_health.progress();
+            if (Status reviewed = m_keeper.reviewLine(); !reviewed)
+                return reviewed.error();
+            return true;
+        }
         const FlasherError& error = done.error();
-        if (error.kind == ErrorKind::linkLost) {
-            if (Status back = m_reconnect(error, u"%1 %2 again"_s.arg(verb, range)); !back)
-                return back;
+        const Result<SessionKeeper::Recovery> recovered =
+            m_keeper.recover(error, u"%1 %2 again"_s.arg(verb, range));
+        if (!recovered)
+            return recovered.error();
+        // The session was lost and is open again: the piece goes again from its BEGIN, which is
+        // the session's own affair, not the line's.
+        if (recovered.value() == SessionKeeper::Recovery::resumed) {
+            --tries;
             continue;
         }
-        if (tries >= LineHealth::pieceAttempts || !m_health.withinBudget(m_runBlocks, m_runPieces))
-            return m_health.giveUp(range, error);
-        ++tries;
+        QString again;
+        if (m_health.isLineDamage(error)) {
+            if (m_health.reachedInTry() > furthest) {
+                furthest = m_health.reachedInTry();
+                triesNoFurther = 0;
+            } else {
+                ++triesNoFurther;
+            }
+            if (m_health.stalled() || triesNoFurther >= LineHealth::triesGettingNowhere) {
+                const int baud = m_rom.baud();
+                const Result<bool> moved = m_keeper.fallBack();
+                if (!moved)
+                    return moved.error();
+                if (!moved.value())
+                    return m_health.giveUp(range, error, baud, m_keeper.noiseAdvice());
+                triesNoFurther = 0;
+            }
+            again = mayShrink ? u"again in smaller pieces"_s : u"again (try %1)"_s.arg(tries + 1);
+        } else {
+            if (++chipFailures >= LineHealth::pieceAttempts)
+                return error;
+            again = u"again (try %1 of %2)"_s.arg(chipFailures + 1).arg(LineHealth::pieceAttempts);
+        }
         m_health.pieceTriedAgain();
-        QString line = u"%1 %2 again (try %3 of %4): %5"_s.arg(verb, range)
-                           .arg(tries)
-                           .arg(LineHealth::pieceAttempts)
-                           .arg(error.message);
+        m_health.failedTry();
+        QString line = u"%1 %2 %3: %4"_s.arg(verb, range, again, error.message);
         line[0] = line[0].toUpper();
         m_observer.info(line);
+        if (Status reviewed = m_keeper.reviewLine(); !reviewed)
+            return reviewed.error();
         // What is still on its way belongs to the failed try; a failure here shows in the next.
         m_rom.drain();
+        if (mayShrink && m_health.isLineDamage(error))
+            return false;
     }
 }
 
@@ -92,16 +137,16 @@ Status RegionWriter::write(const FlashRegion& region, bool compress)
         (rom::writeAlignment - data.size() % rom::writeAlignment) % rom::writeAlignment;
     data.append(padding, static_cast<char>(rom::erasedByte));
 
-    PieceWriter writer(m_rom, m_health, compress, m_baud);
-    const QList<Piece> pieces = splitIntoPieces(region.address, data);
-    QList<PieceWriter::Prepared> prepared;
+    PieceWriter writer(m_rom, m_health, compress);
+    // Pieces of the largest size are prepared up front, for the figures; smaller ones are cut
+    // and prepared when the line calls for them.
+    QHash<quint32, PieceWriter::Prepared> planned;
     qsizetype wireBytes = 0;
-    for (const Piece& piece : pieces) {
-        prepared.append(writer.prepare(piece));
-        wireBytes += prepared.last().wireBytes;
-        m_runBlocks += prepared.last().blocks.size();
+    for (const Piece& piece : splitIntoPieces(region.address, data, PieceSize::largest)) {
+        const PieceWriter::Prepared prepared = writer.prepare(piece);
+        wireBytes += prepared.wireBytes;
+        planned.insert(piece.address, prepared);
     }
-    m_runPieces += pieces.size();
     if (compress)
         m_observer.info(u"Compressed %1 bytes to %2."_s.arg(data.size()).arg(wireBytes));
     m_observer.info(u"Erasing and writing %1..."_s.arg(rangeText(region.address, data.size())));
@@ -109,22 +154,34 @@ Status RegionWriter::write(const FlashRegion& region, bool compress)
     QElapsedTimer timer;
     timer.start();
     const qint64 total = data.size();
-    qint64 before = 0;
     qint64 highest = 0;
+    QList<Piece> written;
     m_observer.writeProgress(WriteProgress{region.address, region.address, 0, total});
-    for (const PieceWriter::Prepared& piece : prepared) {
+    for (qsizetype offset = 0; offset < data.size();) {
+        const Piece piece = pieceAt(region.address, data, offset, m_pieceSize.current());
+        const auto plan = planned.constFind(piece.address);
+        const PieceWriter::Prepared prepared =
+            plan != planned.cend() && plan->piece.data.size() == piece.data.size()
+                ? *plan
+                : writer.prepare(piece);
         const auto progress = [&](qsizetype inPiece, quint32 address) {
-            if (before + inPiece <= highest)
+            if (offset + inPiece <= highest)
                 return;
-            highest = before + inPiece;
+            highest = offset + inPiece;
             m_observer.writeProgress(WriteProgress{region.address, address, highest, total});
         };
-        if (Status done = untilDone(u"writing"_s, piece.piece.range(),
-                                    [&] { return writer.write(piece, progress); });
-            !done) {
-            return done;
+        const Result<bool> done = untilDoneOrSmaller(
+            u"writing"_s, piece.range(), [&] { return writer.write(prepared, progress); },
+            m_pieceSize.canShrink());
+        if (!done)
+            return done.error();
+        if (!done.value()) {
+            m_pieceSize.shrink();
+            continue;
         }
-        before += piece.piece.data.size();
+        m_pieceSize.succeeded();
+        written.append(piece);
+        offset += piece.data.size();
     }
     const qint64 elapsed = timer.elapsed();
     const QString compressed = compress ? u" (%1 compressed)"_s.arg(wireBytes) : QString();
@@ -133,7 +190,7 @@ Status RegionWriter::write(const FlashRegion& region, bool compress)
                              rateText(data.size(), elapsed)));
     if (const QString recovered = m_health.summary(); !recovered.isEmpty())
         m_observer.info(u"Recovered from line noise: %1."_s.arg(recovered));
-    return verify(region.address, data, pieces, [&](const Piece& piece) {
+    return verify(region.address, data, written, [&](const Piece& piece) {
         return writer.write(writer.prepare(piece), [](qsizetype, quint32) {});
     });
 }
@@ -144,11 +201,8 @@ Status RegionWriter::eraseAll(quint32 size)
         flash::sizeName(size), rangeText(0, size)));
     QElapsedTimer timer;
     timer.start();
-    PieceWriter writer(m_rom, m_health, false, m_baud);
-    QList<Piece> stretches;
-    for (quint32 address = 0; address < size; address += eraseStretch)
-        stretches.append(Piece{address, erased(std::min(eraseStretch, size - address))});
-    m_runPieces += stretches.size();
+    PieceWriter writer(m_rom, m_health, false);
+    const QList<Piece> stretches = splitIntoPieces(0, erased(size), eraseStretch);
     const auto eraseStretchAt = [&](const Piece& stretch) {
         return writer.erase(stretch.address, static_cast<quint32>(stretch.data.size()));
     };
@@ -170,11 +224,11 @@ Status RegionWriter::verify(quint32 address, const QByteArray& data, const QList
     const auto size = static_cast<quint32>(data.size());
     const QString range = rangeText(address, size);
     m_observer.info(u"Verifying %1..."_s.arg(range));
-    PieceWriter hasher(m_rom, m_health, false, m_baud);
+    PieceWriter pieceWriter(m_rom, m_health, false);
     const QByteArray expected = md5Hex(data);
     QByteArray found;
     const auto hashRegion = [&]() -> Status {
-        const Result<QByteArray> digest = hasher.flashMd5(address, size, expected);
+        const Result<QByteArray> digest = pieceWriter.flashMd5(address, size, expected);
         if (!digest)
             return digest.error();
         found = digest.value();
@@ -185,7 +239,7 @@ Status RegionWriter::verify(quint32 address, const QByteArray& data, const QList
     if (found != expected) {
         // Every piece was checked as it was written, so a difference now is damage done since
         // (a BEGIN that reached the chip with a damaged address erases elsewhere): mend it.
-        if (Status mended = mendPieces(pieces, hasher, redo); !mended)
+        if (Status mended = mendPieces(pieces, pieceWriter, redo); !mended)
             return mended;
         if (Status hashed = untilDone(u"verifying"_s, range, hashRegion); !hashed)
             return hashed;
@@ -197,7 +251,7 @@ Status RegionWriter::verify(quint32 address, const QByteArray& data, const QList
     return {};
 }
 
-Status RegionWriter::mendPieces(const QList<Piece>& pieces, PieceWriter& hasher,
+Status RegionWriter::mendPieces(const QList<Piece>& pieces, PieceWriter& pieceWriter,
                                 const std::function<Status(const Piece&)>& redo)
 {
     for (const Piece& piece : pieces) {
@@ -205,7 +259,7 @@ Status RegionWriter::mendPieces(const QList<Piece>& pieces, PieceWriter& hasher,
         QByteArray found;
         if (Status hashed = untilDone(u"verifying"_s, piece.range(),
                                       [&]() -> Status {
-                                          const Result<QByteArray> digest = hasher.flashMd5(
+                                          const Result<QByteArray> digest = pieceWriter.flashMd5(
                                               piece.address,
                                               static_cast<quint32>(piece.data.size()), expected);
                                           if (!digest)

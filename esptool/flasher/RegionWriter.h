@@ -1,6 +1,7 @@
 #pragma once
 
 #include "flasher/Options.h"
+#include "flasher/PieceSize.h"
 #include "flasher/Result.h"
 
 #include <functional>
@@ -11,19 +12,18 @@ class FlasherObserver;
 class LineHealth;
 class PieceWriter;
 class RomConnection;
+class SessionKeeper;
 struct Piece;
 
 // Writes regions (and erases the flash) piece by piece through the ROM's own commands, tries a
-// failed piece again, and verifies the whole region by its MD5 at the end.
+// failed piece again, and verifies the whole region by its MD5 at the end. Whatever concerns the
+// session (a link that went away, a chip that restarted, the line's rate) it leaves to the
+// keeper.
 class RegionWriter
 {
 public:
-    // Called when the link went away in the middle of something; `resuming` says what will
-    // be done again once it is back. Fails when it does not come back.
-    using Reconnect = std::function<Status(const FlasherError& lost, const QString& resuming)>;
-
     RegionWriter(RomConnection& rom, FlasherObserver& observer, LineHealth& health,
-                 Reconnect reconnect, int baud);
+                 SessionKeeper& keeper);
 
     // Writes the region (padded to whole words) and checks it with the chip's MD5 of the flash.
     Status write(const FlashRegion& region, bool compress);
@@ -31,25 +31,28 @@ public:
     Status eraseAll(quint32 size);
 
 private:
-    // Runs one try of `work` on `range` until it succeeds: a dropped link is reconnected, any
-    // other failure tried again until the line's health says to stop.
+    // Runs `work` on `range` until it succeeds: a session that was lost is opened again, damage
+    // on the line is tried again while the run gets somewhere, the chip's own failures a few
+    // times.
     Status untilDone(const QString& verb, const QString& range,
                      const std::function<Status()>& work);
+    // The same; but where `mayShrink`, damage on the line ends it with false, so that the piece
+    // goes again cut smaller.
+    Result<bool> untilDoneOrSmaller(const QString& verb, const QString& range,
+                                    const std::function<Status()>& work, bool mayShrink);
     // Compares the chip's MD5 of the region with the data's; pieces found wrong are done again
     // (`redo`) once before the region is called bad.
     Status verify(quint32 address, const QByteArray& data, const QList<Piece>& pieces,
                   const std::function<Status(const Piece&)>& redo);
 
-    Status mendPieces(const QList<Piece>& pieces, PieceWriter& hasher,
+    Status mendPieces(const QList<Piece>& pieces, PieceWriter& pieceWriter,
                       const std::function<Status(const Piece&)>& redo);
 
     RomConnection& m_rom;
     FlasherObserver& m_observer;
     LineHealth& m_health;
-    Reconnect m_reconnect;
-    int m_baud;
-    qint64 m_runBlocks = 0;
-    qint64 m_runPieces = 0;
+    SessionKeeper& m_keeper;
+    PieceSize m_pieceSize;  // across the regions of a run: the line is the same
 };
 
 }  // namespace esptool

@@ -22,6 +22,10 @@ constexpr std::chrono::milliseconds drainLimit{500};
 // followed by this much silence, nothing better is coming for this command.
 constexpr std::chrono::milliseconds garbledQuiet{100};
 constexpr qsizetype heardLimit = 4096;
+// A banner line is well under this; the watch keeps no more of the stream than it needs.
+constexpr qsizetype recentTextLimit = 512;
+// Whatever arrives while both ends retune is noise.
+constexpr std::chrono::milliseconds afterRetune = rom::timeout::afterBaudChange;
 
 QString secondsText(std::chrono::milliseconds duration)
 {
@@ -36,14 +40,34 @@ QString codeText(quint8 code)
 
 }  // namespace
 
-RomConnection::RomConnection(SerialLink& link)
+RomConnection::RomConnection(SerialLink& link, int baud)
     : m_link(&link)
+    , m_baud(baud)
 {}
 
-void RomConnection::setLink(SerialLink& link)
+void RomConnection::setLink(SerialLink& link, int baud)
 {
     m_link = &link;
+    m_baud = baud;
     resetReceiver();
+}
+
+Status RomConnection::retune(int baud)
+{
+    if (Status set = m_link->setBaudRate(baud); !set)
+        return set;
+    m_baud = baud;
+    m_link->pause(afterRetune);
+    m_link->discardInput();
+    resetReceiver();
+    return {};
+}
+
+void RomConnection::watchForRestarts(bool watching)
+{
+    m_watchingForRestarts = watching;
+    m_recentText.clear();
+    m_restartBanner.reset();
 }
 
 Result<RomReply> RomConnection::command(const RomRequest& request,
@@ -74,8 +98,11 @@ Result<RomReply> RomConnection::repeatable(const RomRequest& request,
 {
     Result<RomReply> reply = command(request, timeout, action);
     for (int attempt = 1; attempt < repeatableAttempts; ++attempt) {
-        if (reply || reply.error().kind == ErrorKind::linkLost)
+        // Neither a port that went away nor a chip that restarted answers a repeat.
+        if (reply || reply.error().kind == ErrorKind::linkLost ||
+            reply.error().kind == ErrorKind::chipRestarted) {
             return reply;
+        }
         if (Status drained = drain(); !drained)
             return drained.error();
         reply = command(request, timeout, action);
@@ -177,10 +204,22 @@ void RomConnection::startListening()
 Result<QByteArray> RomConnection::receive(QDeadlineTimer deadline)
 {
     Result<QByteArray> chunk = m_link->read(deadline);
-    if (chunk) {
-        m_bytesHeard += chunk.value().size();
-        m_heard.append(chunk.value().first(
-            std::min(chunk.value().size(), std::max<qsizetype>(0, heardLimit - m_heard.size()))));
+    if (!chunk)
+        return chunk;
+    const QByteArray& bytes = chunk.value();
+    m_bytesHeard += bytes.size();
+    m_heard.append(
+        bytes.first(std::min(bytes.size(), std::max<qsizetype>(0, heardLimit - m_heard.size()))));
+    if (m_watchingForRestarts && !bytes.isEmpty()) {
+        m_recentText.append(bytes);
+        if (m_recentText.size() > recentTextLimit)
+            m_recentText.remove(0, m_recentText.size() - recentTextLimit);
+        if (m_recentText.contains("rst:0x")) {
+            if (std::optional<BootBanner> banner = lastBootBanner(m_recentText)) {
+                m_restartBanner = std::move(banner);
+                m_recentText.clear();
+            }
+        }
     }
     return chunk;
 }
@@ -206,6 +245,9 @@ Result<RomReply> RomConnection::awaitReply(rom::Opcode opcode, std::chrono::mill
     // command's own reply follows at once) or the chip refusing a damaged copy of this one.
     std::optional<RomReply> refusal;
     for (;;) {
+        // Whatever frames came with it belong to the session the chip has just lost.
+        if (m_restartBanner)
+            return restartError(opcode);
         takeFrames();
         while (!m_frames.isEmpty()) {
             const slip::Frame frame = m_frames.takeFirst();
@@ -241,6 +283,17 @@ Result<RomReply> RomConnection::awaitReply(rom::Opcode opcode, std::chrono::mill
         }
         m_received.append(chunk.value());
     }
+}
+
+FlasherError RomConnection::restartError(rom::Opcode opcode) const
+{
+    return FlasherError{ErrorKind::chipRestarted,
+                        u"The chip restarted while it was to answer %1 (it printed \"rst:0x%2 "
+                        "(%3),%4\")."_s.arg(opcodeName(opcode))
+                            .arg(m_restartBanner->resetCause, 0, 16)
+                            .arg(resetCauseName(m_restartBanner->resetCause),
+                                 m_restartBanner->bootText),
+                        u"Check the board's power supply."_s};
 }
 
 FlasherError RomConnection::timeoutError(rom::Opcode opcode, std::chrono::milliseconds timeout,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "flasher/Result.h"
+#include "protocol/BootBanner.h"
 #include "protocol/RomCommand.h"
 #include "protocol/RomReply.h"
 #include "protocol/Slip.h"
@@ -11,6 +12,7 @@
 #include <QString>
 
 #include <chrono>
+#include <optional>
 
 namespace esptool {
 
@@ -20,14 +22,22 @@ class SerialLink;
 // reply. ROM replies carry no sequence number, so a reply is matched by its opcode, frames of
 // other commands (late SYNC echoes, a late answer to an earlier try) are skipped, and before a
 // command is tried again the line is drained of whatever is still on its way.
+//
+// It also owns the line's rate: whoever changes it goes through retune(), and everyone who needs
+// it (timeouts, messages) asks baud().
 class RomConnection
 {
 public:
-    explicit RomConnection(SerialLink& link);
+    // `link` is open at `baud`.
+    RomConnection(SerialLink& link, int baud);
 
     SerialLink& link() { return *m_link; }
-    // The port was opened again after the link went away.
-    void setLink(SerialLink& link);
+    // The port was opened again, at `baud`, after the link went away.
+    void setLink(SerialLink& link, int baud);
+
+    int baud() const { return m_baud; }
+    // Sets the port to `baud` and forgets what arrived while both ends retuned.
+    Status retune(int baud);
 
     // Sends the request and waits up to `timeout` for the reply with its opcode. Fails with
     // romError (and the ROM's code) when the chip answered with a failure status: to this
@@ -39,8 +49,8 @@ public:
                              const QString& action = {});
 
     // For commands that are safe to repeat (register reads and writes, SPI_ATTACH,
-    // SPI_SET_PARAMS, SPI_FLASH_MD5, a BEGIN): any failure but a lost link drains the line and
-    // sends the command again, a few times.
+    // SPI_SET_PARAMS, SPI_FLASH_MD5, a BEGIN): any failure but a lost link or a restarted chip
+    // drains the line and sends the command again, a few times.
     Result<RomReply> repeatable(const RomRequest& request, std::chrono::milliseconds timeout,
                                 const QString& action = {});
 
@@ -65,6 +75,14 @@ public:
     const QByteArray& heard() const { return m_heard; }
     qint64 bytesHeard() const { return m_bytesHeard; }
 
+    // While watching, a boot banner read from the port in the middle of a command ends the wait
+    // with chipRestarted: the chip reset under the session (its supply, a watchdog) and will
+    // never answer. The banner is readable only while the port runs at the ROM's 115200; at other
+    // rates a restart shows as garbage, then silence.
+    void watchForRestarts(bool watching);
+    // The banner that ended the last wait, if one did.
+    const std::optional<BootBanner>& restartBanner() const { return m_restartBanner; }
+
 private:
     enum class WaitMode
     {
@@ -73,6 +91,7 @@ private:
     };
     Result<RomReply> awaitReply(rom::Opcode opcode, std::chrono::milliseconds timeout,
                                 WaitMode mode);
+    FlasherError restartError(rom::Opcode opcode) const;
     FlasherError timeoutError(rom::Opcode opcode, std::chrono::milliseconds timeout,
                               int garbledFrames) const;
     Result<QByteArray> receive(QDeadlineTimer deadline);
@@ -80,10 +99,14 @@ private:
     void takeFrames();
 
     SerialLink* m_link;
+    int m_baud;
     QByteArray m_received;
     QList<slip::Frame> m_frames;
     QByteArray m_heard;
     qint64 m_bytesHeard = 0;
+    bool m_watchingForRestarts = false;
+    QByteArray m_recentText;  // the last bytes read, where a banner line may be arriving
+    std::optional<BootBanner> m_restartBanner;
 };
 
 }  // namespace esptool

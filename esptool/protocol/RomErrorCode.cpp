@@ -71,4 +71,29 @@ bool romRefusedUnapplied(quint8 code)
     return named == RomErrorCode::badChecksum || named == RomErrorCode::invalidMessage;
 }
 
+bool romCodeExpected(rom::Opcode opcode, quint8 code)
+{
+    using rom::Opcode;
+    const auto named = static_cast<RomErrorCode>(code);
+    // Any command can arrive damaged or out of order.
+    if (named == RomErrorCode::invalidParameter || named == RomErrorCode::invalidMessage)
+        return true;
+    switch (opcode) {
+    case Opcode::flashData:
+    case Opcode::flashDeflData:
+        return named == RomErrorCode::badChecksum || named == RomErrorCode::flashWriteFailed ||
+               named == RomErrorCode::flashReadFailed || named == RomErrorCode::inflateFailed ||
+               named == RomErrorCode::inflateChecksum || named == RomErrorCode::inflateParameter;
+    case Opcode::flashBegin:
+    case Opcode::flashDeflBegin:
+    case Opcode::flashEnd:
+    case Opcode::flashDeflEnd:
+        return named == RomErrorCode::flashWriteFailed || named == RomErrorCode::flashReadFailed;
+    case Opcode::spiFlashMd5:
+        return named == RomErrorCode::flashReadFailed;
+    default:
+        return false;
+    }
+}
+
 }  // namespace esptool

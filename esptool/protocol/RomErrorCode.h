@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/RomProtocol.h"
+
 #include <QString>
 
 namespace esptool {
@@ -39,5 +41,9 @@ QString romErrorHint(quint8 code);
 // that disagrees with the bytes), so it did nothing with it and the same request may be sent
 // again.
 bool romRefusedUnapplied(quint8 code);
+// Whether the ROM answers `opcode` with this code at all. A failure with a code it never gives
+// for the command (0x00 above all) is a reply whose status bytes were damaged on the way back,
+// on a noisy line: the chip may well have carried the command out.
+bool romCodeExpected(rom::Opcode opcode, quint8 code);
 
 }  // namespace esptool

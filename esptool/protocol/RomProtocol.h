@@ -55,6 +55,10 @@ inline constexpr quint32 efuseBase = 0x3FF5A000;
 inline constexpr quint32 apbCtlDateRegister = 0x3FF6607C;
 inline constexpr quint32 uartClockDivRegister = 0x3FF40014;
 inline constexpr quint32 rtcCaliRegister = 0x3FF5F06C;
+// RTC_CNTL_RESET_STATE_REG: the cause of the last reset of each CPU. It tells what the last reset
+// was, not whether one happened: the reset that puts the chip into its loader leaves a cause too.
+inline constexpr quint32 resetStateRegister = 0x3FF48034;
+inline constexpr quint32 resetCauseMask = 0x3F;  // bits 5:0, the PRO CPU's
 
 constexpr quint32 efuseWordAddress(int word)
 {

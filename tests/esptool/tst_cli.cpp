@@ -19,10 +19,14 @@ QString summary(const esptool::cli::Invocation& run)
 {
     using esptool::FlashSizeChoice;
     QStringList parts;
-    parts << u"port=%1"_s.arg(run.port) << u"baud=%1"_s.arg(run.baud)
-          << (run.before == esptool::BeforeReset::defaultReset ? u"before=reset"_s
-                                                               : u"before=none"_s)
+    parts << u"port=%1"_s.arg(run.port) << u"baud=%1"_s.arg(run.session.baud)
+          << (run.session.before == esptool::BeforeReset::defaultReset ? u"before=reset"_s
+                                                                       : u"before=none"_s)
           << (run.after == esptool::AfterReset::hardReset ? u"after=reset"_s : u"after=none"_s);
+    if (!run.session.baudFallback)
+        parts << u"no-fallback"_s;
+    if (run.session.force)
+        parts << u"force"_s;
     if (run.command == esptool::cli::Command::eraseFlash)
         return (parts << u"erase"_s).join(u' ');
     static const QStringList modes{u"keep"_s, u"qio"_s, u"qout"_s, u"dio"_s, u"dout"_s};
@@ -107,8 +111,13 @@ void TestCli::accepted_data()
     QTest::newRow("options after the pairs")
         << split(u"--port P write-flash 0x0 a.bin --compress --flash-size 16MB"_s)
         << u"port=P baud=115200 before=reset after=reset write z keep keep 1000000 0:a.bin"_s;
-    QTest::newRow("chip auto") << split(u"--chip auto --port P erase-flash"_s)
-                               << u"port=P baud=115200 before=reset after=reset erase"_s;
+    QTest::newRow("chip auto, forced erase")
+        << split(u"--chip auto --port P erase-flash --force"_s)
+        << u"port=P baud=115200 before=reset after=reset force erase"_s;
+    QTest::newRow("no fall-back, forced write")
+        << split(u"--port P --no-baud-fallback write-flash --force 0x0 a.bin"_s)
+        << u"port=P baud=115200 before=reset after=reset no-fallback force write raw keep keep "
+           "keep 0:a.bin"_s;
     QTest::newRow("keep size, dout, 20m")
         << split(u"--port P write-flash --flash-size keep --flash-mode dout --flash-freq 20m "
                  "0x8000 parts.bin"_s)

@@ -16,7 +16,8 @@ using esptool::RomConnection;
 namespace {
 
 // What a command came back with, in one word: "value 12345678", "refused 05" (with "on the way"
-// when the chip refused a damaged copy), "garbled", "timeout", "lost".
+// when the chip refused a damaged copy), "garbled", "timeout", "restarted" (with the cause named),
+// "lost".
 QString outcome(const esptool::Result<esptool::RomReply>& reply)
 {
     if (reply)
@@ -29,6 +30,8 @@ QString outcome(const esptool::Result<esptool::RomReply>& reply)
         return u"garbled"_s;
     case ErrorKind::timeout:
         return u"timeout"_s;
+    case ErrorKind::chipRestarted:
+        return u"restarted %1"_s.arg(reply.error().message.section(u'(', 2, 2).section(u')', 0, 0));
     default:
         return u"lost"_s;
     }
@@ -116,6 +119,11 @@ void TestLink::replies_data()
     QTest::newRow("opcode byte hit, then silence")
         << "\xC0\x01\x4A\x05\x00\x00\x00\x00\x00\x00\x00\x00\x00\xC0"_ba << u"garbled"_s;
     QTest::newRow("silence") << QByteArray() << u"timeout"_s;
+    // Its banner, at the ROM's own rate: the chip has lost the session and will never answer.
+    QTest::newRow("a restart in the middle")
+        << "\xC0\x01\x0A\x04ets Jun  8 2016 00:22:57\r\n\r\nrst:0xf (RTCWDT_BROWN_OUT_RESET),"
+           "boot:0x3 (DOWNLOAD_BOOT(UART0/UART1/SDIO_REI_REO_V2))\r\nwaiting for download\r\n"_ba
+        << u"restarted RTCWDT_BROWN_OUT_RESET"_s;
 }
 
 void TestLink::replies()
@@ -125,7 +133,8 @@ void TestLink::replies()
     // Garbled and refused answers do not wait out the timeout.
     const int timeoutMs = expected == u"timeout"_s ? 200 : 3000;
     FakeSerialLink link(true, [answer](const QByteArray&) { return answer; });
-    RomConnection rom(link);
+    RomConnection rom(link, 115200);
+    rom.watchForRestarts(true);
     QElapsedTimer timer;
     timer.start();
     QCOMPARE(outcome(rom.command(esptool::command::readReg(0x40001000),
@@ -143,7 +152,7 @@ void TestLink::syncKeepsWhatWaitedAndTakesUpTheEchoes()
     });
     // What a chip prints after a reset is kept as evidence, not taken for a reply.
     link.deliver("rst:0x1 (POWERON_RESET),boot:0x13 (SPI_FAST_FLASH_BOOT)\r\n"_ba + syncReply());
-    RomConnection rom(link);
+    RomConnection rom(link, 115200);
     rom.startListening();
     const esptool::Result<bool> synced = rom.trySync();
     QVERIFY(synced && synced.value());
@@ -163,7 +172,7 @@ void TestLink::confirmedReadWaitsForTwoAgreeingAnswers()
     FakeSerialLink link(true, [&answers](const QByteArray&) {
         return romreplies::frame(0x0A, answers.takeFirst());
     });
-    RomConnection rom(link);
+    RomConnection rom(link, 115200);
     const esptool::Result<quint32> value = rom.readRegConfirmed(0x3FF5A004);
     QVERIFY(value);
     QCOMPARE(value.value(), 0xC4123457u);
