@@ -1,5 +1,6 @@
 #include "flasher/ChipInfo.h"
 #include "flasher/FlashParameters.h"
+#include "flasher/SecurityGuard.h"
 
 #include <QCryptographicHash>
 #include <QTest>
@@ -74,6 +75,12 @@ private Q_SLOTS:
     void sizeNames();
     void headerPatch_data();
     void headerPatch();
+    void securityFusesDecoded_data();
+    void securityFusesDecoded();
+    void guardedWrites_data();
+    void guardedWrites();
+    void guardedErases_data();
+    void guardedErases();
 };
 
 void TestChipData::describes_data()
@@ -291,6 +298,153 @@ void TestChipData::headerPatch()
         QCOMPARE(image.mid(body),
                  QCryptographicHash::hash(image.left(body), QCryptographicHash::Sha256));
     }
+}
+
+void TestChipData::securityFusesDecoded_data()
+{
+    QTest::addColumn<quint32>("word0");
+    QTest::addColumn<quint32>("word6");
+    QTest::addColumn<bool>("encryption");
+    QTest::addColumn<bool>("secureBootV1");
+    QTest::addColumn<bool>("secureBootV2");
+    QTest::addColumn<bool>("downloadEncryptOff");
+    QTest::newRow("none") << 0u << 0u << false << false << false << false;
+    QTest::newRow("FLASH_CRYPT_CNT one bit") << (1u << 20) << 0u << true << false << false << false;
+    // Every bit set once more switches it back off: an even count is off again.
+    QTest::newRow("FLASH_CRYPT_CNT two bits") << (3u << 20) << 0u << false << false << false
+                                              << false;
+    QTest::newRow("FLASH_CRYPT_CNT all seven") << (0x7Fu << 20) << 0u << true << false << false
+                                               << false;
+    QTest::newRow("bits next to the field") << (1u << 19 | 1u << 27) << 0u << false << false
+                                            << false << false;
+    QTest::newRow("ABS_DONE_0") << 0u << (1u << 4) << false << true << false << false;
+    QTest::newRow("ABS_DONE_1") << 0u << (1u << 5) << false << false << true << false;
+    QTest::newRow("DISABLE_DL_ENCRYPT") << 0u << (1u << 7) << false << false << false << true;
+    QTest::newRow("coding scheme bits are none of them") << 0u << 3u << false << false << false
+                                                         << false;
+}
+
+void TestChipData::securityFusesDecoded()
+{
+    QFETCH(quint32, word0);
+    QFETCH(quint32, word6);
+    EfuseWords words = efuses();
+    words.words[0] = word0;
+    words.words[6] = word6;
+    const esptool::SecurityFuses fuses = esptool::securityFuses(words);
+    QTEST(fuses.flashEncryption, "encryption");
+    QTEST(fuses.secureBootV1, "secureBootV1");
+    QTEST(fuses.secureBootV2, "secureBootV2");
+    QTEST(fuses.downloadEncryptOff, "downloadEncryptOff");
+}
+
+namespace {
+
+esptool::SecurityFuses fuses(bool encryption, bool v1, bool v2, bool releaseMode)
+{
+    return esptool::SecurityFuses{encryption ? 1u : 0u, encryption, v1, v2, releaseMode};
+}
+
+// A merged image as the app writes it: bootloader at 0x1000, a partition table at 0x8000 whose
+// one application partition starts at 0x10000, and the application there.
+QByteArray mergedImage()
+{
+    QByteArray image(0x11000, '\xFF');
+    image[0x1000] = '\xE9';
+    QByteArray entry = "\xAA\x50\x00\x00"_ba;
+    char offset[4];
+    qToLittleEndian<quint32>(0x10000, offset);
+    entry.append(offset, 4).append(QByteArray(24, '\0'));
+    image.replace(0x8000, entry.size(), entry);
+    image[0x10000] = '\xE9';
+    return image;
+}
+
+}  // namespace
+
+void TestChipData::guardedWrites_data()
+{
+    using Regions = QList<esptool::FlashRegion>;
+    QTest::addColumn<esptool::SecurityFuses>("fuses");
+    QTest::addColumn<Regions>("regions");
+    QTest::addColumn<QString>("refusal");  // a part of it; empty: allowed
+    QTest::addColumn<int>("warnings");
+    const Regions merged{{0x0, mergedImage(), u"merged.bin"_s}};
+    const Regions appOnly{{0x10000, "\xE9\x03"_ba + QByteArray(100, '\x01'), u"app.bin"_s}};
+    const Regions encryptedOnHost{{0x10000, QByteArray(4096, '\x5C'), u"app-enc.bin"_s}};
+    QByteArray tableOnly = mergedImage().mid(0x8000, 0x1000);
+    const Regions partitionTable{{0x8000, tableOnly, u"table.bin"_s},
+                                 {0x10000, "\xE9"_ba + QByteArray(15, '\0'), u"app.bin"_s}};
+
+    QTest::newRow("nothing burnt") << fuses(false, false, false, false) << merged << QString() << 0;
+    QTest::newRow("encrypted board, the app's merged image")
+        << fuses(true, false, false, false) << merged
+        << u"plain bootloader at 0x1000, partition table at 0x8000, application at 0x10000"_s
+        << 0;
+    QTest::newRow("encrypted board, an application on its own")
+        << fuses(true, false, false, false) << appOnly << u"plain application at 0x10000"_s << 0;
+    QTest::newRow("encrypted board, a table naming an application elsewhere in the data")
+        << fuses(true, false, false, false) << partitionTable
+        << u"plain partition table at 0x8000, application at 0x10000"_s << 0;
+    QTest::newRow("encrypted board, data encrypted on the host")
+        << fuses(true, false, false, false) << encryptedOnHost << QString() << 1;
+    QTest::newRow("Secure Boot V1, anything below 0x8000")
+        << fuses(false, true, false, false) << merged << u"Secure Boot V1 (ABS_DONE_0)"_s << 0;
+    QTest::newRow("Secure Boot V2, anything below 0x8000")
+        << fuses(false, false, true, false) << merged << u"writing merged.bin at 0x0"_s << 0;
+    QTest::newRow("Secure Boot V2, an application above it")
+        << fuses(false, false, true, false) << appOnly << QString() << 0;
+}
+
+void TestChipData::guardedWrites()
+{
+    QFETCH(esptool::SecurityFuses, fuses);
+    QFETCH(QList<esptool::FlashRegion>, regions);
+    QFETCH(QString, refusal);
+    QFETCH(int, warnings);
+    const esptool::GuardVerdict verdict =
+        esptool::guardWrite(fuses, regions, u"/dev/ttyUSB0"_s);
+    QCOMPARE(verdict.refusal.has_value(), !refusal.isEmpty());
+    QCOMPARE(verdict.warnings.size(), warnings);
+    if (!refusal.isEmpty()) {
+        const esptool::FlasherError& error = *verdict.refusal;
+        QCOMPARE(error.kind, esptool::ErrorKind::protectedBoard);
+        QVERIFY2(error.message.contains(refusal), qPrintable(error.message));
+        QVERIFY(error.message.contains(u"/dev/ttyUSB0"_s));
+        QVERIFY(error.message.contains(u"unable to boot"_s) ||
+                error.message.contains(u"no longer boot"_s));
+        QVERIFY(error.hint.contains(u"--force"_s));
+    }
+}
+
+void TestChipData::guardedErases_data()
+{
+    QTest::addColumn<esptool::SecurityFuses>("fuses");
+    QTest::addColumn<QString>("refusal");  // a part of it; empty: allowed
+    QTest::addColumn<int>("warnings");
+    QTest::newRow("nothing burnt") << fuses(false, false, false, false) << QString() << 0;
+    QTest::newRow("Secure Boot V1") << fuses(false, true, false, false)
+                                    << u"no bootloader can ever be written again"_s << 0;
+    QTest::newRow("Secure Boot V2: signed images restore it")
+        << fuses(false, false, true, false) << QString() << 1;
+    QTest::newRow("encryption in development mode") << fuses(true, false, false, false)
+                                                    << QString() << 1;
+    QTest::newRow("encryption in release mode")
+        << fuses(true, false, false, true) << u"DISABLE_DL_ENCRYPT"_s << 0;
+    QTest::newRow("release mode, encryption off again") << fuses(false, false, false, true)
+                                                        << QString() << 0;
+}
+
+void TestChipData::guardedErases()
+{
+    QFETCH(esptool::SecurityFuses, fuses);
+    QFETCH(QString, refusal);
+    QFETCH(int, warnings);
+    const esptool::GuardVerdict verdict = esptool::guardErase(fuses, u"/dev/ttyUSB0"_s);
+    QCOMPARE(verdict.refusal.has_value(), !refusal.isEmpty());
+    QCOMPARE(verdict.warnings.size(), warnings);
+    if (!refusal.isEmpty())
+        QVERIFY2(verdict.refusal->message.contains(refusal), qPrintable(verdict.refusal->message));
 }
 
 QTEST_APPLESS_MAIN(TestChipData)

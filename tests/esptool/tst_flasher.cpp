@@ -3,6 +3,7 @@
 // both rates), the wait for a port that went away, and what a silent port is taken to mean.
 
 #include "FakeSerialLink.h"
+#include "flasher/BaudFallback.h"
 #include "flasher/BootDiagnosis.h"
 #include "flasher/Flasher.h"
 #include "flasher/FlasherObserver.h"
@@ -30,12 +31,16 @@ public:
 
 // Just enough of a ROM loader: SYNC (after a number of unanswered ones), READ_REG from a
 // register map (a flash ID of no size we know), CHANGE_BAUDRATE (after which it may fall
-// silent), MD5 answers in turn.
+// silent), MD5 answers in turn. It may restart at its first data block and boot a firmware that
+// fails, printing its banner whenever it is written to, until a reset pulse brings it back.
 struct ScriptedRom
 {
     int silentSyncs = 0;
     bool silentAfterBaudChange = false;
     bool silent = false;
+    bool restartsAtFirstBlock = false;
+    const FakeSerialLink* link = nullptr;
+    qsizetype lineChangesAtRestart = -1;  // while it runs its failing firmware
     QList<QByteArray> md5Answers{QByteArray(32, '0')};
     QHash<quint32, quint32> registers{{0x40001000, 0x00F01D83}, {0x3FF5A004, 0xC4123456},
                                       {0x3FF5A008, 0x0000240A}, {0x3FF5A00C, 0x0000A200},
@@ -45,6 +50,18 @@ struct ScriptedRom
     QByteArray answer(const QByteArray& written)
     {
         const int opcode = romreplies::requestOpcode(written);
+        if (lineChangesAtRestart >= 0) {
+            if (link->lineChanges().size() == lineChangesAtRestart) {
+                return "ets Jun  8 2016 00:22:57\r\n\r\nrst:0x10 (RTCWDT_RTC_RESET),boot:0x13 "
+                       "(SPI_FAST_FLASH_BOOT)\r\nflash read err, 1000\r\n"_ba;
+            }
+            lineChangesAtRestart = -1;
+        }
+        if (restartsAtFirstBlock && opcode == 0x11) {
+            restartsAtFirstBlock = false;
+            lineChangesAtRestart = link->lineChanges().size();
+            return {};
+        }
         if (silent || (opcode == 0x08 && silentSyncs-- > 0))
             return {};
         switch (opcode) {
@@ -72,6 +89,7 @@ struct Bench
         auto owned = std::make_unique<FakeSerialLink>(
             hasModemLines, [this](const QByteArray& written) { return rom.answer(written); });
         link = owned.get();
+        rom.link = link;
         esptool::SessionSettings settings;
         settings.before = before;
         flasher = std::make_unique<esptool::Flasher>(std::move(owned), settings,
@@ -100,9 +118,12 @@ private Q_SLOTS:
     void silenceAfterBaudSwitchIsReportedAsSuch();
     void md5Answers_data();
     void md5Answers();
+    void resetsABootLoopingBoardIntoItsLoader();
     void waitsForThePortToComeBack();
     void judgesWhatThePortCarried_data();
     void judgesWhatThePortCarried();
+    void fallsBackOnEvidence_data();
+    void fallsBackOnEvidence();
 };
 
 void TestFlasher::resetsAlternateUntilTheChipAnswers()
@@ -192,6 +213,26 @@ void TestFlasher::md5Answers()
     QVERIFY2(written.error().message.contains(outcome), qPrintable(written.error().message));
 }
 
+void TestFlasher::resetsABootLoopingBoardIntoItsLoader()
+{
+    Bench bench(true, esptool::BeforeReset::defaultReset);
+    const QByteArray data(1024, '\x42');
+    bench.rom.md5Answers = {md5Of(data)};
+    bench.rom.restartsAtFirstBlock = true;
+    QVERIFY(bench.flasher->open());
+    const qsizetype resets = bench.link->lineChanges().size();
+    const esptool::Status written = bench.flasher->writeFlash({{0x0, data, u"data.bin"_s}},
+                                                              esptool::WriteSettings{true, {}, {}, {}});
+    QVERIFY2(written, qPrintable(written.error().line()));
+    QVERIFY(bench.link->lineChanges().size() > resets);
+    const QStringList said = bench.observer.lines.filter(u"restarted"_s);
+    QCOMPARE(said.size(), 1);
+    QVERIFY2(said.first().contains(u"RTCWDT_RTC_RESET"_s) &&
+                 said.first().contains(u"flash read err"_s) &&
+                 said.first().contains(u"reset it into its loader"_s),
+             qPrintable(said.first()));
+}
+
 void TestFlasher::waitsForThePortToComeBack()
 {
     using esptool::FlasherError;
@@ -240,6 +281,76 @@ void TestFlasher::judgesWhatThePortCarried()
     QVERIFY2(error.message.contains(says), qPrintable(error.message));
     QVERIFY(error.message.contains(u"/dev/ttyUSB0"_s));
     QVERIFY(!error.hint.isEmpty());
+}
+
+namespace {
+
+using Fallback = esptool::BaudFallback::Decision::Kind;
+
+// One look at the line, and what the fall-back makes of it.
+struct LineReview
+{
+    int baud = 0;
+    int sends = 0;
+    int resends = 0;
+    bool stalled = false;
+    Fallback decision = Fallback::stay;
+    int movesTo = 0;
+};
+
+constexpr int full = esptool::BaudFallback::windowBlocks;
+
+}  // namespace
+
+void TestFlasher::fallsBackOnEvidence_data()
+{
+    QTest::addColumn<bool>("enabled");
+    QTest::addColumn<QList<LineReview>>("reviews");
+    QTest::newRow("a clean line stays") << true << QList<LineReview>{{1500000, full, 3}};
+    QTest::newRow("a burst in a window too small to judge")
+        << true << QList<LineReview>{{1500000, full - 1, full - 1}};
+    QTest::newRow("a third sent again: down one rate, where it is clean")
+        << true
+        << QList<LineReview>{{1500000, full, full / 3, false, Fallback::stepDown, 921600},
+                             {921600, full, 0},
+                             {921600, full, 2}};
+    QTest::newRow("down the ladder while each rate is better, but still bad")
+        << true
+        << QList<LineReview>{{1500000, full, 150, false, Fallback::stepDown, 921600},
+                             {921600, full, 100, false, Fallback::stepDown, 460800},
+                             {460800, full, 10}};
+    // Noise that the rate does not change: back to the faster rate, and no more looking.
+    QTest::newRow("no better below: back up, for good")
+        << true
+        << QList<LineReview>{{921600, full, 120, false, Fallback::stepDown, 460800},
+                             {460800, full, 110, false, Fallback::stepBack, 921600},
+                             {921600, full, 150}};
+    QTest::newRow("a rate the ladder does not have goes to the next one below")
+        << true << QList<LineReview>{{2000000, full, 100, false, Fallback::stepDown, 1500000}};
+    QTest::newRow("stalled before the window filled: down at once")
+        << true << QList<LineReview>{{921600, 10, 10, true, Fallback::stepDown, 460800}};
+    QTest::newRow("stalled below as above: it gives up where it is")
+        << true
+        << QList<LineReview>{{921600, full, 100, false, Fallback::stepDown, 460800},
+                             {460800, 40, 40, true}};
+    QTest::newRow("stalled at the bottom") << true << QList<LineReview>{{115200, 40, 40, true}};
+    QTest::newRow("--no-baud-fallback") << false
+                                        << QList<LineReview>{{1500000, full, full, false},
+                                                             {1500000, 40, 40, true}};
+}
+
+void TestFlasher::fallsBackOnEvidence()
+{
+    QFETCH(bool, enabled);
+    QFETCH(QList<LineReview>, reviews);
+    esptool::BaudFallback fallback(enabled);
+    for (const LineReview& review : reviews) {
+        const esptool::BaudFallback::Decision decision =
+            fallback.review(review.baud, review.sends, review.resends, review.stalled);
+        QCOMPARE(decision.kind, review.decision);
+        if (review.decision != Fallback::stay)
+            QCOMPARE(decision.baud, review.movesTo);
+    }
 }
 
 QTEST_APPLESS_MAIN(TestFlasher)
