@@ -203,13 +203,11 @@ void Esp32Simulator::schedulePrinted(const QByteArray& bytes, qint64 fromNs)
 
 void Esp32Simulator::watchdogReset()
 {
-    if (!m_pty.isOpen())
-        return;
-    const QByteArray printed = m_loader.watchdogReset(clientLineBaud(m_pty.slaveFd()));
     // A host that does not read loses what the chip keeps printing, as a UART overruns.
-    if (!m_output.isEmpty())
+    if (!m_pty.isOpen() || !m_output.isEmpty())
         return;
-    schedulePrinted(printed, m_clock.nsecsElapsed());
+    schedulePrinted(m_loader.watchdogReset(clientLineBaud(m_pty.slaveFd())),
+                    m_clock.nsecsElapsed());
     sendDue();
 }
 

@@ -2,7 +2,6 @@
 // shows; a wrong option refused; and the board going away with the demo, however the demo ends.
 
 #include "DemoSession.h"
-#include "SimulatorProcess.h"
 #include "flash/ESPToolManager.h"
 #include "ui/ContentView.h"
 #include "ui/ElidedLabel.h"
@@ -27,8 +26,6 @@ class TestDemo : public QObject
 private Q_SLOTS:
     void burn_data();
     void burn();
-    void faultStartsItsBoard_data();
-    void faultStartsItsBoard();
     void program_data();
     void program();
 };
@@ -83,26 +80,6 @@ void TestDemo::burn()
     QFile image(esptool.resourceDirectory + u"/UIFlow-core2-Tavix-V2.2-0x0.bin"_s);
     QVERIFY(dump.open(QIODevice::ReadOnly) && image.open(QIODevice::ReadOnly));
     QCOMPARE(dump.read(image.size()) == image.readAll(), status == u"Ready"_s);
-}
-
-void TestDemo::faultStartsItsBoard_data()
-{
-    QTest::addColumn<QString>("fault");
-    for (const DemoFault& fault : demoFaults())
-        QTest::newRow(qPrintable(fault.name)) << fault.name;
-}
-
-// The simulator takes every fault's options: a fault with no burn row yet comes up too.
-void TestDemo::faultStartsItsBoard()
-{
-    QFETCH(QString, fault);
-    SimulatorProcess board(QString::fromUtf8(ESP32SIM_BINARY));
-    QTemporaryDir folder;
-    QString error;
-    QVERIFY2(board.start(findDemoFault(fault)->simulatorOptions +
-                             QStringList{u"--link"_s, folder.filePath(u"port"_s)},
-                         &error),
-             qPrintable(error));
 }
 
 void TestDemo::program_data()
