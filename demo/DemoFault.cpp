@@ -8,6 +8,8 @@ namespace {
 
 // The link drops about halfway through a write of the bundled image.
 const QStringList halfwayDrop{u"--drop-after"_s, u"400000"_s};
+// The flasher sends about 930,000 bytes for the bundled image at 1500000 baud, compressed.
+const QStringList restartAThirdIn{u"--restart-after"_s, u"310000"_s};
 
 }  // namespace
 
@@ -33,6 +35,17 @@ const QList<DemoFault>& demoFaults()
         {u"write-error"_s,
          u"the flash chip fails to write one block, every time"_s,
          {u"--write-error-block"_s, u"7"_s}},
+        {u"restart"_s, u"the board restarts into its loader a third of the way into the write"_s,
+         restartAThirdIn},
+        {u"restart-loop"_s,
+         u"the board restarts into its half-written firmware, and again and again"_s,
+         restartAThirdIn + QStringList{u"--restart-into"_s, u"firmware"_s}},
+        {u"slow-cable"_s,
+         u"a cable that flips bits above 460800 baud only"_s,
+         {u"--flip-rate"_s, u"1e-3"_s, u"--flip-above"_s, u"460800"_s}},
+        {u"encrypted"_s,
+         u"flash encryption is on: a plain image would not boot"_s,
+         {u"--flash-crypt-cnt"_s, u"1"_s}},
     };
     return faults;
 }

@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 
 #include <QCommandLineParser>
+#include <QFile>
 
 #include <array>
 #include <limits>
@@ -15,6 +16,7 @@ namespace {
 constexpr quint32 miB = 1024 * 1024;
 constexpr int maxUnsupportedRepeats = 64;
 constexpr double maxFlipRate = 0.1;
+constexpr qint64 maxFlashCryptCount = 0x7F;
 
 const std::array<std::pair<QLatin1StringView, quint32>, 5> flashSizes = {{
     {"1MB"_L1, 1 * miB},
@@ -88,6 +90,34 @@ struct OptionSet
                                        u"Hold the returned port locked for MS ms."_s, u"MS"_s};
     QCommandLineOption otherBoardReturns{u"other-board-returns"_s,
                                          u"Another board (MAC) comes back after the drop."_s};
+    QCommandLineOption restartAfter{u"restart-after"_s,
+                                    u"Restart the chip after N bytes received."_s, u"N"_s};
+    QCommandLineOption restartTimes{u"restart-times"_s,
+                                    u"Restart K times, every N bytes (default 1)."_s, u"K"_s};
+    QCommandLineOption restartCause{u"restart-cause"_s,
+                                    u"Reset cause of the restart (default power-on)."_s,
+                                    u"power-on|brown-out"_s};
+    QCommandLineOption restartInto{
+        u"restart-into"_s,
+        u"Restart into the loader, or into a boot loop over the half-written flash."_s,
+        u"loader|firmware"_s};
+    QCommandLineOption flipAbove{
+        u"flip-above"_s, u"Flip bits only while the session's rate is above BAUD."_s, u"BAUD"_s};
+    QCommandLineOption garbleStatus{
+        u"garble-status"_s, u"Report the K-th data block as failed (0x00) although written."_s,
+        u"K"_s};
+    QCommandLineOption flashCryptCount{
+        u"flash-crypt-cnt"_s, u"eFuse FLASH_CRYPT_CNT (0-127); odd bit count: encryption on."_s,
+        u"N"_s};
+    QCommandLineOption secureBoot{u"secure-boot"_s, u"Burn the eFuse of secure boot v1 or v2."_s,
+                                  u"v1|v2"_s};
+    QCommandLineOption disableDownloadEncrypt{u"disable-dl-encrypt"_s,
+                                              u"Burn the eFuse DISABLE_DL_ENCRYPT."_s};
+    QCommandLineOption md5Rate{u"md5-rate"_s,
+                               u"SPI_FLASH_MD5 speed in KiB/s (default 3906: 250 ns a byte)."_s,
+                               u"KIBPS"_s};
+    QCommandLineOption load{u"load"_s, u"Start with FILE in the flash at ADDR (default 0)."_s,
+                            u"[ADDR=]FILE"_s};
     QCommandLineOption dump{u"dump"_s, u"Write the flash array to FILE at exit."_s, u"FILE"_s};
     QCommandLineOption stats{u"stats"_s, u"Write the modelled figures as JSON at exit."_s,
                              u"FILE"_s};
@@ -119,6 +149,17 @@ struct OptionSet
                            returnAfter,
                            busyAfterReturn,
                            otherBoardReturns,
+                           restartAfter,
+                           restartTimes,
+                           restartCause,
+                           restartInto,
+                           flipAbove,
+                           garbleStatus,
+                           flashCryptCount,
+                           secureBoot,
+                           disableDownloadEncrypt,
+                           md5Rate,
+                           load,
                            dump,
                            stats,
                            exitWithStdin,
@@ -149,6 +190,105 @@ bool readNumber(const QCommandLineParser& parser, const QCommandLineOption& opti
         return false;
     }
     target = T(*value);
+    return true;
+}
+
+// One of a few words, or an error naming them.
+template <typename T, std::size_t N>
+bool readChoice(const QCommandLineParser& parser, const QCommandLineOption& option,
+                const std::array<std::pair<QLatin1StringView, T>, N>& choices, T& target,
+                QString& error)
+{
+    if (!parser.isSet(option))
+        return true;
+    const QString text = parser.value(option);
+    QStringList names;
+    for (const auto& [name, value] : choices) {
+        if (text == name) {
+            target = value;
+            return true;
+        }
+        names << name;
+    }
+    error = u"invalid value for --%1: %2 (%3)"_s.arg(option.names().constFirst(), text,
+                                                     names.join(u" or "_s));
+    return false;
+}
+
+bool readRestart(const QCommandLineParser& parser, const OptionSet& o, FaultOptions& faults,
+                 QString& error)
+{
+    std::optional<qint64> after;
+    std::optional<int> times;
+    RestartFault restart;
+    const bool ok =
+        readNumber(parser, o.restartAfter, 1, std::numeric_limits<qint64>::max(), after, error) &&
+        readNumber(parser, o.restartTimes, 1, std::numeric_limits<int>::max(), times, error) &&
+        readChoice(parser, o.restartCause,
+                   std::array{std::pair{"power-on"_L1, ResetCause::powerOn},
+                              std::pair{"brown-out"_L1, ResetCause::brownOut}},
+                   restart.cause, error) &&
+        readChoice(parser, o.restartInto,
+                   std::array{std::pair{"loader"_L1, RestartFault::Into::loader},
+                              std::pair{"firmware"_L1, RestartFault::Into::firmware}},
+                   restart.into, error);
+    if (!ok)
+        return false;
+    if (!after) {
+        if (parser.isSet(o.restartTimes) || parser.isSet(o.restartCause) ||
+            parser.isSet(o.restartInto)) {
+            error = u"--restart-times, --restart-cause and --restart-into need --restart-after"_s;
+            return false;
+        }
+        return true;
+    }
+    restart.afterBytes = *after;
+    restart.times = times.value_or(1);
+    faults.restart = restart;
+    return true;
+}
+
+bool readSecurity(const QCommandLineParser& parser, const OptionSet& o, SecurityEfuses& security,
+                  QString& error)
+{
+    using SecureBoot = SecurityEfuses::SecureBoot;
+    security.downloadEncryptionDisabled = parser.isSet(o.disableDownloadEncrypt);
+    return readNumber(parser, o.flashCryptCount, 0, maxFlashCryptCount, security.flashCryptCount,
+                      error) &&
+           readChoice(
+               parser, o.secureBoot,
+               std::array{std::pair{"v1"_L1, SecureBoot::v1}, std::pair{"v2"_L1, SecureBoot::v2}},
+               security.secureBoot, error);
+}
+
+// Each --load [ADDR=]FILE, read now so that a missing file is a usage error.
+bool readPresets(const QCommandLineParser& parser, const OptionSet& o, SimulatorOptions& sim,
+                 QString& error)
+{
+    for (const QString& value : parser.values(o.load)) {
+        const qsizetype equals = value.indexOf(u'=');
+        const QString path = value.mid(equals + 1);
+        const std::optional<qint64> address =
+            equals < 0 ? std::optional<qint64>(0) : parseNumber(value.left(equals));
+        if (!address || *address < 0 || *address >= qint64(sim.flashSize) || path.isEmpty()) {
+            error = u"invalid value for --load: %1 (use [ADDR=]FILE, ADDR inside the flash)"_s.arg(
+                value);
+            return false;
+        }
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            error = u"cannot read --load %1: %2"_s.arg(path, file.errorString());
+            return false;
+        }
+        const QByteArray bytes = file.readAll();
+        if (*address + bytes.size() > qint64(sim.flashSize)) {
+            error = u"--load %1: %2 bytes at 0x%3 run past the end of the flash (0x%4)"_s.arg(
+                path, QString::number(bytes.size()), QString::number(*address, 16),
+                QString::number(sim.flashSize, 16));
+            return false;
+        }
+        sim.flashPresets.append({quint32(*address), bytes});
+    }
     return true;
 }
 
@@ -242,13 +382,19 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
     std::optional<qint64> returnMs;
     std::optional<qint64> busyMs;
     std::optional<quint64> seed;
+    FaultOptions& faults = sim.faults;
     const bool faultNumbersOk =
         numbersOk && readNumber(parser, o.returnAfter, 0, maxInt, returnMs, error) &&
         readNumber(parser, o.busyAfterReturn, 0, maxInt, busyMs, error) &&
-        readNumber(parser, o.seed, 0, std::numeric_limits<qint64>::max(), seed, error);
+        readNumber(parser, o.seed, 0, std::numeric_limits<qint64>::max(), seed, error) &&
+        readNumber(parser, o.flipAbove, 0, maxU32, faults.flipAboveBaud, error) &&
+        readNumber(parser, o.garbleStatus, 1, std::numeric_limits<qint64>::max(),
+                   faults.garbleStatusBlock, error) &&
+        readNumber(parser, o.md5Rate, 1, maxU32, sim.md5KibPerSecond, error) &&
+        readRestart(parser, o, faults, error) && readSecurity(parser, o, sim.security, error) &&
+        readPresets(parser, o, sim, error);
     if (!faultNumbersOk)
         return parsed;
-    FaultOptions& faults = sim.faults;
     if (returnMs)
         faults.returnAfter = std::chrono::milliseconds(*returnMs);
     if (busyMs)

@@ -1,5 +1,6 @@
 #include "Esp32Simulator.h"
 
+#include "BootBanner.h"
 #include "LineSpeed.h"
 
 #include <QFile>
@@ -23,17 +24,6 @@ constexpr qint64 nanosecondsPerMillisecond = 1'000'000;
 // half a millisecond to every exchange of a flash that has thousands of them.
 constexpr qint64 dueTolerance = nanosecondsPerMillisecond / 2;
 
-// What an ESP32 prints at 115200 when it resets with GPIO0 high: the ROM's banner with the boot
-// mode it sampled (0x13, from SPI flash), then the second-stage bootloader and the application.
-constexpr char bootFromFlashBanner[] = "ets Jun  8 2016 00:22:57\r\n\r\n"
-                                       "rst:0x1 (POWERON_RESET),boot:0x13 (SPI_FAST_FLASH_BOOT)\r\n"
-                                       "configsip: 0, SPIWP:0xee\r\n"
-                                       "mode:DIO, clock div:2\r\n"
-                                       "load:0x3fff0030,len:7104\r\n"
-                                       "entry 0x400805cc\r\n"
-                                       "I (31) boot: ESP-IDF v5.1 2nd stage bootloader\r\n"
-                                       "I (330) main_task: Calling app_main()\r\n";
-
 }  // namespace
 
 Esp32Simulator::Esp32Simulator(const SimulatorOptions& options, QObject* parent)
@@ -41,11 +31,15 @@ Esp32Simulator::Esp32Simulator(const SimulatorOptions& options, QObject* parent)
     , m_options(options)
     , m_loader(options)
     , m_timer(new QTimer(this))
+    , m_watchdog(new QTimer(this))
 {
     m_timer->setSingleShot(true);
     m_timer->setTimerType(Qt::PreciseTimer);
     connect(m_timer, &QTimer::timeout, this, &Esp32Simulator::sendDue);
-    connect(&m_openWatch, &SlaveOpenWatch::opened, this, &Esp32Simulator::sendBootBanner);
+    m_watchdog->setInterval(
+        std::chrono::duration_cast<std::chrono::milliseconds>(rtcWatchdogPeriod));
+    connect(m_watchdog, &QTimer::timeout, this, &Esp32Simulator::watchdogReset);
+    connect(&m_openWatch, &SlaveOpenWatch::opened, this, &Esp32Simulator::clientOpened);
 }
 
 // The stable path goes with the simulator, as a udev link goes with its device.
@@ -70,7 +64,7 @@ bool Esp32Simulator::openLink(QString* error)
     m_writeNotifier = std::make_unique<QSocketNotifier>(m_pty.masterFd(), QSocketNotifier::Write);
     m_writeNotifier->setEnabled(false);
     connect(m_writeNotifier.get(), &QSocketNotifier::activated, this, &Esp32Simulator::flushOutput);
-    if (m_options.faults.bootFromFlash && !m_openWatch.watch(m_pty.slavePath())) {
+    if (!m_openWatch.watch(m_pty.slavePath())) {
         if (error)
             *error = u"cannot watch %1 for clients"_s.arg(m_pty.slavePath());
         return false;
@@ -112,10 +106,22 @@ void Esp32Simulator::bringBack()
     }
 }
 
-void Esp32Simulator::sendBootBanner()
+void Esp32Simulator::clientOpened()
 {
-    m_output.append(bootFromFlashBanner);
+    // The reset loses whatever the chip had not sent yet.
+    m_loader.clientOpened();
+    dropQueuedOutput();
+    if (m_options.faults.bootFromFlash)
+        m_output.append(firmwareBootBanner());
     flushOutput();
+}
+
+void Esp32Simulator::dropQueuedOutput()
+{
+    m_timer->stop();
+    m_pending.clear();
+    m_output.clear();
+    m_lastDueNs = 0;
 }
 
 void Esp32Simulator::hangUp()
@@ -123,9 +129,7 @@ void Esp32Simulator::hangUp()
     const bool wasUp = m_pty.isOpen();
     m_readNotifier.reset();
     m_writeNotifier.reset();
-    m_timer->stop();
-    m_pending.clear();
-    m_output.clear();
+    dropQueuedOutput();
     m_pty.close();
     if (!m_options.linkPath.isEmpty())
         QFile::remove(m_options.linkPath);
@@ -145,11 +149,17 @@ void Esp32Simulator::readMaster()
             continue;
         if (n <= 0)
             return;  // EAGAIN: drained. The slave is held open here, so no EIO in between.
+        if (m_openWatch.takeOpened())
+            clientOpened();
         const qint64 arrival = m_clock.nsecsElapsed();
-        const std::optional<quint32> lineBaud =
-            m_options.checkLineBaud ? clientLineBaud(m_pty.slaveFd()) : std::nullopt;
         const RomLoader::FeedResult result =
-            m_loader.feed(QByteArrayView(buffer.constData(), n), lineBaud);
+            m_loader.feed(QByteArrayView(buffer.constData(), n), clientLineBaud(m_pty.slaveFd()));
+        if (result.restarted) {
+            dropQueuedOutput();
+            schedulePrinted(result.printed, arrival);
+            if (m_loader.state() == LoaderState::failedBootLoop)
+                m_watchdog->start();
+        }
         for (const RomLoader::Answer& answer : result.answers)
             Q_EMIT requestReceived(answer.opcode);
         schedule(result, arrival);
@@ -179,6 +189,26 @@ void Esp32Simulator::schedule(const RomLoader::FeedResult& result, qint64 arriva
         }
         m_lastDueNs = std::max(m_lastDueNs, due);
     }
+}
+
+void Esp32Simulator::schedulePrinted(const QByteArray& bytes, qint64 fromNs)
+{
+    // Printed text takes its time on the wire at the ROM's 115200 like any reply.
+    qint64 due = 0;
+    if (m_options.timing)
+        due = std::max(fromNs, m_lastDueNs) + wireTime(bytes.size(), initialBaud).count();
+    m_pending.append({due, 0, bytes, false});
+    m_lastDueNs = std::max(m_lastDueNs, due);
+}
+
+void Esp32Simulator::watchdogReset()
+{
+    // A host that does not read loses what the chip keeps printing, as a UART overruns.
+    if (!m_pty.isOpen() || !m_output.isEmpty())
+        return;
+    schedulePrinted(m_loader.watchdogReset(clientLineBaud(m_pty.slaveFd())),
+                    m_clock.nsecsElapsed());
+    sendDue();
 }
 
 void Esp32Simulator::sendDue()

@@ -81,7 +81,10 @@ private:
 
     bool openLink(QString* error);
     void bringBack();
-    void sendBootBanner();
+    void clientOpened();
+    void dropQueuedOutput();
+    void schedulePrinted(const QByteArray& bytes, qint64 fromNs);
+    void watchdogReset();
     void readMaster();
     void schedule(const RomLoader::FeedResult& result, qint64 arrivalNs);
     void sendDue();
@@ -94,6 +97,7 @@ private:
     std::unique_ptr<QSocketNotifier> m_readNotifier;
     std::unique_ptr<QSocketNotifier> m_writeNotifier;
     QTimer* m_timer = nullptr;
+    QTimer* m_watchdog = nullptr;  // the boot loop's resets
     SlaveOpenWatch m_openWatch;
     QElapsedTimer m_clock;
     QList<Pending> m_pending;

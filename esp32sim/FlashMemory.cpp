@@ -73,6 +73,14 @@ FlashMemory::ProgramResult FlashMemory::program(quint32 address, QByteArrayView 
     return result;
 }
 
+bool FlashMemory::load(quint32 address, QByteArrayView bytes)
+{
+    if (!contains(address, quint32(bytes.size())))
+        return false;
+    std::copy(bytes.begin(), bytes.end(), m_bytes.begin() + qsizetype(address));
+    return true;
+}
+
 QByteArray FlashMemory::read(quint32 address, quint32 length) const
 {
     if (!contains(address, length))

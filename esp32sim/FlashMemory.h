@@ -35,6 +35,10 @@ public:
     // Programs `data` at `address` page by page; the range must be inside the array.
     ProgramResult program(quint32 address, QByteArrayView data);
 
+    // Puts `bytes` at `address` as they are, as a board flashed before holds them; false when
+    // they do not fit.
+    bool load(quint32 address, QByteArrayView bytes);
+
     QByteArray read(quint32 address, quint32 length) const;
     // MD5 of the range as 32 lowercase hex characters.
     QByteArray md5Hex(quint32 address, quint32 length) const;

@@ -17,6 +17,15 @@ constexpr quint64 calibrationScale = 15625;
 constexpr quint64 calibrationDivisor = 40;
 constexpr int clkdivFractionShift = 20;
 constexpr quint32 clkdivFractionSteps = 16;
+constexpr int appCpuCauseShift = 6;
+
+constexpr int efuseCryptWord = 0;
+constexpr int efuseSecurityWord = 6;
+constexpr int flashCryptCountShift = 20;
+constexpr quint32 flashCryptCountMask = 0x7FU << flashCryptCountShift;
+constexpr quint32 absDone0 = 1U << 4;
+constexpr quint32 absDone1 = 1U << 5;
+constexpr quint32 disableDownloadEncrypt = 1U << 7;
 
 // UART_CLKDIV as the ROM programs it: integer part in bits 19:0, sixteenths in 23:20.
 quint32 clockDivider(quint64 clockHz, quint32 baud)
@@ -36,7 +45,27 @@ RegisterMap::RegisterMap(const SimulatorOptions& options)
 {
     for (std::size_t i = 0; i < m_efuse.size(); ++i)
         m_efuse.at(i) = options.efuseWords.at(i).value_or(defaultEfuse.at(i));
+    const SecurityEfuses& security = options.security;
+    quint32& crypt = m_efuse.at(efuseCryptWord);
+    if (security.flashCryptCount) {
+        crypt =
+            (crypt & ~flashCryptCountMask) |
+            ((quint32(*security.flashCryptCount) << flashCryptCountShift) & flashCryptCountMask);
+    }
+    quint32& secure = m_efuse.at(efuseSecurityWord);
+    if (security.secureBoot == SecurityEfuses::SecureBoot::v1)
+        secure |= absDone0;
+    if (security.secureBoot == SecurityEfuses::SecureBoot::v2)
+        secure |= absDone1;
+    if (security.downloadEncryptionDisabled)
+        secure |= disableDownloadEncrypt;
+    setResetCause(ResetCause::powerOn);
     resetSession();
+}
+
+void RegisterMap::setResetCause(ResetCause cause)
+{
+    m_resetState = quint32(cause) | quint32(cause) << appCpuCauseShift;
 }
 
 void RegisterMap::resetSession()
@@ -58,6 +87,8 @@ quint32 RegisterMap::read(quint32 address) const
         return m_uartClkdiv;
     if (address == rtcCalibration)
         return rtcCalibrationValue;
+    if (address == resetState)
+        return m_resetState;
     if (SpiController::covers(address))
         return m_spi.read(address);
     return m_ram.value(address, 0);
@@ -66,7 +97,7 @@ quint32 RegisterMap::read(quint32 address) const
 void RegisterMap::write(quint32 address, quint32 value, quint32 mask)
 {
     const bool readOnly = address == chipMagic || address == apbCtlDate || address == uartClkdiv ||
-                          address == rtcCalibration ||
+                          address == rtcCalibration || address == resetState ||
                           (address >= efuseBase && address < efuseBase + 4 * efuseWordCount);
     if (readOnly)
         return;

@@ -12,8 +12,8 @@ namespace esp32sim {
 
 // The part of the ESP32 address space clients read and write through READ_REG / WRITE_REG:
 // the chip magic, the eFuse block, APB_CTL_DATE, the UART clock divider, the RTC calibration
-// word, the SPI1 controller, and any other word, which behaves like plain RAM (reads 0 until
-// written).
+// word, the reset causes, the SPI1 controller, and any other word, which behaves like plain RAM
+// (reads 0 until written).
 class RegisterMap
 {
 public:
@@ -22,6 +22,7 @@ public:
     static constexpr quint32 apbCtlDate = 0x3FF6607C;
     static constexpr quint32 uartClkdiv = 0x3FF40014;
     static constexpr quint32 rtcCalibration = 0x3FF5F06C;
+    static constexpr quint32 resetState = 0x3FF48034;  // RTC_CNTL_RESET_STATE_REG
 
     static constexpr quint32 xtalHz = 40'000'000;
     static constexpr quint32 apbCtlDateValue = 0x96042000;  // bit 31: revision bit 2
@@ -44,6 +45,8 @@ public:
 
     // Back to power-on state: SPI registers, RAM words and a UART at 115200.
     void resetSession();
+    // Why the chip last reset, on both CPUs (PRO in bits 5:0, APP in 11:6); survives sessions.
+    void setResetCause(ResetCause cause);
 
     quint32 efuseWord(int index) const { return m_efuse.at(std::size_t(index)); }
     void setEfuseWord(int index, quint32 value) { m_efuse.at(std::size_t(index)) = value; }
@@ -65,6 +68,7 @@ private:
     quint32 m_chipMagic;
     std::array<quint32, efuseWordCount> m_efuse{};
     quint32 m_uartClkdiv = 0;
+    quint32 m_resetState = 0;
     SpiController m_spi;
     QHash<quint32, quint32> m_ram;
 };

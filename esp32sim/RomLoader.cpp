@@ -1,5 +1,8 @@
 #include "RomLoader.h"
 
+#include "BootBanner.h"
+#include "UartSampling.h"
+
 #include <QtEndian>
 
 namespace esp32sim {
@@ -76,6 +79,12 @@ RomLoader::RomLoader(const SimulatorOptions& options)
 {
     m_statistics.finalBaud = m_baud;
     m_registers.spi().setFlashConnected(false);
+    for (const FlashPreset& preset : options.flashPresets)
+        m_flash.load(preset.address, preset.bytes);
+    if (const std::optional<RestartFault>& restart = options.faults.restart) {
+        m_nextRestartAt = restart->afterBytes;
+        m_restartsLeft = restart->times;
+    }
 }
 
 RomLoader::FeedResult RomLoader::feed(QByteArrayView bytes, std::optional<quint32> lineBaud)
@@ -95,25 +104,21 @@ RomLoader::FeedResult RomLoader::feed(QByteArrayView bytes, std::optional<quint3
         ++unaccounted;
         const bool limitReached = !m_dropped && m_options.faults.dropAfterBytes &&
                                   m_statistics.bytesReceived >= *m_options.faults.dropAfterBytes;
-        const char byte = m_noiseArmed ? m_noise.pass(sent) : sent;
-
-        const SlipDecoder::Event event = m_decoder.push(byte);
-        if (event == SlipDecoder::Event::badEscape) {
-            ++m_statistics.framingErrors;
-        } else if (event == SlipDecoder::Event::frame || event == SlipDecoder::Event::oversized) {
-            const bool oversized = event == SlipDecoder::Event::oversized;
-            m_requestBaud = m_baud;
-            std::optional<Answer> answer =
-                handleFrame(m_decoder.payload(), m_decoder.wireLength(), oversized, !limitReached);
-            accountReceived(m_requestBaud);
-            if (answer)
-                result.answers.append(*answer);
+        const bool restartNow = !limitReached && restartDue();
+        // A chip stuck in its boot loop has no loader listening.
+        if (m_state != LoaderState::failedBootLoop) {
+            const char byte = flipsAt(m_baud) ? m_noise.pass(sent) : sent;
+            if (const auto frameBaud = receive(byte, !limitReached && !restartNow, result))
+                accountReceived(*frameBaud);
         }
 
         if (limitReached) {
             m_hungUp = true;
             m_dropped = true;
             result.hangUp = true;
+        } else if (restartNow) {
+            accountReceived(m_baud);
+            restart(result);
         }
     }
     accountReceived(m_baud);
@@ -122,20 +127,104 @@ RomLoader::FeedResult RomLoader::feed(QByteArrayView bytes, std::optional<quint3
     return result;
 }
 
+std::optional<quint32> RomLoader::receive(char byte, bool deliver, FeedResult& result)
+{
+    const SlipDecoder::Event event = m_decoder.push(byte);
+    if (event == SlipDecoder::Event::badEscape)
+        ++m_statistics.framingErrors;
+    if (event != SlipDecoder::Event::frame && event != SlipDecoder::Event::oversized)
+        return std::nullopt;
+    m_requestBaud = m_baud;
+    const bool oversized = event == SlipDecoder::Event::oversized;
+    if (std::optional<Answer> answer =
+            handleFrame(m_decoder.payload(), m_decoder.wireLength(), oversized, deliver))
+        result.answers.append(*answer);
+    return m_requestBaud;
+}
+
+bool RomLoader::restartDue() const
+{
+    return m_restartsLeft > 0 && m_state != LoaderState::failedBootLoop &&
+           m_statistics.bytesReceived >= m_nextRestartAt;
+}
+
+void RomLoader::restart(FeedResult& result)
+{
+    const RestartFault& fault = *m_options.faults.restart;
+    --m_restartsLeft;
+    m_nextRestartAt += fault.afterBytes;
+    ++m_statistics.restarts;
+    // The host is still at the session's rate unless its own setting says otherwise.
+    m_bannerHostBaud = m_lineBaud.value_or(m_baud);
+    // Replies the UART had not sent yet die with the chip, and so does a frame half received.
+    result.answers.clear();
+    m_decoder.reset();
+    resetSession();
+    m_registers.setResetCause(fault.cause);
+    result.restarted = true;
+    if (fault.into == RestartFault::Into::loader) {
+        result.printed += print(downloadModeBanner(fault.cause));
+        return;
+    }
+    m_state = LoaderState::failedBootLoop;
+    result.printed += print(failedFlashBootBanner(fault.cause));
+}
+
+QByteArray RomLoader::watchdogReset(std::optional<quint32> lineBaud)
+{
+    if (m_state != LoaderState::failedBootLoop)
+        return {};
+    m_lineBaud = lineBaud;
+    m_registers.setResetCause(ResetCause::rtcWatchdog);
+    return print(failedFlashBootBanner(ResetCause::rtcWatchdog));
+}
+
+QByteArray RomLoader::print(const QByteArray& text)
+{
+    // The ROM prints at 115200 whatever rate the session had: a host at another rate reads
+    // garbage.
+    QByteArray heard = sampledAtRate(text, initialBaud, m_lineBaud.value_or(m_bannerHostBaud));
+    if (flipsAt(initialBaud))
+        m_noise.pass(heard);
+    m_statistics.bytesSent += heard.size();
+    m_statistics.wireSent += wireTime(heard.size(), initialBaud);
+    m_statistics.bitsFlipped = m_noise.flips();
+    return heard;
+}
+
+bool RomLoader::flipsAt(quint32 baud) const
+{
+    const std::optional<quint32> above = m_options.faults.flipAboveBaud;
+    return m_noiseArmed && (!above || baud > *above);
+}
+
 void RomLoader::powerCycle()
 {
-    m_decoder.reset();
-    startSession();
-    --m_statistics.sessions;
-    m_state = LoaderState::awaitingSync;
     m_hungUp = false;
-    m_syncOnlyAtCurrentRate = false;
+    // A chip that cannot boot its flash fails the same way after any reset.
+    if (m_state != LoaderState::failedBootLoop) {
+        m_decoder.reset();
+        resetSession();
+        m_registers.setResetCause(ResetCause::powerOn);
+    }
     if (m_options.faults.otherBoardReturns) {
         // Another MAC: the low bytes differ from board to board.
         constexpr int macLowWord = 1;
         constexpr quint32 otherBoardBits = 0x00FF00FF;
         m_registers.setEfuseWord(macLowWord, m_registers.efuseWord(macLowWord) ^ otherBoardBits);
     }
+}
+
+void RomLoader::clientOpened()
+{
+    // Opening a real adapter asserts DTR and RTS together, which the usual two-transistor reset
+    // circuit ignores: a flasher's own reset sequence follows. Here the open stands for it, but
+    // nothing reaches a chip in its boot loop, whose reset pulse would need those lines.
+    if (m_state == LoaderState::failedBootLoop)
+        return;
+    m_decoder.reset();
+    resetSession();
+    m_registers.setResetCause(ResetCause::powerOn);
 }
 
 std::optional<RomLoader::Answer> RomLoader::handleFrame(const QByteArray& frame, qint64 wireLength,
@@ -149,7 +238,7 @@ std::optional<RomLoader::Answer> RomLoader::handleFrame(const QByteArray& frame,
     // nothing but SYNC.
     if (m_state != LoaderState::synced && opcode != quint8(Opcode::sync))
         return std::nullopt;
-    if (m_lineBaud && *m_lineBaud != m_baud && opcode != quint8(Opcode::sync)) {
+    if (m_state == LoaderState::synced && sentAtOtherRate()) {
         ++m_statistics.baudMismatches;
         return std::nullopt;
     }
@@ -171,22 +260,10 @@ std::optional<RomLoader::Answer> RomLoader::handleFrame(const QByteArray& frame,
         const FaultOptions& faults = m_options.faults;
         if (!sizeMatches || faults.noSync || faults.bootFromFlash || !isSyncPayload(data))
             return std::nullopt;
-        const quint32 currentBaud = m_baud;
-        if (m_syncOnlyAtCurrentRate && m_lineBaud && *m_lineBaud != currentBaud) {
-            ++m_statistics.baudMismatches;
-            return std::nullopt;
-        }
         ++m_statistics.commands[opcode];
-        startSession();
-        // A SYNC is what the UART locks its rate to: it arrived at the session's rate. A chip
-        // that lost its autobaud stays at the rate it was switched to.
-        if (m_syncOnlyAtCurrentRate) {
-            m_baud = currentBaud;
-            m_registers.setUartBaud(m_baud);
-        } else if (m_lineBaud && *m_lineBaud != 0) {
-            m_baud = *m_lineBaud;
-            m_registers.setUartBaud(m_baud);
-        }
+        // Once synced, a SYNC is an ordinary command: answered, and nothing changes.
+        if (m_state != LoaderState::synced)
+            startSession();
         m_requestBaud = m_baud;
         answer.requestWireTime = wireTime(wireLength, m_baud);
         reply = Reply{syncReplyValue, {}, std::nullopt, {}};
@@ -202,7 +279,7 @@ std::optional<RomLoader::Answer> RomLoader::handleFrame(const QByteArray& frame,
         return std::nullopt;
 
     answer.workTime = reply->work;
-    m_statistics.flashTime += reply->work;
+    m_statistics.addWork(reply->workKind, reply->work);
     // The reply to CHANGE_BAUDRATE still goes out at the old rate, so encode first.
     for (int i = 0; deliver && i < copies; ++i)
         answer.frames.append(encodeReply(opcode, *reply));
@@ -270,9 +347,9 @@ std::optional<RomLoader::Reply> RomLoader::dispatch(quint8 opcode, QByteArrayVie
     return Reply{0, {}, RomError::invalidMessage, {}};
 }
 
-void RomLoader::startSession()
+void RomLoader::resetSession()
 {
-    m_state = LoaderState::synced;
+    m_state = LoaderState::awaitingSync;
     m_baud = initialBaud;
     m_pendingBaud.reset();
     m_leaveLoaderAfterReply = false;
@@ -285,7 +362,23 @@ void RomLoader::startSession()
     m_memNextSequence = 0;
     m_memBlockCount = 0;
     m_memBlockSize = 0;
+}
+
+void RomLoader::startSession()
+{
+    resetSession();
+    m_state = LoaderState::synced;
+    // The ROM's autobaud: the session runs at the rate the SYNC arrived at.
+    if (m_options.checkLineBaud && m_lineBaud && *m_lineBaud != 0) {
+        m_baud = *m_lineBaud;
+        m_registers.setUartBaud(m_baud);
+    }
     ++m_statistics.sessions;
+}
+
+bool RomLoader::sentAtOtherRate() const
+{
+    return m_options.checkLineBaud && m_lineBaud && *m_lineBaud != m_baud;
 }
 
 RomLoader::Reply RomLoader::handleReadReg(QByteArrayView data)
@@ -348,7 +441,6 @@ std::optional<RomLoader::Reply> RomLoader::handleChangeBaudrate(QByteArrayView d
     const BaudChange fault = m_baudFaultDone ? BaudChange::normal : m_options.faults.baudChange;
     if (fault != BaudChange::normal) {
         m_baudFaultDone = true;
-        m_syncOnlyAtCurrentRate = true;
         if (fault == BaudChange::requestLost)
             return std::nullopt;
     }
@@ -387,11 +479,21 @@ RomLoader::Reply RomLoader::handleFlashBegin(FlashWriter::Mode mode, QByteArrayV
         return {0, {}, RomError::flashWriteFailed, {}};
     const FlashWriter::Begin request{word(data, 0), word(data, 1), word(data, 2), word(data, 3)};
     const FlashWriter::Outcome outcome = m_writer.begin(mode, request, flashLimit());
-    return {0, {}, outcome.error, outcome.time};
+    return {0, {}, outcome.error, outcome.time, FlashWork::erase};
 }
 
 RomLoader::Reply RomLoader::handleFlashData(FlashWriter::Mode mode, QByteArrayView data,
                                             quint32 checksum)
+{
+    ++m_dataRequests;
+    Reply reply = applyFlashData(mode, data, checksum);
+    if (!reply.error && m_options.faults.garbleStatusBlock == m_dataRequests)
+        reply.error = RomError::undefined;
+    return reply;
+}
+
+RomLoader::Reply RomLoader::applyFlashData(FlashWriter::Mode mode, QByteArrayView data,
+                                           quint32 checksum)
 {
     if (data.size() < dataCommandHeaderLength)
         return {0, {}, RomError::invalidMessage, {}};
@@ -417,7 +519,7 @@ RomLoader::Reply RomLoader::handleFlashData(FlashWriter::Mode mode, QByteArrayVi
     if (!flashConnected())
         return {0, {}, RomError::flashWriteFailed, {}};
     const FlashWriter::Outcome outcome = m_writer.data(mode, sequence, block);
-    return {0, {}, outcome.error, outcome.time};
+    return {0, {}, outcome.error, outcome.time, FlashWork::program};
 }
 
 RomLoader::Reply RomLoader::handleFlashEnd(FlashWriter::Mode mode, QByteArrayView data)
@@ -444,7 +546,8 @@ RomLoader::Reply RomLoader::handleMd5(QByteArrayView data)
         return {0, {}, RomError::invalidParameter, {}};
     if (!flashConnected())
         return {0, {}, RomError::flashReadFailed, {}};
-    return {0, m_flash.md5Hex(address, size), std::nullopt, md5TimePerByte * size};
+    return {0, m_flash.md5Hex(address, size), std::nullopt,
+            md5Time(size, m_options.md5KibPerSecond), FlashWork::md5};
 }
 
 RomLoader::Reply RomLoader::handleReadFlashSlow(QByteArrayView data)
@@ -532,7 +635,7 @@ RomLoader::OutgoingFrame RomLoader::encodeReply(quint8 opcode, const Reply& repl
     packet.append(2, '\0');
 
     OutgoingFrame frame{slipEncode(packet), {}};
-    if (m_noiseArmed)
+    if (flipsAt(m_baud))
         m_noise.pass(frame.bytes);
     frame.wireTime = wireTime(frame.bytes.size(), m_baud);
     m_statistics.bytesSent += frame.bytes.size();

@@ -24,6 +24,7 @@ enum class LoaderState
     awaitingSync,        // power-on: everything but a SYNC is ignored
     synced,              // in a session: all commands are served
     applicationRunning,  // after FLASH_END / FLASH_DEFL_END / MEM_END: only a SYNC is heard
+    failedBootLoop,      // restarted into a flash it cannot boot: prints, resets, never listens
 };
 
 struct SpiParameters
@@ -39,9 +40,11 @@ struct SpiParameters
 // The ESP32 ROM loader as a pure state machine: bytes from the host go in, SLIP-encoded reply
 // frames come out together with the modelled time each exchange takes. No I/O, no clock.
 //
-// A SYNC always starts a fresh session (115200 baud, nothing attached, SPI and RAM registers
-// back at power-on), because a client's hard reset cannot be seen on a pseudo-terminal; the
-// flash contents persist.
+// The first SYNC after a reset starts a session; once synced, a SYNC is an ordinary command that
+// changes nothing. The chip resets (115200 baud with autobaud, nothing attached, SPI and RAM
+// registers back at power-on, flash kept) when a client opens the port, which stands for the
+// client's reset through the modem lines a pseudo-terminal does not have, and when the link
+// returns.
 class RomLoader
 {
 public:
@@ -62,14 +65,25 @@ public:
 
     struct FeedResult
     {
-        QList<Answer> answers;
+        QList<Answer> answers;  // all after the last restart, if any
+        // The chip restarted (FaultOptions::restart): what it printed, as the host reads it. It
+        // goes out before the answers; replies not yet sent before it are lost.
+        bool restarted = false;
+        QByteArray printed;
         bool hangUp = false;  // the link must be dropped now (FaultOptions::dropAfterBytes)
     };
 
     explicit RomLoader(const SimulatorOptions& options);
 
-    // `lineBaud`: the rate the client sends at, if known (SimulatorOptions::checkLineBaud).
+    // `lineBaud`: the rate the client sends at, if it can be read; frames are checked against it
+    // only with SimulatorOptions::checkLineBaud.
     FeedResult feed(QByteArrayView bytes, std::optional<quint32> lineBaud = std::nullopt);
+
+    // A client opened the port, resetting the chip as a flasher does when it connects.
+    void clientOpened();
+    // The RTC watchdog reset a chip in its boot loop (every rtcWatchdogPeriod): what the chip
+    // prints again, as a host at `lineBaud` (if known) reads it. Empty outside that loop.
+    QByteArray watchdogReset(std::optional<quint32> lineBaud);
 
     // The link came back after a drop: the chip went through a power cycle (flash kept), and
     // with FaultOptions::otherBoardReturns it is another board, with another MAC.
@@ -97,6 +111,7 @@ private:
         QByteArray data;  // before the status bytes
         std::optional<RomError> error;
         Duration work{0};
+        FlashWork workKind = FlashWork::registerDelay;
     };
 
     // `deliver` false: the link is going down, so the frame takes effect but nothing is sent.
@@ -106,7 +121,22 @@ private:
     std::optional<Reply> dispatch(quint8 opcode, QByteArrayView data, quint32 checksum,
                                   int& copies);
 
+    // The byte through the SLIP decoder and, when it ends a frame, the frame through the loader;
+    // `deliver` false keeps its answer. The rate the frame arrived at, if the byte ended one.
+    std::optional<quint32> receive(char byte, bool deliver, FeedResult& result);
+    bool restartDue() const;
+    void restart(FeedResult& result);
+    // Boot text at 115200 as the host reads it, counted as sent.
+    QByteArray print(const QByteArray& text);
+    // Whether the line flips bits (FaultOptions::flipRate) at this rate.
+    bool flipsAt(quint32 baud) const;
+
+    // Back to power-on: awaiting SYNC at 115200, nothing attached, no download under way.
+    void resetSession();
+    // The first SYNC after a reset: the UART locks to the rate it arrived at.
     void startSession();
+    // A frame sent at another rate than the chip's, as far as --check-baud compares them.
+    bool sentAtOtherRate() const;
     std::optional<Reply> handleSync(QByteArrayView data);
     Reply handleReadReg(QByteArrayView data);
     Reply handleWriteReg(QByteArrayView data);
@@ -115,6 +145,7 @@ private:
     std::optional<Reply> handleChangeBaudrate(QByteArrayView data);
     Reply handleFlashBegin(FlashWriter::Mode mode, QByteArrayView data);
     Reply handleFlashData(FlashWriter::Mode mode, QByteArrayView data, quint32 checksum);
+    Reply applyFlashData(FlashWriter::Mode mode, QByteArrayView data, quint32 checksum);
     Reply handleFlashEnd(FlashWriter::Mode mode, QByteArrayView data);
     Reply handleMd5(QByteArrayView data);
     Reply handleReadFlashSlow(QByteArrayView data);
@@ -137,7 +168,7 @@ private:
     LoaderState m_state = LoaderState::awaitingSync;
     quint32 m_baud = initialBaud;
     quint32 m_requestBaud = initialBaud;  // rate the frame being handled arrived at
-    std::optional<quint32> m_lineBaud;    // the client's rate during the current feed()
+    std::optional<quint32> m_lineBaud;    // the client's rate during the current feed(), if known
     std::optional<quint32> m_attachConfig;
     std::optional<SpiParameters> m_spiParameters;
     std::optional<quint32> m_lastBaudRequest;
@@ -156,7 +187,10 @@ private:
     LineNoise m_noise;
     bool m_noiseArmed = false;  // from the first SYNC answered
     bool m_baudFaultDone = false;
-    bool m_syncOnlyAtCurrentRate = false;
+    qint64 m_dataRequests = 0;  // FLASH_DATA and FLASH_DEFL_DATA, for the garbled status
+    int m_restartsLeft = 0;
+    qint64 m_nextRestartAt = 0;              // in bytes received
+    quint32 m_bannerHostBaud = initialBaud;  // the host's rate when the chip last restarted
 };
 
 }  // namespace esp32sim

@@ -55,6 +55,15 @@ enum class RomError : quint8
     ramAddress = 0x0F,
 };
 
+// Why the chip last came out of reset, as the ROM's banner prints it (rst:0xNN) and
+// RTC_CNTL_RESET_STATE_REG holds it.
+enum class ResetCause : quint8
+{
+    powerOn = 0x01,      // POWERON_RESET: also what the EN pin gives
+    brownOut = 0x0F,     // RTCWDT_BROWN_OUT_RESET: the supply sagged
+    rtcWatchdog = 0x10,  // RTCWDT_RTC_RESET
+};
+
 inline constexpr quint8 directionRequest = 0x00;
 inline constexpr quint8 directionResponse = 0x01;
 inline constexpr qsizetype packetHeaderLength = 8;  // direction, opcode, size(2), value/checksum(4)

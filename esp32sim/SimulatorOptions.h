@@ -1,5 +1,9 @@
 #pragma once
 
+#include "RomProtocol.h"
+
+#include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QtGlobal>
 
@@ -8,6 +12,23 @@
 #include <optional>
 
 namespace esp32sim {
+
+// The chip restarting by itself during a session: a supply that sags, or a watchdog.
+struct RestartFault
+{
+    // What the chip does after the restart: GPIO0 still low, or released by the reset circuit.
+    enum class Into
+    {
+        loader,    // waits for SYNC again, as at power-on
+        firmware,  // boots the flash, fails on what a cut-short write left, and loops for good
+    };
+
+    // Restart once this many bytes have been received, then after as many again each time.
+    qint64 afterBytes = 0;
+    int times = 1;
+    ResetCause cause = ResetCause::powerOn;
+    Into into = Into::loader;
+};
 
 // Faults the simulated chip can be told to commit, so that clients' failure paths can be tested.
 struct FaultOptions
@@ -55,6 +76,39 @@ struct FaultOptions
     std::optional<std::chrono::milliseconds> busyAfterReturn;
     // Another board comes back on the returned port (another MAC).
     bool otherBoardReturns = false;
+
+    std::optional<RestartFault> restart;
+    // flipRate applies only while the session's rate is above this (a cable bad only when fast).
+    std::optional<quint32> flipAboveBaud;
+    // The reply to the K-th data block of the run (FLASH_DATA or FLASH_DEFL_DATA, 1-based, every
+    // well-formed one counted) says failure, error 0x00, although the block was applied: a success
+    // whose status byte flipped on the way back. A reply that is a failure anyway stays as it is.
+    std::optional<qint64> garbleStatusBlock;
+};
+
+// The eFuses that say a board must not simply be given a plain image. They go over the words
+// of SimulatorOptions::efuseWords; the ROM loader writes plain data whatever they say.
+struct SecurityEfuses
+{
+    enum class SecureBoot
+    {
+        off,
+        v1,  // ABS_DONE_0, word 6 bit 4
+        v2,  // ABS_DONE_1, word 6 bit 5
+    };
+
+    // FLASH_CRYPT_CNT, word 0 bits 26:20: flash encryption is on with an odd number of bits set.
+    std::optional<quint8> flashCryptCount;
+    SecureBoot secureBoot = SecureBoot::off;
+    // DISABLE_DL_ENCRYPT, word 6 bit 7.
+    bool downloadEncryptionDisabled = false;
+};
+
+// Bytes the flash holds from the start, as a board that was flashed before.
+struct FlashPreset
+{
+    quint32 address = 0;
+    QByteArray bytes;
 };
 
 inline constexpr int efuseWordCount = 7;
@@ -74,9 +128,14 @@ struct SimulatorOptions
     // Initial content of every flash byte. Empty means a deterministic pseudo-random pattern,
     // so that an erase or a write is visible in a dump.
     std::optional<quint8> fill;
+    // Laid over the fill in this order, each inside the flash.
+    QList<FlashPreset> flashPresets;
+    // How fast SPI_FLASH_MD5 reads and hashes flash, in KiB/s; empty means 250 ns a byte.
+    std::optional<quint32> md5KibPerSecond;
     // Replace eFuse words 0-6 (0x3FF5A000 + 4n); empty entries keep the defaults, which
     // describe an ESP32-D0WD-V3 revision v3.1 with MAC 24:0a:c4:12:34:56 and default SPI pads.
     std::array<std::optional<quint32>, efuseWordCount> efuseWords;
+    SecurityEfuses security;
     // How many copies of the error frame answer an unknown or unsupported command. Captures of
     // real chips show about 8; one copy is the default.
     int unsupportedRepeats = 1;

@@ -22,6 +22,24 @@ QJsonValue optionalValue(const std::optional<quint32>& value)
 
 }  // namespace
 
+void SimulatorStatistics::addWork(FlashWork kind, Duration time)
+{
+    flashTime += time;
+    switch (kind) {
+    case FlashWork::registerDelay:
+        break;
+    case FlashWork::erase:
+        eraseTime += time;
+        break;
+    case FlashWork::program:
+        programTime += time;
+        break;
+    case FlashWork::md5:
+        md5Time += time;
+        break;
+    }
+}
+
 QJsonObject SimulatorStatistics::toJson() const
 {
     QJsonObject commandCounts;
@@ -32,10 +50,14 @@ QJsonObject SimulatorStatistics::toJson() const
         {u"wireSecondsReceived"_s, seconds(wireReceived)},
         {u"wireSecondsSent"_s, seconds(wireSent)},
         {u"flashSeconds"_s, seconds(flashTime)},
+        {u"eraseSeconds"_s, seconds(eraseTime)},
+        {u"programSeconds"_s, seconds(programTime)},
+        {u"md5Seconds"_s, seconds(md5Time)},
         {u"bytesReceived"_s, bytesReceived},
         {u"bytesSent"_s, bytesSent},
         {u"finalBaud"_s, qint64(finalBaud)},
         {u"sessions"_s, sessions},
+        {u"restarts"_s, restarts},
         {u"framingErrors"_s, framingErrors},
         {u"errorReplies"_s, errorReplies},
         {u"baudMismatches"_s, baudMismatches},

@@ -38,6 +38,14 @@ bool SlaveOpenWatch::watch(const QString& path)
 
 void SlaveOpenWatch::drain()
 {
+    if (takeOpened())
+        Q_EMIT opened();
+}
+
+bool SlaveOpenWatch::takeOpened()
+{
+    if (m_fd < 0)
+        return false;
     alignas(inotify_event) std::array<char, 4096> buffer{};
     bool sawOpen = false;
     for (;;) {
@@ -50,8 +58,7 @@ void SlaveOpenWatch::drain()
             at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
         }
     }
-    if (sawOpen)
-        Q_EMIT opened();
+    return sawOpen;
 }
 
 }  // namespace esp32sim

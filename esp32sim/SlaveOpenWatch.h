@@ -9,8 +9,8 @@ class QSocketNotifier;
 
 namespace esp32sim {
 
-// Tells when a client opens the pty's slave (inotify): many boards reset when their port is
-// opened, and a board that then boots its own firmware prints its boot banner at that moment.
+// Tells when a client opens the pty's slave (inotify): a flasher resets the board when it opens
+// its port, and a board that then boots its own firmware prints its boot banner at that moment.
 class SlaveOpenWatch : public QObject
 {
     Q_OBJECT
@@ -21,6 +21,9 @@ public:
 
     // Watches `path` from now on, instead of whatever was watched before.
     bool watch(const QString& path);
+    // Whether the slave was opened since the last look, without waiting. A client opens the port
+    // before it writes, so looking here before reading its bytes puts the reset first.
+    bool takeOpened();
 
 Q_SIGNALS:
     void opened();

@@ -1,17 +1,25 @@
 // The simulated ROM loader is strict so that a sloppy flasher fails on it: each malformed or
-// out-of-order request is answered with its ROM error code (or not at all). Everything else the
+// out-of-order request is answered with its ROM error code (or not at all). Its sessions, its
+// restarts and the faults a flasher has yet to meet are pinned down here too; everything else the
 // simulator does is proven by the flasher's runs against it (tests/esptool).
 
 #include "CommandLine.h"
+#include "Esp32Simulator.h"
 #include "RomLoader.h"
 #include "protocol/RomCommand.h"
 #include "protocol/RomReply.h"
 #include "protocol/Slip.h"
 
+#include <QFile>
+#include <QJsonObject>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
 
+#include <fcntl.h>
 #include <initializer_list>
+#include <numeric>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 namespace command = esptool::command;
@@ -53,18 +61,101 @@ QByteArray raw(quint8 opcode, const QByteArray& data, quint32 checksum = 0)
 
 const QByteArray block(0x400, '\x5A');
 
-// The error code the loader answers the last of these bytes with: 0 for success, -1 for none.
-int answer(esp32sim::RomLoader& loader, const QByteArray& bytes)
+constexpr quint32 resetStateRegister = 0x3FF48034;  // RTC_CNTL_RESET_STATE_REG
+
+esp32sim::ParsedCommandLine parse(const QString& options)
 {
-    const esp32sim::RomLoader::FeedResult fed = loader.feed(bytes);
-    if (fed.answers.isEmpty())
-        return -1;
-    const auto frames = esptool::slip::decode(fed.answers.last().frames.last().bytes).frames;
-    const esptool::RomReply reply = esptool::parseReply(frames.first().bytes).reply;
-    return reply.succeeded() ? 0 : reply.error;
+    return esp32sim::parseCommandLine((u"esp32-sim "_s + options).split(u' ', Qt::SkipEmptyParts));
 }
 
+esp32sim::SimulatorOptions simulatorOptions(const QString& options)
+{
+    return parse(options).options.value_or(esp32sim::CommandLineOptions{}).simulator;
+}
+
+esptool::RomReply parsed(const QByteArray& wireFrame)
+{
+    return esptool::parseReply(esptool::slip::decode(wireFrame).frames.first().bytes).reply;
+}
+
+// The loader's reply to the last request in these bytes, sent at `lineBaud` if given.
+std::optional<esptool::RomReply> lastReply(esp32sim::RomLoader& loader, const QByteArray& bytes,
+                                           std::optional<quint32> lineBaud = std::nullopt)
+{
+    const esp32sim::RomLoader::FeedResult fed = loader.feed(bytes, lineBaud);
+    return fed.answers.isEmpty() ? std::nullopt
+                                 : std::optional(parsed(fed.answers.last().frames.last().bytes));
+}
+
+// The error code the loader answers the last of these bytes with: 0 for success, -1 for none.
+int answer(esp32sim::RomLoader& loader, const QByteArray& bytes,
+           std::optional<quint32> lineBaud = std::nullopt)
+{
+    const std::optional<esptool::RomReply> reply = lastReply(loader, bytes, lineBaud);
+    return !reply ? -1 : reply->succeeded() ? 0 : reply->error;
+}
+
+// A register as READ_REG reads it after a SYNC at `lineBaud`; -1 when nothing answers.
+qint64 readAfterSync(esp32sim::RomLoader& loader, quint32 address, quint32 lineBaud = 115200)
+{
+    const std::optional<esptool::RomReply> reply =
+        lastReply(loader, wire(command::sync()) + wire(command::readReg(address)), lineBaud);
+    return reply && reply->opcode == quint8(Opcode::readReg) ? qint64(reply->value) : -1;
+}
+
+// Options with FILE standing for a file of the 256 bytes 0, 1, 2, ... in `folder`.
+QString withFile(QString options, const QTemporaryDir& folder)
+{
+    QFile file(folder.filePath(u"image.bin"_s));
+    QByteArray bytes(256, '\0');
+    std::iota(bytes.begin(), bytes.end(), '\0');
+    const bool written = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    return written ? options.replace(u"FILE"_s, file.fileName()) : QString();
+}
+
+// One write of a client's, at the rate its port is set to, maybe on a port it has just opened.
+struct Sent
+{
+    QByteArray bytes;
+    quint32 lineBaud = 115200;
+    bool opensPort = false;
+};
+
+// A client on the simulator's pty (raw already): what it has read, without blocking.
+struct PortClient
+{
+    explicit PortClient(const QString& path)
+        : fd(::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK))
+    {}
+    ~PortClient() { ::close(fd); }
+    bool send(const QByteArray& bytes) const { return ::write(fd, bytes.data(), bytes.size()) > 0; }
+    const QByteArray& received()
+    {
+        char buffer[4096];
+        for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
+            all.append(buffer, n);
+        return all;
+    }
+
+    int fd;
+    QByteArray all;
+};
+
+// What the ROM prints, from captures of the chip.
+QByteArray banner(const QByteArray& reset, const QByteArray& boot)
+{
+    return "ets Jun  8 2016 00:22:57\r\n\r\nrst:"_ba + reset + ",boot:" + boot + "\r\n";
+}
+const QByteArray waiting =
+    "0x3 (DOWNLOAD_BOOT(UART0/UART1/SDIO_REI_REO_V2))\r\nwaiting for download"_ba;
+const QByteArray failing =
+    "0x13 (SPI_FAST_FLASH_BOOT)\r\nconfigsip: 0, SPIWP:0xee\r\n"
+    "clk_drv:0x00,q_drv:0x00,d_drv:0x00,cs0_drv:0x00,hd_drv:0x00,wp_drv:0x00\r\n"
+    "mode:DIO, clock div:2\r\nflash read err, 1000\r\nets_main.c 371 "_ba;
+
 }  // namespace
+
+Q_DECLARE_METATYPE(Sent)
 
 class TestEsp32Sim : public QObject
 {
@@ -73,6 +164,18 @@ class TestEsp32Sim : public QObject
 private Q_SLOTS:
     void strictness_data();
     void strictness();
+    void sessions_data();
+    void sessions();
+    void restarts_data();
+    void restarts();
+    void flipsOnlyAboveTheRate_data();
+    void flipsOnlyAboveTheRate();
+    void securityEfuses();
+    void writeFigures();
+    void loadedFlash();
+    void refusedOptions_data();
+    void refusedOptions();
+    void onThePort();
 };
 
 void TestEsp32Sim::strictness_data()
@@ -161,10 +264,8 @@ void TestEsp32Sim::strictness()
     QFETCH(QByteArray, request);
     QFETCH(QString, options);
     QFETCH(int, code);
-    const esp32sim::ParsedCommandLine parsed =
-        esp32sim::parseCommandLine((u"esp32-sim "_s + options).split(u' ', Qt::SkipEmptyParts));
-    QVERIFY2(parsed.options, qPrintable(parsed.error));
-    esp32sim::RomLoader loader(parsed.options->simulator);
+    QVERIFY2(parse(options).options, qPrintable(parse(options).error));
+    esp32sim::RomLoader loader(simulatorOptions(options));
     QList<QByteArray> setup;
     if (stage != Stage::fresh)
         setup << wire(command::sync());
@@ -182,5 +283,211 @@ void TestEsp32Sim::strictness()
     QCOMPARE(answer(loader, request), code);
 }
 
-QTEST_APPLESS_MAIN(TestEsp32Sim)
+void TestEsp32Sim::sessions_data()
+{
+    QTest::addColumn<QString>("options");
+    QTest::addColumn<QList<Sent>>("sent");
+    QTest::addColumn<int>("code");  // of the last request's answer
+    QTest::addColumn<int>("sessions");
+    const QByteArray sync = wire(command::sync());
+    const QByteArray attach = wire(command::spiAttach(0));
+    const QByteArray begin = wire(command::flashBegin(0x400, 1, 0x400, 0));
+    const QByteArray to921600 = wire(command::changeBaudrate(921600));
+    QTest::newRow("SYNC in a session keeps the attach")
+        << QString() << QList<Sent>{{sync}, {attach}, {sync}, {begin}} << 0 << 1;
+    QTest::newRow("opening the port ends the session")
+        << QString() << QList<Sent>{{sync}, {attach}, {sync, 115200, true}, {begin}} << 0x01 << 2;
+    QTest::newRow("SYNC in a session at another rate goes unheard")
+        << u"--check-baud"_s << QList<Sent>{{sync}, {attach}, {to921600}, {sync}} << -1 << 1;
+    // Restarts after bytes 100 and 200 cut the third and the fifth SYNC short.
+    QTest::newRow("restarts") << u"--restart-after 100 --restart-times 2"_s
+                              << QList<Sent>(6, {sync}) << 0 << 3;
+    QTest::newRow("restarts into the firmware, which no open gets out of")
+        << u"--restart-after 100 --restart-into firmware"_s
+        << QList<Sent>(5, {sync}) + QList<Sent>{{sync, 115200, true}} << -1 << 1;
+}
+
+void TestEsp32Sim::sessions()
+{
+    QFETCH(QString, options);
+    QFETCH(QList<Sent>, sent);
+    QFETCH(int, code);
+    QFETCH(int, sessions);
+    esp32sim::RomLoader loader(simulatorOptions(options));
+    int last = -1;
+    for (const Sent& step : sent) {
+        if (step.opensPort)
+            loader.clientOpened();
+        last = answer(loader, step.bytes, step.lineBaud);
+    }
+    QCOMPARE(last, code);
+    QCOMPARE(loader.statistics().sessions, sessions);
+}
+
+void TestEsp32Sim::restarts_data()
+{
+    QTest::addColumn<QString>("options");
+    QTest::addColumn<quint32>("hostBaud");
+    QTest::addColumn<QByteArray>("printed");
+    QTest::addColumn<qint64>("resetState");  // as READ_REG reads it after a SYNC, -1: no answer
+    QTest::addColumn<QByteArray>("watchdogPrinted");
+    // The restart falls in the middle of the third block.
+    const qsizetype upToTheThird = wire(command::sync()).size() +
+                                   wire(command::spiAttach(0)).size() +
+                                   wire(command::flashBegin(0x1000, 4, 0x400, 0)).size() +
+                                   wire(command::flashData(0, block)).size() * 5 / 2;
+    const QString restart = u"--check-baud --restart-after %1 "_s.arg(upToTheThird);
+    // A host at 921600 samples the start bit in its first seven data bits, bit 0 in its last.
+    QByteArray at921600 = banner("0xf (RTCWDT_BROWN_OUT_RESET)", waiting);
+    for (char& byte : at921600)
+        byte = (byte & 1) != 0 ? '\x80' : '\0';
+    QTest::newRow("brown-out, into the loader, host at 921600")
+        << restart + u"--restart-cause brown-out"_s << 921600U << at921600 << qint64(0x3CF)
+        << QByteArray();
+    QTest::newRow("into the firmware") << restart + u"--restart-into firmware"_s << 115200U
+                                       << banner("0x1 (POWERON_RESET)", failing) << qint64(-1)
+                                       << banner("0x10 (RTCWDT_RTC_RESET)", failing);
+}
+
+void TestEsp32Sim::restarts()
+{
+    QFETCH(QString, options);
+    QFETCH(quint32, hostBaud);
+    QFETCH(QByteArray, printed);
+    QFETCH(qint64, resetState);
+    QFETCH(QByteArray, watchdogPrinted);
+    esp32sim::RomLoader loader(simulatorOptions(options));
+    QCOMPARE(loader.registers().read(resetStateRegister), 0x41U);  // as after any EN reset
+    for (const QByteArray& step :
+         {wire(command::sync()), wire(command::spiAttach(0)),
+          wire(command::flashBegin(0x1000, 4, 0x400, 0)), wire(command::flashData(0, block)),
+          wire(command::flashData(1, block))})
+        QCOMPARE(answer(loader, step, hostBaud), 0);
+    const esp32sim::RomLoader::FeedResult fed =
+        loader.feed(wire(command::flashData(2, QByteArray(0x400, '\x33'))), hostBaud);
+    QVERIFY(fed.restarted && fed.answers.isEmpty());
+    QCOMPARE(fed.printed, printed);
+    // The piece stays as the restart left it: two blocks written, the rest erased.
+    QCOMPARE(loader.flash().read(0, 0x1000), block + block + QByteArray(0x800, '\xFF'));
+    QCOMPARE(readAfterSync(loader, resetStateRegister, hostBaud), resetState);
+    QCOMPARE(loader.watchdogReset(hostBaud), watchdogPrinted);
+}
+
+void TestEsp32Sim::flipsOnlyAboveTheRate_data()
+{
+    QTest::addColumn<QString>("options");
+    QTest::addColumn<quint32>("sessionBaud");
+    QTest::addColumn<bool>("flipped");
+    QTest::newRow("above 460800, at 460800") << u"--flip-above 460800"_s << 460800U << false;
+    QTest::newRow("above 460800, at 921600") << u"--flip-above 460800"_s << 921600U << true;
+}
+
+void TestEsp32Sim::flipsOnlyAboveTheRate()
+{
+    QFETCH(QString, options);
+    QFETCH(quint32, sessionBaud);
+    QFETCH(bool, flipped);
+    esp32sim::RomLoader loader(simulatorOptions(u"--check-baud --flip-rate 0.05 "_s + options));
+    loader.feed(wire(command::sync()) + wire(command::readReg(0x40001000)).repeated(20),
+                sessionBaud);
+    QCOMPARE(loader.statistics().bitsFlipped > 0, flipped);
+}
+
+// The named fields go over the words --efuse gave.
+void TestEsp32Sim::securityEfuses()
+{
+    esp32sim::RomLoader loader(
+        simulatorOptions(u"--efuse 0=0x87654321 --flash-crypt-cnt 3 "
+                         "--efuse 6=0x3 --secure-boot v2 --disable-dl-encrypt"_s));
+    QCOMPARE(readAfterSync(loader, 0x3FF5A000), 0x80354321);
+    QCOMPARE(readAfterSync(loader, 0x3FF5A018), 0xA3);
+}
+
+// The third data block of the run, a compressed one, is answered with a failure although
+// written. The chip erases one 64 KiB block and a sector, programs 12 pages, hashes 1 MiB at
+// 1 MiB/s and waits 1 ms for a register.
+void TestEsp32Sim::writeFigures()
+{
+    esp32sim::RomLoader loader(simulatorOptions(u"--garble-status 3 --md5-rate 1024"_s));
+    loader.feed(wire(command::sync()) + wire(command::spiAttach(0)) +
+                wire(command::flashBegin(0x10000, 2, 0x400, 0)));
+    const QList<QByteArray> blocks{wire(command::flashData(0, QByteArray(0x400, '\x11'))),
+                                   wire(command::flashData(1, QByteArray(0x400, '\x22'))),
+                                   wire(command::flashDeflBegin(0x400, 1, 0x400, 0x10000)) +
+                                       wire(command::flashDeflData(0, qCompress(block).mid(4)))};
+    for (qsizetype i = 0; i < blocks.size(); ++i) {
+        const std::optional<esptool::RomReply> reply = lastReply(loader, blocks.at(i));
+        QVERIFY(reply && reply->error == 0);
+        QCOMPARE(reply->status, quint8(i == 2));
+    }
+    QCOMPARE(loader.flash().read(0x10000, 0x400), block);
+    loader.feed(wire(command::spiFlashMd5(0, 0x100000)) +
+                wire(command::writeReg(0x3FF00000, 1, 0xFFFFFFFF, 1000)));
+    const QJsonObject stats = loader.statistics().toJson();
+    QCOMPARE(stats.value(u"eraseSeconds"_s).toDouble(), 0.150 + 0.045);
+    QCOMPARE(stats.value(u"programSeconds"_s).toDouble(), 0.0048);
+    QCOMPARE(stats.value(u"md5Seconds"_s).toDouble(), 1.0);
+    QCOMPARE(stats.value(u"flashSeconds"_s).toDouble(), 0.195 + 0.0048 + 1.0 + 0.001);
+}
+
+// The file's bytes 0..255 up to the flash's end, and one load over another.
+void TestEsp32Sim::loadedFlash()
+{
+    const QTemporaryDir folder;
+    const esp32sim::RomLoader loader(simulatorOptions(
+        withFile(u"--flash-size 1MB --load 0xFFF00=FILE --load 0x80=FILE --load FILE"_s, folder)));
+    QCOMPARE(loader.flash().read(0xFFFFF, 1), "\xFF"_ba);
+    QCOMPARE(loader.flash().read(0xFF, 2), "\xFF\x80"_ba);
+}
+
+void TestEsp32Sim::refusedOptions_data()
+{
+    QTest::addColumn<QString>("options");  // FILE stands for a file of 256 bytes
+    QTest::addColumn<QString>("error");
+    QTest::newRow("restart options without --restart-after")
+        << u"--restart-times 2"_s << u"need --restart-after"_s;
+    QTest::newRow("missing file") << u"--load FILE.missing"_s << u"cannot read --load"_s;
+    QTest::newRow("past the end of the flash")
+        << u"--load 0x3FFFF8=FILE"_s << u"run past the end of the flash"_s;
+    QTest::newRow("address not a number") << u"--load zz=FILE"_s << u"invalid value for --load"_s;
+}
+
+void TestEsp32Sim::refusedOptions()
+{
+    QFETCH(QString, options);
+    QFETCH(QString, error);
+    const QTemporaryDir folder;
+    const esp32sim::ParsedCommandLine parsed = parse(withFile(options, folder));
+    QVERIFY2(!parsed.options && parsed.error.contains(error), qPrintable(parsed.error));
+}
+
+// Opening the port is a flasher's reset: a chip that was attached must be attached again. A
+// board that restarted into its half-written firmware fails to boot over and over.
+void TestEsp32Sim::onThePort()
+{
+    const QByteArray attach = wire(command::sync()) + wire(command::spiAttach(0));
+    const QByteArray begin = wire(command::sync()) + wire(command::flashBegin(0x1000, 1, 0x400, 0));
+    const qsizetype replies = 9 * 14;  // to SYNC, 8 of them, and to the other request
+    // The restart comes with the first byte after those two.
+    esp32sim::Esp32Simulator chip(simulatorOptions(
+        u"--restart-into firmware --restart-after %1"_s.arg(attach.size() + begin.size() + 1)));
+    QVERIFY(chip.open(nullptr));
+    {
+        PortClient first(chip.slavePath());
+        QVERIFY(first.send(attach));
+        QTRY_COMPARE(first.received().size(), replies);
+    }
+    PortClient second(chip.slavePath());
+    QVERIFY(second.send(begin));
+    QTRY_COMPARE(second.received().size(), replies);
+    QCOMPARE(parsed(second.received().last(14)).error, quint8(0x01));
+
+    QVERIFY(second.send(wire(command::sync())));
+    const QByteArray printed =
+        banner("0x1 (POWERON_RESET)", failing) + banner("0x10 (RTCWDT_RTC_RESET)", failing);
+    QTRY_VERIFY(second.received().size() >= replies + printed.size());
+    QCOMPARE(second.received().sliced(replies, printed.size()), printed);
+}
+
+QTEST_GUILESS_MAIN(TestEsp32Sim)
 #include "tst_esp32sim.moc"
