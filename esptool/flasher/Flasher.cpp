@@ -225,11 +225,13 @@ Result<SessionKeeper::Recovery> Flasher::resync(const QString& resuming)
         return Recovery::resumed;
     }
     if (found.banner && found.banner->bootsFromFlash()) {
-        const QString what = found.banner->flashReadError
-                                 ? u"now keeps restarting: it boots its half-written flash, "
-                                   "which fails (\"flash read err\")"_s
-                                 : u"started its own firmware"_s;
-        const QString cause = resetCauseMeaning(found.banner->resetCause);
+        const BootBanner& banner = *found.banner;
+        const QString what =
+            banner.flashReadError
+                ? u"now keeps restarting: it boots its half-written flash, which fails (\"flash "
+                  "read err\"), and its watchdog restarts it (\"rst:0x%1 (%2)\")"_s.arg(
+                      QString::number(banner.resetCause, 16), resetCauseName(banner.resetCause))
+                : u"started its own firmware (\"%1\")"_s.arg(banner.bootText);
         if (++m_restarts > restartsPerRun || !m_session.hasModemLines() ||
             m_session.before() == BeforeReset::noReset) {
             const QString why = m_restarts > restartsPerRun
@@ -237,15 +239,15 @@ Result<SessionKeeper::Recovery> Flasher::resync(const QString& resuming)
                                     : u"the port has no modem-control lines, so it cannot be "
                                       "reset into its loader from here"_s;
             return FlasherError{ErrorKind::chipRestarted,
-                                u"The board on %1 restarted during the write (%2) and %3; %4."_s
-                                    .arg(port, cause, what, why),
+                                u"The board on %1 restarted during the write and %2; %3."_s.arg(
+                                    port, what, why),
                                 supplyHint + u" Then hold BOOT (IO0), press and release EN "
                                              "(RESET), release BOOT, and write again."_s};
         }
         if (Status opened = m_session.open(ChipSession::Start::reset); !opened)
             return opened.error();
-        m_observer.info(u"The board restarted during the write (%1) and %2; reset it into its "
-                        "loader, %3."_s.arg(cause, what, resuming));
+        m_observer.info(u"The board restarted during the write and %1; reset it into its loader, "
+                        "%2."_s.arg(what, resuming));
         return Recovery::resumed;
     }
     // Nothing at 115200: the chip may only have been busy, or deaf for a moment, at its rate.

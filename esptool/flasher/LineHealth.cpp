@@ -47,6 +47,18 @@ bool LineHealth::stalled() const
     return m_failuresInARow >= failuresInARow || outOfTime();
 }
 
+void LineHealth::startTry()
+{
+    m_reached = 0;
+    m_blocksSentAgainBeforeTry = m_blocksSentAgain;
+}
+
+void LineHealth::forgetTry()
+{
+    m_windowResends -= std::min(m_windowResends, m_blocksSentAgain - m_blocksSentAgainBeforeTry);
+    m_blocksSentAgain = m_blocksSentAgainBeforeTry;
+}
+
 void LineHealth::blockSentAgain()
 {
     ++m_blocksSentAgain;

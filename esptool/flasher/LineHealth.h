@@ -43,7 +43,10 @@ public:
     bool outOfTime() const;
 
     // How far into its piece the current try got, in bytes.
-    void startTry() { m_reached = 0; }
+    void startTry();
+    // The try ended because the session was lost (a link gone, a chip restarted): what it sent
+    // again was the session's doing, not the line's.
+    void forgetTry();
     void reached(qint64 bytes) { m_reached = std::max(m_reached, bytes); }
     qint64 reachedInTry() const { return m_reached; }
 
@@ -75,6 +78,7 @@ public:
 private:
     int m_failuresInARow = 0;
     qint64 m_reached = 0;
+    int m_blocksSentAgainBeforeTry = 0;
     int m_blocksSentAgain = 0;
     int m_piecesTriedAgain = 0;
     int m_windowSends = 0;

@@ -90,6 +90,7 @@ Result<bool> RegionWriter::untilDoneOrSmaller(const QString& verb, const QString
         // The session was lost and is open again: the piece goes again from its BEGIN, which is
         // the session's own affair, not the line's.
         if (recovered.value() == SessionKeeper::Recovery::resumed) {
+            m_health.forgetTry();
             --tries;
             continue;
         }
