@@ -110,6 +110,8 @@ private Q_SLOTS:
     void erases();
     void underscoresPatchingUncompressed();
     void refusedBeforeAnythingIsErased();
+    void protectedBoards_data();
+    void protectedBoards();
     void heldPortIsBusy();
 
 private:
@@ -171,8 +173,28 @@ void TestFlasherSim::writes_data()
         << u"again (try 2 of 6)"_s << QString();
     QTest::newRow("a write error every time") << args(u"--write-error-block 7"_s) << u"921600"_s
                                               << kb300 << 1 << u"flash write error"_s << QString();
-    QTest::newRow("line too noisy") << args(u"--flip-rate 3e-3"_s) << u"1500000"_s << kb300 << 1
-                                    << u"too noisy at 1500000 baud"_s << u"bitsFlipped>0"_s;
+    // As bad at the next rate down: back up, and no rate helps.
+    QTest::newRow("line too noisy") << args(u"--flip-rate 1e-2"_s) << u"1500000"_s << kb300 << 1
+                                    << u"too noisy at 921600 baud"_s << u"bitsFlipped>0"_s;
+    QTest::newRow("a cable bad only when fast")
+        << args(u"--flip-rate 1e-3 --flip-above 460800 --check-baud"_s) << u"921600"_s << kb300
+        << 0 << u"; continuing at 460800."_s << QString();
+    // A success whose status byte flipped, on a line that has shown noise: the block is there.
+    QTest::newRow("a success reported as error 0x00")
+        << args(u"--flip-rate 1e-4 --seed 3 --garble-status 120"_s) << u"921600"_s << mib << 0
+        << u"Verified"_s << QString();
+    // Its banner is garbage at 921600; it answers at the rate it starts at, so it restarted.
+    QTest::newRow("board restarts into its loader")
+        << args(u"--restart-after 150000 --check-baud"_s) << u"921600"_s << kb300 << 0
+        << u"restarted during the write (power-on reset: its supply probably dropped)"_s
+        << u"restarts>0"_s;
+    // At 115200 the banner is read as it comes.
+    QTest::newRow("board restarts, banner read, brown-out")
+        << args(u"--restart-after 8000 --restart-cause brown-out"_s) << u"115200"_s << kb20 << 0
+        << u"restarted during the write (brown-out reset"_s << u"restarts>0"_s;
+    QTest::newRow("board restarts into its half-written firmware, no modem lines")
+        << args(u"--restart-after 150000 --restart-into firmware"_s) << u"921600"_s << kb300 << 1
+        << u"now keeps restarting"_s << u"restarts>0"_s;
     QTest::newRow("baud change: chip switched, reply lost")
         << args(u"--lose-baud-change switched"_s) << u"921600"_s << kb20 << 0
         << u"it answers at 921600 baud"_s << QString();
@@ -234,6 +256,8 @@ void TestFlasherSim::writes()
     }
     QVERIFY2(run.exitCode == 0 && run.output.contains(says), qPrintable(run.output));
     QVERIFY(flash.left(data.size()) == data);
+    // A success never shows a verdict the chip did not give.
+    QVERIFY2(!run.output.contains(u"(error 0x00)"_s), qPrintable(run.output));
     QVERIFY2(progressRisesFromZeroToHundred(run.lines), qPrintable(run.output));
     // A pseudo-terminal has no modem lines: one warning, and the run goes on.
     QCOMPARE(run.output.count(u"modem-control lines (DTR/RTS)"_s), 1);
@@ -345,6 +369,54 @@ void TestFlasherSim::refusedBeforeAnythingIsErased()
         runFlasher(EsptoolCommandLine::eraseArguments(u"/dev/ttyUSB-missing"_s, u"921600"_s));
     QVERIFY2(failedWith(noPort, u"/dev/ttyUSB-missing does not exist"_s),
              qPrintable(noPort.output));
+}
+
+void TestFlasherSim::protectedBoards_data()
+{
+    QTest::addColumn<QStringList>("simulator");
+    QTest::addColumn<bool>("erase");       // erase-flash, or write the image
+    QTest::addColumn<QStringList>("more");  // after the app's own command line
+    QTest::addColumn<QString>("says");     // the error line, or the warning of a forced run
+    QTest::addColumn<bool>("changed");     // the flash is written or erased
+    QTest::newRow("encrypted board, plain image")
+        << args(u"--flash-crypt-cnt 1"_s) << false << QStringList() << u"Flash encryption is on"_s
+        << false;
+    QTest::newRow("encrypted board, plain image, forced")
+        << args(u"--flash-crypt-cnt 1"_s) << false << args(u"--force"_s)
+        << u"GOING AHEAD BECAUSE OF --force: Flash encryption is on"_s << true;
+    QTest::newRow("encryption switched off again")
+        << args(u"--flash-crypt-cnt 3"_s) << false << QStringList() << u"Verified"_s << true;
+    QTest::newRow("Secure Boot V2, bootloader") << args(u"--secure-boot v2"_s) << false
+                                                << QStringList() << u"Secure Boot V2"_s << false;
+    QTest::newRow("Secure Boot V1, erase") << args(u"--secure-boot v1"_s) << true << QStringList()
+                                           << u"Secure Boot V1"_s << false;
+    QTest::newRow("release mode, erase")
+        << args(u"--flash-crypt-cnt 1 --disable-dl-encrypt"_s) << true << QStringList()
+        << u"DISABLE_DL_ENCRYPT"_s << false;
+}
+
+void TestFlasherSim::protectedBoards()
+{
+    QFETCH(QStringList, simulator);
+    QFETCH(bool, erase);
+    QFETCH(QStringList, more);
+    QFETCH(QString, says);
+    QFETCH(bool, changed);
+    QByteArray plain = image(0x9000, 4);
+    plain[0x1000] = '\xE9';  // a bootloader's header where the bootloader starts
+    const QString imagePath = m_folder->filePath(u"plain.bin"_s);
+    QVERIFY(writeFile(imagePath, plain));
+    SimulatedBoard board(m_folder->path());
+    QVERIFY(board.start(simulator + args(u"--fill 0x5A"_s)));
+    const QStringList command =
+        erase ? EsptoolCommandLine::eraseArguments(board.port(), u"921600"_s)
+              : EsptoolCommandLine::flashArguments(board.port(), u"921600"_s, imagePath);
+    const FlasherRun run = runFlasher(command + more);
+    const QByteArray flash = board.stop();
+    QVERIFY2(run.output.contains(says), qPrintable(run.output));
+    QCOMPARE(run.exitCode, changed ? 0 : 1);
+    // Refused before anything was erased.
+    QCOMPARE(flash == QByteArray(flash.size(), '\x5A'), !changed);
 }
 
 void TestFlasherSim::heldPortIsBusy()
