@@ -135,9 +135,9 @@ struct FaultyCase
 {
     const char* name;
     QStringList simulator;
-    int goal;                 // successes out of ten, at least
-    double longestSeconds;    // each run ends within this; 0: no limit but the hang
-    bool endsBelowRate;       // every success finished at a lower rate than it started at
+    int goal;               // successes out of ten, at least
+    double longestSeconds;  // each run ends within this; 0: no limit but the hang
+    bool endsBelowRate;     // every success finished at a lower rate than it started at
 };
 
 bool faultyLines(const QString& folder)
@@ -179,10 +179,9 @@ bool faultyLines(const QString& folder)
         double longest = 0;
         int lower = 0;
         for (int seed = 1; seed <= noisyRuns; ++seed) {
-            const Run run = flashOnce(folder, imagePath, image, baud,
-                                      fault.simulator +
-                                          QStringList{u"--seed"_s, QString::number(seed)},
-                                      hangMs);
+            const Run run = flashOnce(
+                folder, imagePath, image, baud,
+                fault.simulator + QStringList{u"--seed"_s, QString::number(seed)}, hangMs);
             ++counts[static_cast<int>(run.outcome)];
             longest = std::max(longest, run.wallSeconds);
             if (run.outcome == Outcome::success) {
@@ -198,10 +197,10 @@ bool faultyLines(const QString& folder)
                    counts[int(Outcome::hang)] == 0 &&
                    (fault.longestSeconds <= 0 || longest <= fault.longestSeconds) &&
                    (!fault.endsBelowRate || lower == successes);
-        std::printf("%-12s %6d/%-2d %6d %7d %5d %12.2f %12.2f %10.1f %6d\n", fault.name,
-                    successes, noisyRuns, counts[int(Outcome::wrongResult)],
-                    counts[int(Outcome::failure)], counts[int(Outcome::hang)],
-                    successes > 0 ? extraSum / successes : 0.0, extraWorst, longest, lower);
+        std::printf("%-12s %6d/%-2d %6d %7d %5d %12.2f %12.2f %10.1f %6d\n", fault.name, successes,
+                    noisyRuns, counts[int(Outcome::wrongResult)], counts[int(Outcome::failure)],
+                    counts[int(Outcome::hang)], successes > 0 ? extraSum / successes : 0.0,
+                    extraWorst, longest, lower);
         std::fflush(stdout);
     }
     std::printf("Goals: 10/10 at 1e-5 and 1e-4, 9/10 at 3e-4, 5/10 at 1e-3 with every run within "

@@ -97,7 +97,7 @@ Status run(const cli::Invocation& invocation, ConsoleReporter& console)
         return link.error();
 
     Flasher flasher(std::move(link).value(), session, &QtSerialLink::open, console);
-    if (Status opened = flasher.open(); !opened)
+    if (Status opened = flasher.openSession(); !opened)
         return opened;
     Status done = invocation.command == cli::Command::writeFlash
                       ? flasher.writeFlash(regions, invocation.write)

@@ -56,7 +56,7 @@ void ChipSession::say(const QString& line)
         m_observer.info(line);
 }
 
-Status ChipSession::open(Start start)
+Status ChipSession::openSession(Start start)
 {
     // While the session opens the chip may well print its banner: that is not a restart.
     m_rom.watchForRestarts(false);
@@ -322,7 +322,7 @@ Result<bool> ChipSession::syncAtSessionRate()
     if (Status set = m_rom.retune(m_sessionBaud); !set)
         return set.error();
     for (int sync = 0; sync < syncsPerBaudProbe; ++sync) {
-        const Result<bool> answered = m_rom.trySync();
+        Result<bool> answered = m_rom.trySync();
         if (!answered || answered.value())
             return answered;
     }
@@ -339,7 +339,7 @@ Status ChipSession::reconnect(const FlasherError& lost)
         return lost;
     m_link = std::move(back).value();
     m_rom.setLink(*m_link, m_connectBaud);
-    return open(Start::reset);
+    return openSession(Start::reset);
 }
 
 void ChipSession::finish(AfterReset after)

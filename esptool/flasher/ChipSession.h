@@ -16,8 +16,8 @@ class FlasherObserver;
 
 // One session with an ESP32's ROM loader on one port: the chip reset into its loader (unless
 // told not to) and synced, known to be an ESP32, moved to the session's rate, its flash
-// attached and described. open() is the one way a session starts, the first time as after the
-// port went away or the chip restarted; the rate the session runs at is kept here alone.
+// attached and described. openSession() is the one way a session starts, the first time as after
+// the port went away or the chip restarted; the rate the session runs at is kept here alone.
 class ChipSession
 {
 public:
@@ -34,7 +34,7 @@ public:
 
     // Connects, identifies, switches to `baud` and attaches the flash; the first time with
     // every detail printed, later quietly, and then the chip must be the same board (MAC).
-    Status open(Start start);
+    Status openSession(Start start);
 
     // The rate the session runs at once open: the one asked for, unless a noisy line moved it.
     int sessionBaud() const { return m_sessionBaud; }

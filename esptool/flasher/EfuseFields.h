@@ -32,8 +32,8 @@ inline constexpr Field spiPadCs{5, 15, 5};
 inline constexpr Field revisionBit1{5, 20, 1};
 inline constexpr Field minorRevision{5, 24, 2};
 inline constexpr Field codingScheme{6, 0, 2};
-inline constexpr Field secureBootV1{6, 4, 1};      // ABS_DONE_0
-inline constexpr Field secureBootV2{6, 5, 1};      // ABS_DONE_1
+inline constexpr Field secureBootV1{6, 4, 1};        // ABS_DONE_0
+inline constexpr Field secureBootV2{6, 5, 1};        // ABS_DONE_1
 inline constexpr Field downloadEncryptOff{6, 7, 1};  // DISABLE_DL_ENCRYPT: "release mode"
 
 // Outside the eFuse block, but read alongside it.

@@ -46,9 +46,9 @@ Flasher::Flasher(std::unique_ptr<SerialLink> link, const SessionSettings& settin
     , m_force(settings.force)
 {}
 
-Status Flasher::open()
+Status Flasher::openSession()
 {
-    return m_session.open(ChipSession::Start::reset);
+    return m_session.openSession(ChipSession::Start::reset);
 }
 
 Result<quint32> Flasher::chooseFlashSize(const FlashSizeChoice& choice)
@@ -215,10 +215,9 @@ Result<SessionKeeper::Recovery> Flasher::resync(const QString& resuming)
         // Only evidence says "restarted": a banner read, or a chip that answers at the rate it
         // starts at although the session had moved it to another.
         if (found.banner || sessionRate != rom::initialBaud)
-            return resumeAfterRestart(found.banner ? found.banner->resetCause
-                                                   : found.resetCause.value_or(0),
-                                      resuming);
-        if (Status opened = m_session.open(ChipSession::Start::synced); !opened)
+            return resumeAfterRestart(
+                found.banner ? found.banner->resetCause : found.resetCause.value_or(0), resuming);
+        if (Status opened = m_session.openSession(ChipSession::Start::synced); !opened)
             return opened.error();
         m_observer.info(u"The chip stopped answering for a while and answered again; connected "
                         "again, %1."_s.arg(resuming));
@@ -238,13 +237,13 @@ Result<SessionKeeper::Recovery> Flasher::resync(const QString& resuming)
                                     ? u"it restarted %1 times"_s.arg(m_restarts)
                                     : u"the port has no modem-control lines, so it cannot be "
                                       "reset into its loader from here"_s;
-            return FlasherError{ErrorKind::chipRestarted,
-                                u"The board on %1 restarted during the write and %2; %3."_s.arg(
-                                    port, what, why),
-                                supplyHint + u" Then hold BOOT (IO0), press and release EN "
-                                             "(RESET), release BOOT, and write again."_s};
+            return FlasherError{
+                ErrorKind::chipRestarted,
+                u"The board on %1 restarted during the write and %2; %3."_s.arg(port, what, why),
+                supplyHint + u" Then hold BOOT (IO0), press and release EN "
+                             "(RESET), release BOOT, and write again."_s};
         }
-        if (Status opened = m_session.open(ChipSession::Start::reset); !opened)
+        if (Status opened = m_session.openSession(ChipSession::Start::reset); !opened)
             return opened.error();
         m_observer.info(u"The board restarted during the write and %1; reset it into its loader, "
                         "%2."_s.arg(what, resuming));
@@ -258,7 +257,7 @@ Result<SessionKeeper::Recovery> Flasher::resync(const QString& resuming)
     if (back.value() ||
         (m_session.hasModemLines() && m_session.before() == BeforeReset::defaultReset)) {
         const auto start = back.value() ? ChipSession::Start::synced : ChipSession::Start::reset;
-        if (Status opened = m_session.open(start); !opened)
+        if (Status opened = m_session.openSession(start); !opened)
             return opened.error();
         m_observer.info(u"The chip stopped answering and was %1; connected again, %2."_s.arg(
             back.value() ? u"heard again"_s : u"reset into its loader"_s, resuming));
@@ -283,7 +282,7 @@ Result<SessionKeeper::Recovery> Flasher::resumeAfterRestart(quint8 cause, const 
                                 .arg(meaning),
                             supplyHint};
     }
-    if (Status opened = m_session.open(ChipSession::Start::synced); !opened)
+    if (Status opened = m_session.openSession(ChipSession::Start::synced); !opened)
         return opened.error();
     m_observer.info(u"The board restarted during the write (%1); connected again, %2."_s.arg(
         meaning, resuming));
@@ -320,7 +319,7 @@ Result<bool> Flasher::moveRate(bool stalled)
     // Opened again at the new rate: a baud change that had to look for the chip synced it, and
     // after any sync the flash is attached and described again.
     m_session.setSessionBaud(decision.baud);
-    if (Status reopened = m_session.open(ChipSession::Start::synced); !reopened)
+    if (Status reopened = m_session.openSession(ChipSession::Start::synced); !reopened)
         return reopened.error();
     m_health.progress();
     const QString figures = u"%1 of %2 blocks sent again"_s.arg(resends).arg(sends);

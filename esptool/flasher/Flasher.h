@@ -31,7 +31,7 @@ public:
 
     // Resets the chip into its loader (unless told not to), syncs, makes sure it is an ESP32,
     // tells which one, switches to the rate asked for and attaches the flash.
-    Status open();
+    Status openSession();
 
     Status writeFlash(const QList<FlashRegion>& regions, const WriteSettings& settings);
     Status eraseFlash();

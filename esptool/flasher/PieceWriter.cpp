@@ -130,9 +130,10 @@ milliseconds PieceWriter::blockTimeout(qsizetype wireBytes, quint32 inflatedSize
     // The ROM writes (and inflates) a block before it answers.
     const auto writing = milliseconds(static_cast<qint64>(
         static_cast<double>(rom::timeout::writePerMb.count()) * inflatedSize / 1e6));
-    const auto onTheWire = milliseconds(
-        static_cast<qint64>(1000.0 * bitsPerUartByte * static_cast<double>(wireBytes) / m_rom.baud()) +
-        1);
+    const auto onTheWire =
+        milliseconds(static_cast<qint64>(1000.0 * bitsPerUartByte * static_cast<double>(wireBytes) /
+                                         m_rom.baud()) +
+                     1);
     return std::max(m_blockWait, writing) + 2 * onTheWire;
 }
 
@@ -212,13 +213,15 @@ Status PieceWriter::sendBlock(const QList<Block>& blocks, qsizetype index, quint
         // A failure the ROM never gives for a data block, on a line that has damaged other
         // replies, is a success whose status bytes flipped as likely as anything: unclear.
         if (code && m_health.hasSeenNoise() && !romCodeExpected(request.opcode, *code)) {
-            error = FlasherError{ErrorKind::garbledReply,
-                                 u"The chip's reply to the request to %1 reported error 0x%2, which "
-                                 "it never gives for that: the reply was damaged on its way."_s.arg(
-                                     action, QString::number(*code, 16).rightJustified(2, u'0')),
-                                 u"Check the cable, or try a lower baud rate."_s};
+            error =
+                FlasherError{ErrorKind::garbledReply,
+                             u"The chip's reply to the request to %1 reported error 0x%2, which "
+                             "it never gives for that: the reply was damaged on its way."_s.arg(
+                                 action, QString::number(*code, 16).rightJustified(2, u'0')),
+                             u"Check the cable, or try a lower baud rate."_s};
         }
-        const bool refused = error.kind == ErrorKind::romError && code && romRefusedUnapplied(*code);
+        const bool refused =
+            error.kind == ErrorKind::romError && code && romRefusedUnapplied(*code);
         const bool unclear =
             error.kind == ErrorKind::timeout || error.kind == ErrorKind::garbledReply;
         if (refused && code != static_cast<quint8>(RomErrorCode::badChecksum))

@@ -67,8 +67,7 @@ Status RegionWriter::untilDone(const QString& verb, const QString& range,
 }
 
 Result<bool> RegionWriter::untilDoneOrSmaller(const QString& verb, const QString& range,
-                                              const std::function<Status()>& work,
-                                              bool mayShrink)
+                                              const std::function<Status()>& work, bool mayShrink)
 {
     int chipFailures = 0;
     qint64 furthest = -1;

@@ -54,9 +54,8 @@ QStringList plainContent(const QList<FlashRegion>& regions)
         found << u"partition table at %1"_s.arg(hex(partitionTableAddress));
         for (qsizetype at = 0; at + partitionEntrySize <= partitionTableSize;
              at += partitionEntrySize) {
-            const QByteArrayView entry =
-                bytesAt(regions, partitionTableAddress + static_cast<quint32>(at),
-                        partitionEntrySize);
+            const QByteArrayView entry = bytesAt(
+                regions, partitionTableAddress + static_cast<quint32>(at), partitionEntrySize);
             if (entry.size() != partitionEntrySize || entry.first(2) != table)
                 break;
             const auto offset = qFromLittleEndian<quint32>(entry.data() + 4);
@@ -77,7 +76,8 @@ QStringList plainContent(const QList<FlashRegion>& regions)
 
 FlasherError refusal(const QString& message, const QString& kindOfImage)
 {
-    return FlasherError{ErrorKind::protectedBoard, message + u" Stopped before anything was erased."_s,
+    return FlasherError{ErrorKind::protectedBoard,
+                        message + u" Stopped before anything was erased."_s,
                         notBootHint.arg(kindOfImage)};
 }
 

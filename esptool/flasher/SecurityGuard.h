@@ -16,10 +16,10 @@ namespace esptool {
 struct SecurityFuses
 {
     quint32 flashCryptCount = 0;
-    bool flashEncryption = false;       // an odd number of bits set in FLASH_CRYPT_CNT
-    bool secureBootV1 = false;          // ABS_DONE_0
-    bool secureBootV2 = false;          // ABS_DONE_1
-    bool downloadEncryptOff = false;    // DISABLE_DL_ENCRYPT
+    bool flashEncryption = false;     // an odd number of bits set in FLASH_CRYPT_CNT
+    bool secureBootV1 = false;        // ABS_DONE_0
+    bool secureBootV2 = false;        // ABS_DONE_1
+    bool downloadEncryptOff = false;  // DISABLE_DL_ENCRYPT
 };
 
 SecurityFuses securityFuses(const EfuseWords& efuses);

@@ -287,13 +287,13 @@ Result<RomReply> RomConnection::awaitReply(rom::Opcode opcode, std::chrono::mill
 
 FlasherError RomConnection::restartError(rom::Opcode opcode) const
 {
-    return FlasherError{ErrorKind::chipRestarted,
-                        u"The chip restarted while it was to answer %1 (it printed \"rst:0x%2 "
-                        "(%3),%4\")."_s.arg(opcodeName(opcode))
-                            .arg(m_restartBanner->resetCause, 0, 16)
-                            .arg(resetCauseName(m_restartBanner->resetCause),
-                                 m_restartBanner->bootText),
-                        u"Check the board's power supply."_s};
+    return FlasherError{
+        ErrorKind::chipRestarted,
+        u"The chip restarted while it was to answer %1 (it printed \"rst:0x%2 "
+        "(%3),%4\")."_s.arg(opcodeName(opcode))
+            .arg(m_restartBanner->resetCause, 0, 16)
+            .arg(resetCauseName(m_restartBanner->resetCause), m_restartBanner->bootText),
+        u"Check the board's power supply."_s};
 }
 
 FlasherError RomConnection::timeoutError(rom::Opcode opcode, std::chrono::milliseconds timeout,

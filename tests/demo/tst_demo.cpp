@@ -47,8 +47,7 @@ void TestDemo::burn_data()
     QTest::newRow("restart") << u"restart"_s << u"Ready"_s
                              << u"The board restarted during the write (power-on reset"_s;
     QTest::newRow("restart-loop") << u"restart-loop"_s << u"Failed"_s << u"now keeps restarting"_s;
-    QTest::newRow("slow-cable") << u"slow-cable"_s << u"Ready"_s
-                                << u"too noisy at 1500000 baud"_s;
+    QTest::newRow("slow-cable") << u"slow-cable"_s << u"Ready"_s << u"too noisy at 1500000 baud"_s;
     QTest::newRow("encrypted") << u"encrypted"_s << u"Failed"_s << u"Flash encryption is on"_s;
 }
 

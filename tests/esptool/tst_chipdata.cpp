@@ -311,17 +311,17 @@ void TestChipData::securityFusesDecoded_data()
     QTest::newRow("none") << 0u << 0u << false << false << false << false;
     QTest::newRow("FLASH_CRYPT_CNT one bit") << (1u << 20) << 0u << true << false << false << false;
     // Every bit set once more switches it back off: an even count is off again.
-    QTest::newRow("FLASH_CRYPT_CNT two bits") << (3u << 20) << 0u << false << false << false
-                                              << false;
-    QTest::newRow("FLASH_CRYPT_CNT all seven") << (0x7Fu << 20) << 0u << true << false << false
-                                               << false;
-    QTest::newRow("bits next to the field") << (1u << 19 | 1u << 27) << 0u << false << false
-                                            << false << false;
+    QTest::newRow("FLASH_CRYPT_CNT two bits")
+        << (3u << 20) << 0u << false << false << false << false;
+    QTest::newRow("FLASH_CRYPT_CNT all seven")
+        << (0x7Fu << 20) << 0u << true << false << false << false;
+    QTest::newRow("bits next to the field")
+        << (1u << 19 | 1u << 27) << 0u << false << false << false << false;
     QTest::newRow("ABS_DONE_0") << 0u << (1u << 4) << false << true << false << false;
     QTest::newRow("ABS_DONE_1") << 0u << (1u << 5) << false << false << true << false;
     QTest::newRow("DISABLE_DL_ENCRYPT") << 0u << (1u << 7) << false << false << false << true;
-    QTest::newRow("coding scheme bits are none of them") << 0u << 3u << false << false << false
-                                                         << false;
+    QTest::newRow("coding scheme bits are none of them")
+        << 0u << 3u << false << false << false << false;
 }
 
 void TestChipData::securityFusesDecoded()
@@ -379,8 +379,7 @@ void TestChipData::guardedWrites_data()
     QTest::newRow("nothing burnt") << fuses(false, false, false, false) << merged << QString() << 0;
     QTest::newRow("encrypted board, the app's merged image")
         << fuses(true, false, false, false) << merged
-        << u"plain bootloader at 0x1000, partition table at 0x8000, application at 0x10000"_s
-        << 0;
+        << u"plain bootloader at 0x1000, partition table at 0x8000, application at 0x10000"_s << 0;
     QTest::newRow("encrypted board, an application on its own")
         << fuses(true, false, false, false) << appOnly << u"plain application at 0x10000"_s << 0;
     QTest::newRow("encrypted board, a table naming an application elsewhere in the data")
@@ -402,8 +401,7 @@ void TestChipData::guardedWrites()
     QFETCH(QList<esptool::FlashRegion>, regions);
     QFETCH(QString, refusal);
     QFETCH(int, warnings);
-    const esptool::GuardVerdict verdict =
-        esptool::guardWrite(fuses, regions, u"/dev/ttyUSB0"_s);
+    const esptool::GuardVerdict verdict = esptool::guardWrite(fuses, regions, u"/dev/ttyUSB0"_s);
     QCOMPARE(verdict.refusal.has_value(), !refusal.isEmpty());
     QCOMPARE(verdict.warnings.size(), warnings);
     if (!refusal.isEmpty()) {
@@ -423,16 +421,16 @@ void TestChipData::guardedErases_data()
     QTest::addColumn<QString>("refusal");  // a part of it; empty: allowed
     QTest::addColumn<int>("warnings");
     QTest::newRow("nothing burnt") << fuses(false, false, false, false) << QString() << 0;
-    QTest::newRow("Secure Boot V1") << fuses(false, true, false, false)
-                                    << u"no bootloader can ever be written again"_s << 0;
+    QTest::newRow("Secure Boot V1")
+        << fuses(false, true, false, false) << u"no bootloader can ever be written again"_s << 0;
     QTest::newRow("Secure Boot V2: signed images restore it")
         << fuses(false, false, true, false) << QString() << 1;
-    QTest::newRow("encryption in development mode") << fuses(true, false, false, false)
-                                                    << QString() << 1;
+    QTest::newRow("encryption in development mode")
+        << fuses(true, false, false, false) << QString() << 1;
     QTest::newRow("encryption in release mode")
         << fuses(true, false, false, true) << u"DISABLE_DL_ENCRYPT"_s << 0;
-    QTest::newRow("release mode, encryption off again") << fuses(false, false, false, true)
-                                                        << QString() << 0;
+    QTest::newRow("release mode, encryption off again")
+        << fuses(false, false, false, true) << QString() << 0;
 }
 
 void TestChipData::guardedErases()

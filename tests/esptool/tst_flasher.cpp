@@ -131,7 +131,7 @@ void TestFlasher::resetsAlternateUntilTheChipAnswers()
     Bench bench(true, esptool::BeforeReset::defaultReset);
     // Three attempts of five SYNCs go unanswered: the fourth reset is the one that works.
     bench.rom.silentSyncs = 15;
-    QVERIFY(bench.flasher->open());
+    QVERIFY(bench.flasher->openSession());
     const QString changes = bench.link->lineChanges().join(u' ');
     QCOMPARE(changes.count(u"rts=1"_s) + changes.count(u"lines=01"_s), 4);
     QVERIFY2(changes.startsWith(u"dtr=0@0 rts=1@0 dtr=1@100 rts=0@100 dtr=0@150"_s),
@@ -144,7 +144,7 @@ void TestFlasher::resetsAlternateUntilTheChipAnswers()
         u"rts=1@%1 rts=0@%2"_s.arg(bench.link->nowMs() - 100).arg(bench.link->nowMs())));
 
     Bench untouched(true);
-    QVERIFY(untouched.flasher->open());
+    QVERIFY(untouched.flasher->openSession());
     untouched.flasher->finish(esptool::AfterReset::noReset);
     QVERIFY(untouched.link->lineChanges().isEmpty());
 }
@@ -153,7 +153,7 @@ void TestFlasher::silenceAfterBaudSwitchIsReportedAsSuch()
 {
     Bench bench;
     bench.rom.silentAfterBaudChange = true;
-    QVERIFY(bench.flasher->open());
+    QVERIFY(bench.flasher->openSession());
     const esptool::Status changed = bench.flasher->session().changeBaud(1500000);
     QVERIFY(!changed);
     QCOMPARE(changed.error().kind, ErrorKind::lostAfterBaudChange);
@@ -180,8 +180,8 @@ void TestFlasher::md5Answers_data()
     // Two answers agree: the flash holds something else, every time the piece is written. The
     // chip's own failure is tried a few times.
     QTest::newRow("still erased") << QList<QByteArray>{erased}
-                                  << std::optional(ErrorKind::md5Mismatch)
-                                  << u"reads back erased"_s << esptool::LineHealth::pieceAttempts - 1;
+                                  << std::optional(ErrorKind::md5Mismatch) << u"reads back erased"_s
+                                  << esptool::LineHealth::pieceAttempts - 1;
     // A digest that never arrives readable is the line's fault: tried while the run gets
     // somewhere, and the same piece again and again is getting nowhere.
     QTest::newRow("no digest at all")
@@ -197,7 +197,7 @@ void TestFlasher::md5Answers()
     QFETCH(int, triedAgain);
     Bench bench;
     bench.rom.md5Answers = answers;
-    QVERIFY(bench.flasher->open());
+    QVERIFY(bench.flasher->openSession());
     const esptool::Status written = bench.flasher->writeFlash(
         {{0x0, QByteArray(1024, '\x42'), u"data.bin"_s}}, esptool::WriteSettings{true, {}, {}, {}});
     // The flash ID names no size and the size is kept: the chip's own flash parameters stand.
@@ -219,10 +219,10 @@ void TestFlasher::resetsABootLoopingBoardIntoItsLoader()
     const QByteArray data(1024, '\x42');
     bench.rom.md5Answers = {md5Of(data)};
     bench.rom.restartsAtFirstBlock = true;
-    QVERIFY(bench.flasher->open());
+    QVERIFY(bench.flasher->openSession());
     const qsizetype resets = bench.link->lineChanges().size();
-    const esptool::Status written = bench.flasher->writeFlash({{0x0, data, u"data.bin"_s}},
-                                                              esptool::WriteSettings{true, {}, {}, {}});
+    const esptool::Status written = bench.flasher->writeFlash(
+        {{0x0, data, u"data.bin"_s}}, esptool::WriteSettings{true, {}, {}, {}});
     QVERIFY2(written, qPrintable(written.error().line()));
     QVERIFY(bench.link->lineChanges().size() > resets);
     const QStringList said = bench.observer.lines.filter(u"restarted"_s);
@@ -334,9 +334,8 @@ void TestFlasher::fallsBackOnEvidence_data()
         << QList<LineReview>{{921600, full, 100, false, Fallback::stepDown, 460800},
                              {460800, 40, 40, true}};
     QTest::newRow("stalled at the bottom") << true << QList<LineReview>{{115200, 40, 40, true}};
-    QTest::newRow("--no-baud-fallback") << false
-                                        << QList<LineReview>{{1500000, full, full, false},
-                                                             {1500000, 40, 40, true}};
+    QTest::newRow("--no-baud-fallback")
+        << false << QList<LineReview>{{1500000, full, full, false}, {1500000, 40, 40, true}};
 }
 
 void TestFlasher::fallsBackOnEvidence()

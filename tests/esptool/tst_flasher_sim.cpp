@@ -177,8 +177,8 @@ void TestFlasherSim::writes_data()
     QTest::newRow("line too noisy") << args(u"--flip-rate 1e-2"_s) << u"1500000"_s << kb300 << 1
                                     << u"too noisy at 921600 baud"_s << u"bitsFlipped>0"_s;
     QTest::newRow("a cable bad only when fast")
-        << args(u"--flip-rate 1e-3 --flip-above 460800 --check-baud"_s) << u"921600"_s << kb300
-        << 0 << u"; continuing at 460800."_s << QString();
+        << args(u"--flip-rate 1e-3 --flip-above 460800 --check-baud"_s) << u"921600"_s << kb300 << 0
+        << u"; continuing at 460800."_s << QString();
     // A success whose status byte flipped, on a line that has shown noise: the block is there.
     QTest::newRow("a success reported as error 0x00")
         << args(u"--flip-rate 1e-4 --seed 3 --garble-status 120"_s) << u"921600"_s << mib << 0
@@ -374,10 +374,10 @@ void TestFlasherSim::refusedBeforeAnythingIsErased()
 void TestFlasherSim::protectedBoards_data()
 {
     QTest::addColumn<QStringList>("simulator");
-    QTest::addColumn<bool>("erase");       // erase-flash, or write the image
+    QTest::addColumn<bool>("erase");        // erase-flash, or write the image
     QTest::addColumn<QStringList>("more");  // after the app's own command line
-    QTest::addColumn<QString>("says");     // the error line, or the warning of a forced run
-    QTest::addColumn<bool>("changed");     // the flash is written or erased
+    QTest::addColumn<QString>("says");      // the error line, or the warning of a forced run
+    QTest::addColumn<bool>("changed");      // the flash is written or erased
     QTest::newRow("encrypted board, plain image")
         << args(u"--flash-crypt-cnt 1"_s) << false << QStringList() << u"Flash encryption is on"_s
         << false;
@@ -386,10 +386,10 @@ void TestFlasherSim::protectedBoards_data()
         << u"GOING AHEAD BECAUSE OF --force: Flash encryption is on"_s << true;
     QTest::newRow("encryption switched off again")
         << args(u"--flash-crypt-cnt 3"_s) << false << QStringList() << u"Verified"_s << true;
-    QTest::newRow("Secure Boot V2, bootloader") << args(u"--secure-boot v2"_s) << false
-                                                << QStringList() << u"Secure Boot V2"_s << false;
-    QTest::newRow("Secure Boot V1, erase") << args(u"--secure-boot v1"_s) << true << QStringList()
-                                           << u"Secure Boot V1"_s << false;
+    QTest::newRow("Secure Boot V2, bootloader")
+        << args(u"--secure-boot v2"_s) << false << QStringList() << u"Secure Boot V2"_s << false;
+    QTest::newRow("Secure Boot V1, erase")
+        << args(u"--secure-boot v1"_s) << true << QStringList() << u"Secure Boot V1"_s << false;
     QTest::newRow("release mode, erase")
         << args(u"--flash-crypt-cnt 1 --disable-dl-encrypt"_s) << true << QStringList()
         << u"DISABLE_DL_ENCRYPT"_s << false;
