@@ -177,6 +177,13 @@ bool Parser::parseWriteOption(const Option& option)
         m_result.invocation.session.force = true;
         return true;
     }
+    if (name == u"--no-skip"_s) {
+        write.skip = false;
+        return true;
+    }
+    // The name other flashers give to skipping what is already there, which is always done.
+    if (name == u"--skip-flashed"_s)
+        return true;
     const bool isMode = name == u"--flash-mode"_s || name == u"-fm"_s;
     const bool isFrequency = name == u"--flash-freq"_s || name == u"-ff"_s;
     const bool isSize = name == u"--flash-size"_s || name == u"-fs"_s;
@@ -359,6 +366,10 @@ QString helpText()
                          "    -fs, --flash-size detect|keep|1MB|2MB|4MB|8MB|16MB\n"
                          "        mode, frequency and size are written into the header of an\n"
                          "        image at 0x1000 (the bootloader); other data is left alone\n"
+                         "    --no-skip                 write everything, even where the board\n"
+                         "                              already holds it (by default a piece the\n"
+                         "                              chip's MD5 shows there is skipped)\n"
+                         "    --skip-flashed            accepted; skipping is on anyway\n"
                          "    --force                   write even where the eFuses say the\n"
                          "                              board would no longer boot\n"
                          "  erase-flash [--force]       erase the whole flash\n"

@@ -124,7 +124,7 @@ Status Flasher::writeFlash(const QList<FlashRegion>& regions, const WriteSetting
     for (const FlashRegion& region : regions)
         bytes += region.data.size();
     m_health.startRun(bytes, bytes);
-    RegionWriter writer(m_session.rom(), m_observer, m_health, *this);
+    RegionWriter writer(m_session.rom(), m_observer, m_health, *this, settings.skip);
     for (FlashRegion region : regions) {
         const flash::PatchOutcome patched =
             flash::patchImageHeader(region.data, region.address, patch);
@@ -137,7 +137,7 @@ Status Flasher::writeFlash(const QList<FlashRegion>& regions, const WriteSetting
                 QString::number(patched.parameters, 16).rightJustified(4, u'0'),
                 patched.digestUpdated ? u" (image digest updated)"_s : QString()));
         }
-        if (Status written = writer.write(region, settings.compress); !written)
+        if (Status written = writer.write(region, settings); !written)
             return written;
     }
     return {};
@@ -154,7 +154,7 @@ Status Flasher::eraseFlash()
     if (!flashSize)
         return flashSize.error();
     m_health.startRun(0, flashSize.value());
-    RegionWriter writer(m_session.rom(), m_observer, m_health, *this);
+    RegionWriter writer(m_session.rom(), m_observer, m_health, *this, false);
     return writer.eraseAll(flashSize.value());
 }
 

@@ -47,6 +47,8 @@ public:
     // The try ended because the session was lost (a link gone, a chip restarted): what it sent
     // again was the session's doing, not the line's.
     void forgetTry();
+    // Whether a block of the current try had to be sent more than once.
+    bool triedAgainInThisTry() const { return m_blocksSentAgain > m_blocksSentAgainBeforeTry; }
     void reached(qint64 bytes) { m_reached = std::max(m_reached, bytes); }
     qint64 reachedInTry() const { return m_reached; }
 

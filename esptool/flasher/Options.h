@@ -51,6 +51,8 @@ struct FlashSizeChoice
 struct WriteSettings
 {
     bool compress = false;
+    // Ask the chip for the MD5 of what it holds before writing, and skip what matches.
+    bool skip = true;
     flash::Mode mode = flash::Mode::keep;
     flash::Frequency frequency = flash::Frequency::keep;
     FlashSizeChoice size;

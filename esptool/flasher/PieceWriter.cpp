@@ -71,6 +71,20 @@ QList<Piece> splitIntoPieces(quint32 address, const QByteArray& data, quint32 si
     return pieces;
 }
 
+QList<Piece> joinPieces(const QList<Piece>& pieces)
+{
+    QList<Piece> runs;
+    for (const Piece& piece : pieces) {
+        if (!runs.isEmpty() &&
+            runs.last().address + static_cast<quint32>(runs.last().data.size()) == piece.address) {
+            runs.last().data.append(piece.data);
+        } else {
+            runs.append(piece);
+        }
+    }
+    return runs;
+}
+
 QString rangeText(quint32 address, qsizetype size)
 {
     return u"%1-%2"_s.arg(hex32(address), hex32(address + static_cast<quint32>(size) - 1));
@@ -137,7 +151,7 @@ milliseconds PieceWriter::blockTimeout(qsizetype wireBytes, quint32 inflatedSize
     return std::max(m_blockWait, writing) + 2 * onTheWire;
 }
 
-Status PieceWriter::write(const Prepared& prepared, const Progress& progress)
+Status PieceWriter::write(const Prepared& prepared, const Progress& progress, bool doubted)
 {
     const Piece& piece = prepared.piece;
     const QList<Block>& blocks = prepared.blocks;
@@ -163,6 +177,8 @@ Status PieceWriter::write(const Prepared& prepared, const Progress& progress)
         m_health.reached(written);
         progress(written, blockAddress);
     }
+    if (!doubted && !m_health.triedAgainInThisTry())
+        return {};
     const QByteArray expected = md5Hex(piece.data);
     const Result<QByteArray> digest = flashMd5(piece.address, size, expected);
     if (!digest)

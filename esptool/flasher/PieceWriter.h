@@ -31,6 +31,9 @@ QList<Piece> splitIntoPieces(quint32 address, const QByteArray& data, quint32 si
 // The one piece of at most `size` that starts `offset` bytes into `data`, on those same bounds.
 Piece pieceAt(quint32 address, const QByteArray& data, qsizetype offset, quint32 size);
 
+// Pieces that touch, joined into the stretches they make up together.
+QList<Piece> joinPieces(const QList<Piece>& pieces);
+
 // "0x00010000-0x0001ffff" for `size` bytes at `address`.
 QString rangeText(quint32 address, qsizetype size);
 
@@ -61,10 +64,13 @@ public:
 
     PieceWriter(RomConnection& rom, LineHealth& health, bool compress);
 
+    bool compresses() const { return m_compress; }
     Prepared prepare(const Piece& piece) const;
-    // BEGIN, every block (a block the chip refuses as damaged goes again, for as long as the
-    // run gets somewhere), MD5.
-    Status write(const Prepared& prepared, const Progress& progress);
+    // BEGIN and every block (a block the chip refuses as damaged goes again, for as long as the
+    // run gets somewhere); then the piece's MD5, where there is reason to doubt it (`doubted`,
+    // or a block of this try that went more than once). A clean piece is left to the check of
+    // the whole stretch once written, so that a clean write hashes the flash once.
+    Status write(const Prepared& prepared, const Progress& progress, bool doubted);
     // BEGIN alone erases; the MD5 of the range must then be that of erased flash.
     Status erase(quint32 address, quint32 size);
 

@@ -1,5 +1,6 @@
 #include "flasher/RegionWriter.h"
 
+#include "flasher/BoardCheck.h"
 #include "flasher/FlashParameters.h"
 #include "flasher/FlasherObserver.h"
 #include "flasher/LineHealth.h"
@@ -49,14 +50,27 @@ QByteArray erased(qsizetype size)
     return QByteArray(size, static_cast<char>(rom::erasedByte));
 }
 
+// "1.2 MiB", "12.0 KiB", "300 bytes".
+QString sizeText(qint64 bytes)
+{
+    constexpr double kib = 1024.0;
+    if (bytes >= 1024 * 1024)
+        return u"%1 MiB"_s.arg(static_cast<double>(bytes) / kib / kib, 0, 'f', 1);
+    if (bytes >= 1024)
+        return u"%1 KiB"_s.arg(static_cast<double>(bytes) / kib, 0, 'f', 1);
+    return u"%1 bytes"_s.arg(bytes);
+}
+
 }  // namespace
 
 RegionWriter::RegionWriter(RomConnection& rom, FlasherObserver& observer, LineHealth& health,
-                           SessionKeeper& keeper)
+                           SessionKeeper& keeper, bool skip)
     : m_rom(rom)
     , m_observer(observer)
     , m_health(health)
     , m_keeper(keeper)
+    , m_policy(skip)
+    , m_check(rom, m_policy)
 {}
 
 Status RegionWriter::untilDone(const QString& verb, const QString& range,
@@ -90,6 +104,7 @@ Result<bool> RegionWriter::untilDoneOrSmaller(const QString& verb, const QString
         // the session's own affair, not the line's.
         if (recovered.value() == SessionKeeper::Recovery::resumed) {
             m_health.forgetTry();
+            m_sessionReopened = true;
             --tries;
             continue;
         }
@@ -130,16 +145,16 @@ Result<bool> RegionWriter::untilDoneOrSmaller(const QString& verb, const QString
     }
 }
 
-Status RegionWriter::write(const FlashRegion& region, bool compress)
+Status RegionWriter::write(const FlashRegion& region, const WriteSettings& settings)
 {
     QByteArray data = region.data;
     const qsizetype padding =
         (rom::writeAlignment - data.size() % rom::writeAlignment) % rom::writeAlignment;
     data.append(padding, static_cast<char>(rom::erasedByte));
 
-    PieceWriter writer(m_rom, m_health, compress);
+    PieceWriter writer(m_rom, m_health, settings.compress);
     // Pieces of the largest size are prepared up front, for the figures; smaller ones are cut
-    // and prepared when the line calls for them.
+    // and prepared when the line or the board calls for them.
     QHash<quint32, PieceWriter::Prepared> planned;
     qsizetype wireBytes = 0;
     for (const Piece& piece : splitIntoPieces(region.address, data, PieceSize::largest)) {
@@ -147,52 +162,189 @@ Status RegionWriter::write(const FlashRegion& region, bool compress)
         wireBytes += prepared.wireBytes;
         planned.insert(piece.address, prepared);
     }
-    if (compress)
+    if (settings.compress)
         m_observer.info(u"Compressed %1 bytes to %2."_s.arg(data.size()).arg(wireBytes));
-    m_observer.info(u"Erasing and writing %1..."_s.arg(rangeText(region.address, data.size())));
+    m_observer.info(u"Erasing and writing %1%2..."_s.arg(
+        rangeText(region.address, data.size()),
+        m_policy.enabled() ? u", skipping what the board already holds"_s : QString()));
+    if (m_rom.fastestRoundTrip().count() >= 0)
+        m_policy.roundTrip(m_rom.fastestRoundTrip().count());
 
     QElapsedTimer timer;
     timer.start();
-    const qint64 total = data.size();
-    qint64 highest = 0;
+    m_progress = RegionProgress{region.address, data.size()};
+    m_observer.writeProgress(WriteProgress{region.address, region.address, 0, data.size()});
     QList<Piece> written;
-    m_observer.writeProgress(WriteProgress{region.address, region.address, 0, total});
-    for (qsizetype offset = 0; offset < data.size();) {
-        const Piece piece = pieceAt(region.address, data, offset, m_pieceSize.current());
+    qsizetype writtenWire = 0;
+    qsizetype offset = 0;
+    QList<Piece> pending;  // stretches of the current piece still to write
+    while (offset < data.size() || !pending.isEmpty()) {
+        if (pending.isEmpty()) {
+            const Piece piece = pieceAt(region.address, data, offset, m_pieceSize.current());
+            offset += piece.data.size();
+            pending = plan(piece);
+            continue;
+        }
+        const Piece piece = pending.takeFirst();
+        if (piece.data.size() > m_pieceSize.current()) {
+            pending = splitIntoPieces(piece.address, piece.data, m_pieceSize.current()) + pending;
+            continue;
+        }
         const auto plan = planned.constFind(piece.address);
         const PieceWriter::Prepared prepared =
             plan != planned.cend() && plan->piece.data.size() == piece.data.size()
                 ? *plan
                 : writer.prepare(piece);
-        const auto progress = [&](qsizetype inPiece, quint32 address) {
-            if (offset + inPiece <= highest)
-                return;
-            highest = offset + inPiece;
-            m_observer.writeProgress(WriteProgress{region.address, address, highest, total});
-        };
-        const Result<bool> done = untilDoneOrSmaller(
-            u"writing"_s, piece.range(), [&] { return writer.write(prepared, progress); },
-            m_pieceSize.canShrink());
+        const Result<bool> done = writePiece(writer, prepared);
         if (!done)
             return done.error();
         if (!done.value()) {
             m_pieceSize.shrink();
+            pending.prepend(piece);
             continue;
         }
         m_pieceSize.succeeded();
         written.append(piece);
-        offset += piece.data.size();
+        writtenWire += prepared.wireBytes;
     }
-    const qint64 elapsed = timer.elapsed();
-    const QString compressed = compress ? u" (%1 compressed)"_s.arg(wireBytes) : QString();
-    m_observer.info(u"Wrote %1 bytes%2 at %3 in %4 s, effective %5 kbit/s."_s.arg(data.size())
-                        .arg(compressed, hex32(region.address), secondsText(elapsed),
-                             rateText(data.size(), elapsed)));
+    reportSkipped();
+    return finishRegion(region, data, written, writtenWire, timer.elapsed(), writer);
+}
+
+QList<Piece> RegionWriter::plan(const Piece& piece)
+{
+    const bool erasedInImage = piece.data == erased(piece.data.size());
+    if (!m_policy.shouldCheck(erasedInImage))
+        return {piece};
+    // Decided on what the checks before this piece found.
+    const bool narrow = m_policy.shouldNarrow();
+    if (m_check.holds(piece)) {
+        skip(piece);
+        return {};
+    }
+    if (piece.data.size() <= rom::flashSectorSize || !narrow)
+        return {piece};
+    const QList<Piece> runs = m_check.differing(piece);
+    // What the search found the board holding is skipped, verified by its digest.
+    quint32 at = piece.address;
+    for (const Piece& run : runs) {
+        if (run.address > at)
+            skip(subPiece(piece, at, run.address - at));
+        at = run.address + static_cast<quint32>(run.data.size());
+    }
+    const quint32 end = piece.address + static_cast<quint32>(piece.data.size());
+    if (end > at)
+        skip(subPiece(piece, at, end - at));
+    return runs;
+}
+
+void RegionWriter::skip(const Piece& stretch)
+{
+    const auto size = static_cast<quint32>(stretch.data.size());
+    m_skippedBytes += size;
+    if (m_skipping && m_skipping->second == stretch.address)
+        m_skipping->second += size;
+    else {
+        reportSkipped();
+        m_skipping = {stretch.address, stretch.address + size};
+    }
+    advance(size, stretch.address + size);
+}
+
+void RegionWriter::reportSkipped()
+{
+    if (!m_skipping)
+        return;
+    m_observer.info(u"Skipped %1: the board already holds it."_s.arg(
+        rangeText(m_skipping->first, m_skipping->second - m_skipping->first)));
+    m_skipping.reset();
+}
+
+void RegionWriter::advance(qint64 bytes, quint32 address)
+{
+    m_progress.done += bytes;
+    show(0, address);
+}
+
+void RegionWriter::show(qint64 inPiece, quint32 address)
+{
+    if (m_progress.done + inPiece <= m_progress.shown)
+        return;
+    m_progress.shown = m_progress.done + inPiece;
+    m_observer.writeProgress(
+        WriteProgress{m_progress.regionAddress, address, m_progress.shown, m_progress.total});
+}
+
+Result<bool> RegionWriter::writePiece(PieceWriter& writer, const PieceWriter::Prepared& prepared)
+{
+    const Piece& piece = prepared.piece;
+    QElapsedTimer timer;
+    timer.start();
+    m_sessionReopened = false;
+    const Result<bool> done = untilDoneOrSmaller(
+        u"writing"_s, piece.range(),
+        [&] {
+            return writer.write(
+                prepared, [&](qsizetype inPiece, quint32 address) { show(inPiece, address); },
+                m_sessionReopened);
+        },
+        m_pieceSize.canShrink());
+    m_policy.wrote(timer.elapsed());
+    if (done && done.value())
+        advance(piece.data.size(), piece.address + static_cast<quint32>(piece.data.size()));
+    return done;
+}
+
+Status RegionWriter::finishRegion(const FlashRegion& region, const QByteArray& data,
+                                  const QList<Piece>& written, qsizetype writtenWire,
+                                  qint64 elapsed, PieceWriter& writer)
+{
+    const QString range = rangeText(region.address, data.size());
+    if (written.isEmpty()) {
+        m_observer.info(u"The board already holds all of %1 (%2): nothing needed writing."_s.arg(
+            range, sizeText(data.size())));
+        m_observer.info(u"Verified: the flash at %1 matches (MD5 %2; every piece's MD5 matched "
+                        "before writing)."_s.arg(range, QString::fromLatin1(md5Hex(data))));
+        return {};
+    }
+    qsizetype writtenBytes = 0;
+    for (const Piece& piece : written)
+        writtenBytes += piece.data.size();
+    const QString compressed =
+        writer.compresses() ? u" (%1 compressed)"_s.arg(writtenWire) : QString();
+    const QString where =
+        m_skippedBytes > 0 ? u"of %1"_s.arg(range) : u"at %1"_s.arg(hex32(region.address));
+    m_observer.info(
+        u"Wrote %1 bytes%2 %3 in %4 s, effective %5 kbit/s."_s.arg(writtenBytes)
+            .arg(compressed, where, secondsText(elapsed), rateText(writtenBytes, elapsed)));
     if (const QString recovered = m_health.summary(); !recovered.isEmpty())
         m_observer.info(u"Recovered from line noise: %1."_s.arg(recovered));
-    return verify(region.address, data, written, [&](const Piece& piece) {
-        return writer.write(writer.prepare(piece), [](qsizetype, quint32) {});
-    });
+    if (m_skippedBytes > 0) {
+        m_observer.info(u"Wrote %1, skipped %2 already on the board."_s.arg(
+            sizeText(writtenBytes), sizeText(m_skippedBytes)));
+    }
+    m_skippedBytes = 0;
+    // Each stretch written is checked as a whole; what the board held was verified by the
+    // digests that matched, and was not written since.
+    for (const Piece& run : joinPieces(written)) {
+        QList<Piece> inRun;
+        for (const Piece& piece : written) {
+            if (piece.address >= run.address &&
+                piece.address < run.address + static_cast<quint32>(run.data.size())) {
+                inRun.append(piece);
+            }
+        }
+        if (Status verified = verify(run, inRun,
+                                     [&](const Piece& piece) {
+                                         return writer.write(
+                                             writer.prepare(piece), [](qsizetype, quint32) {},
+                                             true);
+                                     });
+            !verified) {
+            return verified;
+        }
+    }
+    return {};
 }
 
 Status RegionWriter::eraseAll(quint32 size)
@@ -215,17 +367,18 @@ Status RegionWriter::eraseAll(quint32 size)
     }
     m_observer.info(
         u"Erased %1 in %2 s."_s.arg(flash::sizeName(size), secondsText(timer.elapsed())));
-    return verify(0, erased(size), stretches, eraseStretchAt);
+    return verify(Piece{0, erased(size)}, stretches, eraseStretchAt);
 }
 
-Status RegionWriter::verify(quint32 address, const QByteArray& data, const QList<Piece>& pieces,
+Status RegionWriter::verify(const Piece& stretch, const QList<Piece>& pieces,
                             const std::function<Status(const Piece&)>& redo)
 {
-    const auto size = static_cast<quint32>(data.size());
-    const QString range = rangeText(address, size);
+    const quint32 address = stretch.address;
+    const auto size = static_cast<quint32>(stretch.data.size());
+    const QString range = stretch.range();
     m_observer.info(u"Verifying %1..."_s.arg(range));
     PieceWriter pieceWriter(m_rom, m_health, false);
-    const QByteArray expected = md5Hex(data);
+    const QByteArray expected = md5Hex(stretch.data);
     QByteArray found;
     const auto hashRegion = [&]() -> Status {
         const Result<QByteArray> digest = pieceWriter.flashMd5(address, size, expected);
@@ -237,8 +390,9 @@ Status RegionWriter::verify(quint32 address, const QByteArray& data, const QList
     if (Status hashed = untilDone(u"verifying"_s, range, hashRegion); !hashed)
         return hashed;
     if (found != expected) {
-        // Every piece was checked as it was written, so a difference now is damage done since
-        // (a BEGIN that reached the chip with a damaged address erases elsewhere): mend it.
+        // A piece written wrong without the line showing it (a damaged block whose checksum
+        // still held), or damage done since (a BEGIN that reached the chip with a damaged
+        // address erases elsewhere): find the piece and mend it.
         if (Status mended = mendPieces(pieces, pieceWriter, redo); !mended)
             return mended;
         if (Status hashed = untilDone(u"verifying"_s, range, hashRegion); !hashed)

@@ -73,9 +73,16 @@ void RomConnection::watchForRestarts(bool watching)
 Result<RomReply> RomConnection::command(const RomRequest& request,
                                         std::chrono::milliseconds timeout, const QString& action)
 {
+    QElapsedTimer roundTrip;
+    roundTrip.start();
     if (Status sent = m_link->write(slip::encode(request.packet)); !sent)
         return sent.error();
     Result<RomReply> reply = awaitReply(request.opcode, timeout, WaitMode::strict);
+    if (reply && request.opcode == rom::Opcode::readReg) {
+        const std::chrono::milliseconds took(roundTrip.elapsed());
+        if (m_fastestRoundTrip.count() < 0 || took < m_fastestRoundTrip)
+            m_fastestRoundTrip = took;
+    }
     if (!reply || reply.value().succeeded())
         return reply;
     const RomReply& failed = reply.value();

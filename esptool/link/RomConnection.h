@@ -36,6 +36,9 @@ public:
     void setLink(SerialLink& link, int baud);
 
     int baud() const { return m_baud; }
+    // The quickest answer to a register read so far: what a round trip costs on this line,
+    // with no work of the chip's in it. Negative before the first.
+    std::chrono::milliseconds fastestRoundTrip() const { return m_fastestRoundTrip; }
     // Sets the port to `baud` and forgets what arrived while both ends retuned.
     Status retune(int baud);
 
@@ -100,6 +103,7 @@ private:
 
     SerialLink* m_link;
     int m_baud;
+    std::chrono::milliseconds m_fastestRoundTrip{-1};
     QByteArray m_received;
     QList<slip::Frame> m_frames;
     QByteArray m_heard;

@@ -31,7 +31,8 @@ QString summary(const esptool::cli::Invocation& run)
         return (parts << u"erase"_s).join(u' ');
     static const QStringList modes{u"keep"_s, u"qio"_s, u"qout"_s, u"dio"_s, u"dout"_s};
     static const QStringList frequencies{u"keep"_s, u"80m"_s, u"40m"_s, u"26m"_s, u"20m"_s};
-    parts << u"write"_s << (run.write.compress ? u"z"_s : u"raw"_s) << modes[int(run.write.mode)]
+    parts << u"write"_s << (run.write.compress ? u"z"_s : u"raw"_s)
+          << (run.write.skip ? u"skip"_s : u"all"_s) << modes[int(run.write.mode)]
           << frequencies[int(run.write.frequency)];
     const FlashSizeChoice::Kind size = run.write.size.kind;
     parts << (size == FlashSizeChoice::Kind::detect ? u"detect"_s
@@ -101,27 +102,27 @@ void TestCli::accepted_data()
         << split(u"--port P --before no_reset --after no_reset erase_flash"_s)
         << u"port=P baud=115200 before=none after=none erase"_s;
     QTest::newRow("defaults") << split(u"-p P write-flash 0x1000 boot.bin"_s)
-                              << u"port=P baud=115200 before=reset after=reset write raw keep "
+                              << u"port=P baud=115200 before=reset after=reset write raw skip keep "
                                  "keep keep 1000:boot.bin"_s;
     QTest::newRow("equals form and short options")
         << split(u"--port=/dev/ttyACM0 -b 0x70800 -c ESP32 write-flash -fm qio -ff 40m "
                  "--flash-size=8MB -u 4096 a.bin 0x10000 b.bin"_s)
-        << u"port=/dev/ttyACM0 baud=460800 before=reset after=reset write raw qio 40m 800000 "
+        << u"port=/dev/ttyACM0 baud=460800 before=reset after=reset write raw skip qio 40m 800000 "
            "1000:a.bin 10000:b.bin"_s;
-    QTest::newRow("options after the pairs")
-        << split(u"--port P write-flash 0x0 a.bin --compress --flash-size 16MB"_s)
-        << u"port=P baud=115200 before=reset after=reset write z keep keep 1000000 0:a.bin"_s;
+    QTest::newRow("options after the pairs, the other flashers' skip option")
+        << split(u"--port P write-flash 0x0 a.bin --compress --skip-flashed --flash-size 16MB"_s)
+        << u"port=P baud=115200 before=reset after=reset write z skip keep keep 1000000 0:a.bin"_s;
     QTest::newRow("chip auto, forced erase")
         << split(u"--chip auto --port P erase-flash --force"_s)
         << u"port=P baud=115200 before=reset after=reset force erase"_s;
-    QTest::newRow("no fall-back, forced write")
-        << split(u"--port P --no-baud-fallback write-flash --force 0x0 a.bin"_s)
-        << u"port=P baud=115200 before=reset after=reset no-fallback force write raw keep keep "
+    QTest::newRow("no fall-back, forced write, every byte")
+        << split(u"--port P --no-baud-fallback write-flash --force --no-skip 0x0 a.bin"_s)
+        << u"port=P baud=115200 before=reset after=reset no-fallback force write raw all keep keep "
            "keep 0:a.bin"_s;
     QTest::newRow("keep size, dout, 20m")
         << split(u"--port P write-flash --flash-size keep --flash-mode dout --flash-freq 20m "
                  "0x8000 parts.bin"_s)
-        << u"port=P baud=115200 before=reset after=reset write raw dout 20m keep 8000:parts.bin"_s;
+        << u"port=P baud=115200 before=reset after=reset write raw skip dout 20m keep 8000:parts.bin"_s;
 }
 
 void TestCli::accepted()

@@ -118,6 +118,8 @@ private Q_SLOTS:
     void silenceAfterBaudSwitchIsReportedAsSuch();
     void md5Answers_data();
     void md5Answers();
+    void checksBeforeWriting_data();
+    void checksBeforeWriting();
     void resetsABootLoopingBoardIntoItsLoader();
     void waitsForThePortToComeBack();
     void judgesWhatThePortCarried_data();
@@ -211,6 +213,36 @@ void TestFlasher::md5Answers()
     QVERIFY(!written);
     QCOMPARE(written.error().kind, *kind);
     QVERIFY2(written.error().message.contains(outcome), qPrintable(written.error().message));
+}
+
+void TestFlasher::checksBeforeWriting_data()
+{
+    const QByteArray data(1024, '\x42');
+    QByteArray nearly = md5Of(data);
+    nearly[31] = nearly[31] == '0' ? '1' : '0';
+    QTest::addColumn<QList<QByteArray>>("answers");  // the pre-check's first
+    QTest::addColumn<bool>("writes");
+    // Noise cannot forge a digest: a match is believed.
+    QTest::newRow("the data's own digest") << QList<QByteArray>{md5Of(data)} << false;
+    QTest::newRow("another digest") << QList<QByteArray>{nearly, md5Of(data)} << true;
+    QTest::newRow("no digest at all") << QList<QByteArray>{"12345"_ba, md5Of(data)} << true;
+}
+
+void TestFlasher::checksBeforeWriting()
+{
+    QFETCH(QList<QByteArray>, answers);
+    QFETCH(bool, writes);
+    Bench bench;
+    bench.rom.md5Answers = answers;
+    QVERIFY(bench.flasher->openSession());
+    esptool::WriteSettings settings;
+    settings.compress = true;
+    const esptool::Status written =
+        bench.flasher->writeFlash({{0x0, QByteArray(1024, '\x42'), u"data.bin"_s}}, settings);
+    QVERIFY2(written, qPrintable(written.error().line()));
+    QCOMPARE(std::any_of(bench.link->writes().cbegin(), bench.link->writes().cend(),
+                         [](const QByteArray& w) { return romreplies::requestOpcode(w) == 0x10; }),
+             writes);
 }
 
 void TestFlasher::resetsABootLoopingBoardIntoItsLoader()

@@ -112,6 +112,8 @@ private Q_SLOTS:
     void refusedBeforeAnythingIsErased();
     void protectedBoards_data();
     void protectedBoards();
+    void skipsWhatTheBoardHolds_data();
+    void skipsWhatTheBoardHolds();
     void heldPortIsBusy();
 
 private:
@@ -374,30 +376,37 @@ void TestFlasherSim::refusedBeforeAnythingIsErased()
 void TestFlasherSim::protectedBoards_data()
 {
     QTest::addColumn<QStringList>("simulator");
+    QTest::addColumn<bool>("loaded");       // the board holds the image already
     QTest::addColumn<bool>("erase");        // erase-flash, or write the image
     QTest::addColumn<QStringList>("more");  // after the app's own command line
     QTest::addColumn<QString>("says");      // the error line, or the warning of a forced run
     QTest::addColumn<bool>("changed");      // the flash is written or erased
     QTest::newRow("encrypted board, plain image")
-        << args(u"--flash-crypt-cnt 1"_s) << false << QStringList() << u"Flash encryption is on"_s
-        << false;
+        << args(u"--flash-crypt-cnt 1"_s) << false << false << QStringList()
+        << u"Flash encryption is on"_s << false;
+    // Refused even where the board already holds every byte of it.
+    QTest::newRow("encrypted board that holds the image")
+        << args(u"--flash-crypt-cnt 1"_s) << true << false << QStringList()
+        << u"Flash encryption is on"_s << false;
     QTest::newRow("encrypted board, plain image, forced")
-        << args(u"--flash-crypt-cnt 1"_s) << false << args(u"--force"_s)
+        << args(u"--flash-crypt-cnt 1"_s) << false << false << args(u"--force"_s)
         << u"GOING AHEAD BECAUSE OF --force: Flash encryption is on"_s << true;
     QTest::newRow("encryption switched off again")
-        << args(u"--flash-crypt-cnt 3"_s) << false << QStringList() << u"Verified"_s << true;
-    QTest::newRow("Secure Boot V2, bootloader")
-        << args(u"--secure-boot v2"_s) << false << QStringList() << u"Secure Boot V2"_s << false;
-    QTest::newRow("Secure Boot V1, erase")
-        << args(u"--secure-boot v1"_s) << true << QStringList() << u"Secure Boot V1"_s << false;
+        << args(u"--flash-crypt-cnt 3"_s) << false << false << QStringList() << u"Verified"_s
+        << true;
+    QTest::newRow("Secure Boot V2, bootloader") << args(u"--secure-boot v2"_s) << false << false
+                                                << QStringList() << u"Secure Boot V2"_s << false;
+    QTest::newRow("Secure Boot V1, erase") << args(u"--secure-boot v1"_s) << false << true
+                                           << QStringList() << u"Secure Boot V1"_s << false;
     QTest::newRow("release mode, erase")
-        << args(u"--flash-crypt-cnt 1 --disable-dl-encrypt"_s) << true << QStringList()
+        << args(u"--flash-crypt-cnt 1 --disable-dl-encrypt"_s) << false << true << QStringList()
         << u"DISABLE_DL_ENCRYPT"_s << false;
 }
 
 void TestFlasherSim::protectedBoards()
 {
     QFETCH(QStringList, simulator);
+    QFETCH(bool, loaded);
     QFETCH(bool, erase);
     QFETCH(QStringList, more);
     QFETCH(QString, says);
@@ -406,8 +415,12 @@ void TestFlasherSim::protectedBoards()
     plain[0x1000] = '\xE9';  // a bootloader's header where the bootloader starts
     const QString imagePath = m_folder->filePath(u"plain.bin"_s);
     QVERIFY(writeFile(imagePath, plain));
+    const QStringList load = loaded ? QStringList{u"--load"_s, imagePath} : QStringList();
+    QByteArray before(mib, '\x5A');
+    if (loaded)
+        before.replace(0, plain.size(), plain);
     SimulatedBoard board(m_folder->path());
-    QVERIFY(board.start(simulator + args(u"--fill 0x5A"_s)));
+    QVERIFY(board.start(simulator + load + args(u"--fill 0x5A --flash-size 1MB"_s)));
     const QStringList command =
         erase ? EsptoolCommandLine::eraseArguments(board.port(), u"921600"_s)
               : EsptoolCommandLine::flashArguments(board.port(), u"921600"_s, imagePath);
@@ -415,8 +428,81 @@ void TestFlasherSim::protectedBoards()
     const QByteArray flash = board.stop();
     QVERIFY2(run.output.contains(says), qPrintable(run.output));
     QCOMPARE(run.exitCode, changed ? 0 : 1);
-    // Refused before anything was erased.
-    QCOMPARE(flash == QByteArray(flash.size(), '\x5A'), !changed);
+    // A refusal comes before anything is erased.
+    QCOMPARE(flash != before, changed);
+}
+
+namespace {
+
+QByteArray flipped(QByteArray data, std::initializer_list<qsizetype> offsets)
+{
+    for (const qsizetype at : offsets)
+        data[at] = static_cast<char>(~data[at]);
+    return data;
+}
+
+// The bytes the run wrote, as it says: "Wrote N bytes", or none at all.
+qsizetype bytesWritten(const FlasherRun& run)
+{
+    static const QRegularExpression wrote(u"^Wrote (\\d+) bytes"_s);
+    for (const QString& line : run.lines) {
+        if (const QRegularExpressionMatch match = wrote.match(line); match.hasMatch())
+            return match.captured(1).toLongLong();
+    }
+    return run.output.contains(u"nothing needed writing"_s) ? 0 : -1;
+}
+
+}  // namespace
+
+void TestFlasherSim::skipsWhatTheBoardHolds_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QByteArray>("board");  // what the flash holds at 0x0 before
+    QTest::addColumn<QStringList>("simulator");
+    QTest::addColumn<qsizetype>("fewest");  // bytes written, at least and at most
+    QTest::addColumn<qsizetype>("most");
+    const qsizetype kb300 = qsizetype{300} * 1024;
+    const QByteArray data = image(kb300, 6);
+    // Ends 100 bytes into a sector: the last sector is checked and written as far as it goes.
+    const QByteArray ragged = image(kb300 + 100, 7);
+    const qsizetype sector = 0x1000;
+    QTest::newRow("the board holds the image")
+        << data << data << QStringList() << qsizetype{0} << qsizetype{0};
+    QTest::newRow("one sector changed in the middle of a piece")
+        << data << flipped(data, {0x13456}) << QStringList() << sector << sector;
+    QTest::newRow("the first and the last sector of the region changed")
+        << data << flipped(data, {0, kb300 - 1}) << QStringList() << 2 * sector << 2 * sector;
+    QTest::newRow("the last, partial sector changed")
+        << ragged << flipped(ragged, {kb300 + 99}) << QStringList() << qsizetype{100}
+        << qsizetype{100};
+    QTest::newRow("the board holds something else")
+        << data << image(kb300, 99) << QStringList() << kb300 << kb300;
+    // A digest damaged on its way never matches: at worst more is written than needed.
+    QTest::newRow("a noisy line while checking")
+        << data << flipped(data, {0x13456}) << args(u"--flip-rate 2e-4 --seed 4"_s) << sector
+        << kb300;
+}
+
+void TestFlasherSim::skipsWhatTheBoardHolds()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(QByteArray, board);
+    QFETCH(QStringList, simulator);
+    QFETCH(qsizetype, fewest);
+    QFETCH(qsizetype, most);
+    const QString imagePath = m_folder->filePath(u"app.bin"_s);
+    const QString boardPath = m_folder->filePath(u"board.bin"_s);
+    QVERIFY(writeFile(imagePath, data) && writeFile(boardPath, board));
+    SimulatedBoard simulated(m_folder->path());
+    QVERIFY(simulated.start(simulator + QStringList{u"--load"_s, boardPath}));
+    const FlasherRun run =
+        runFlasher(EsptoolCommandLine::flashArguments(simulated.port(), u"921600"_s, imagePath));
+    const QByteArray flash = simulated.stop();
+    QVERIFY2(run.exitCode == 0 && run.output.contains(u"Verified"_s), qPrintable(run.output));
+    QVERIFY(flash.left(data.size()) == data);
+    QVERIFY2(progressRisesFromZeroToHundred(run.lines), qPrintable(run.output));
+    const qsizetype written = bytesWritten(run);
+    QVERIFY2(written >= fewest && written <= most, qPrintable(run.output));
 }
 
 void TestFlasherSim::heldPortIsBusy()
