@@ -56,4 +56,26 @@ QByteArray application(qsizetype size, quint32 seed)
     return data;
 }
 
+QByteArray merged(qsizetype size, quint32 seed)
+{
+    constexpr qsizetype bootloader = 0x1000;
+    constexpr qsizetype partitionTable = 0x8000;
+    constexpr qsizetype applicationStart = 0x10000;
+    QByteArray data(size, '\xFF');
+    data.replace(bootloader, 0x6000, application(0x6000, seed));
+    data.replace(partitionTable, 0x200, application(0x200, seed + 1));
+    const qsizetype app = size / 2;
+    data.replace(applicationStart, app, application(app, seed + 2));
+    // Records of one layout, a few fields changing from one to the next.
+    const qsizetype records = size / 8;
+    QRandomGenerator random(seed + 3);
+    const QByteArray record = application(256, seed + 4);
+    for (qsizetype at = applicationStart + app; at < applicationStart + app + records; at += 256) {
+        QByteArray one = record;
+        one[random.bounded(256)] = static_cast<char>(random.bounded(256));
+        data.replace(at, std::min<qsizetype>(256, size - at), one.left(size - at));
+    }
+    return data.left(size);
+}
+
 }  // namespace SyntheticImage

@@ -8,4 +8,8 @@ namespace SyntheticImage {
 
 QByteArray application(qsizetype size, quint32 seed);
 
+// A whole flash as a merged image lays it out: bootloader, partition table, erased NVS, an
+// application (about half), a data partition of repeated records, and erased space.
+QByteArray merged(qsizetype size, quint32 seed);
+
 }  // namespace SyntheticImage

@@ -7,7 +7,13 @@
 //   1e-5, 1e-4, 3e-4 and 1e-3 per byte at every rate, 1e-3 only above 460800 baud (a cable bad
 //   only when fast), and a board that restarts into its loader after 300,000 bytes: successes,
 //   wrong results (exit 0, but the flash differs from the image), failures, hangs, the time over
-//   a clean run of the same image, the longest run, and how many finished at a lower rate.
+//   a clean run of the same image, the longest run, and how many finished at a lower rate;
+// - writing onto a board that already holds all of a merged image (4 MiB and 1.5 MB), all of it
+//   but one 4 KiB sector, or something else, at 1500000 baud with the ROM's MD5 at 2000 KiB/s
+//   and again at 500 KiB/s: each against a full write (--no-skip) of the same image in the same
+//   run, with the modelled time split into wire, erase, programming and MD5.
+//
+// build/bench/bench_esptool [--noise-only | --skip-only]
 
 #include "SimulatedBoard.h"
 #include "SyntheticImage.h"
@@ -50,10 +56,12 @@ struct Run
     double limitSeconds = 0;  // modelled wire and flash time
     int finalBaud = 0;        // the chip's rate when the run ended
     QString lastLine;
+    QJsonObject stats;
 };
 
 Run flashOnce(const QString& folder, const QString& imagePath, const QByteArray& image,
-              const QString& baud, const QStringList& simulatorOptions, int timeoutMs)
+              const QString& baud, const QStringList& simulatorOptions, int timeoutMs,
+              const QStringList& flasherOptions = {})
 {
     Run run;
     SimulatedBoard board(folder);
@@ -66,7 +74,8 @@ Run flashOnce(const QString& folder, const QString& imagePath, const QByteArray&
     QElapsedTimer timer;
     timer.start();
     flasher.start(QStringLiteral(ESPTOOL_BINARY),
-                  EsptoolCommandLine::flashArguments(board.port(), baud, imagePath));
+                  EsptoolCommandLine::flashArguments(board.port(), baud, imagePath) +
+                      flasherOptions);
     const bool finished = flasher.waitForFinished(timeoutMs);
     run.wallSeconds = double(timer.nsecsElapsed()) / 1e9;
     if (!finished) {
@@ -81,6 +90,7 @@ Run flashOnce(const QString& folder, const QString& imagePath, const QByteArray&
                        stats.value(u"wireSecondsSent"_s).toDouble() +
                        stats.value(u"flashSeconds"_s).toDouble();
     run.finalBaud = stats.value(u"finalBaud"_s).toInt();
+    run.stats = stats;
     if (!finished)
         run.outcome = Outcome::hang;
     else if (flasher.exitStatus() != QProcess::NormalExit || flasher.exitCode() != 0)
@@ -210,6 +220,80 @@ bool faultyLines(const QString& folder)
     return true;
 }
 
+double seconds(const Run& run, const char* key)
+{
+    return run.stats.value(QLatin1StringView(key)).toDouble();
+}
+
+bool skipsOnBoards(const QString& folder)
+{
+    const QString baud = u"1500000"_s;
+    bool goalsMet = true;
+    for (const auto& [name, size] : {std::pair{"4 MiB", 4 * mib}, std::pair{"1.5 MB", qsizetype{1500000}}}) {
+        const QByteArray image = SyntheticImage::merged(size, 11);
+        QByteArray oneSector = image;
+        oneSector[size / 2 + 123] = static_cast<char>(~oneSector[size / 2 + 123]);
+        const QString imagePath = folder + u"/merged.bin"_s;
+        const QString samePath = folder + u"/same.bin"_s;
+        const QString sectorPath = folder + u"/sector.bin"_s;
+        if (!writeImage(imagePath, image) || !writeImage(samePath, image) ||
+            !writeImage(sectorPath, oneSector)) {
+            return false;
+        }
+        for (const QString& md5Rate : {u"2000"_s, u"500"_s}) {
+            const QStringList timing{u"--md5-rate"_s, md5Rate, u"--check-baud"_s};
+            const Run full = flashOnce(folder, imagePath, image, baud, timing, hangMs,
+                                       {u"--no-skip"_s});
+            struct Case
+            {
+                const char* name;
+                QStringList board;
+                double goal;  // of the full write
+            };
+            const QList<Case> cases{
+                {"same image again", {u"--load"_s, samePath}, 0.15},
+                {"one sector changed", {u"--load"_s, sectorPath}, 0.20},
+                {"something else", {}, 1.03},
+            };
+            std::printf("\n%s merged image at %s baud, ROM MD5 at %s KiB/s:\n", name,
+                        qPrintable(baud), qPrintable(md5Rate));
+            std::printf("%-20s %8s %8s %7s %7s %7s %7s %9s\n", "case", "wall s", "of full",
+                        "wire", "erase", "program", "md5", "outcome");
+            const auto print = [](const char* label, const Run& run, double ofFull) {
+                std::printf("%-20s %8.2f %8.3f %7.2f %7.2f %7.2f %7.2f %9s\n", label,
+                            run.wallSeconds, ofFull,
+                            seconds(run, "wireSecondsReceived") + seconds(run, "wireSecondsSent"),
+                            seconds(run, "eraseSeconds"), seconds(run, "programSeconds"),
+                            seconds(run, "md5Seconds"),
+                            run.outcome == Outcome::success ? "verified" : "FAILED");
+            };
+            print("full (--no-skip)", full, 1.0);
+            for (const Case& c : cases) {
+                const Run run = flashOnce(folder, imagePath, image, baud, timing + c.board,
+                                          hangMs);
+                const double ofFull = run.wallSeconds / full.wallSeconds;
+                print(c.name, run, ofFull);
+                goalsMet = goalsMet && run.outcome == Outcome::success && ofFull <= c.goal;
+                if (c.board.isEmpty()) {
+                    // Onto a board holding something else: against what any write must do.
+                    const double floor =
+                        seconds(run, "wireSecondsReceived") + seconds(run, "wireSecondsSent") +
+                        seconds(run, "eraseSeconds") + seconds(run, "programSeconds") +
+                        static_cast<double>(size) / 1024.0 / md5Rate.toDouble();
+                    std::printf("%-20s %8.2f %8.3f   (wire + erase + program + one MD5 pass)\n",
+                                "  its floor", floor, run.wallSeconds / floor);
+                    goalsMet = goalsMet && run.wallSeconds / floor <= 1.12;
+                }
+            }
+            std::fflush(stdout);
+        }
+    }
+    std::printf("\nGoals: same image at most 0.15 of a full write, one sector 0.20, something else "
+                "at most 1.03 of --no-skip and 1.12 of its floor: %s\n",
+                goalsMet ? "met" : "NOT met");
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[])
@@ -218,8 +302,13 @@ int main(int argc, char* argv[])
     QTemporaryDir folder;
     if (!folder.isValid())
         return 1;
-    const bool noiseOnly = application.arguments().contains(u"--noise-only"_s);
+    const QStringList arguments = application.arguments();
+    if (arguments.contains(u"--skip-only"_s))
+        return skipsOnBoards(folder.path()) ? 0 : 1;
+    const bool noiseOnly = arguments.contains(u"--noise-only"_s);
     if (!noiseOnly && !cleanRatios(folder.path()))
         return 1;
-    return faultyLines(folder.path()) ? 0 : 1;
+    if (!faultyLines(folder.path()))
+        return 1;
+    return noiseOnly || skipsOnBoards(folder.path()) ? 0 : 1;
 }

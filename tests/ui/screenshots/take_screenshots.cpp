@@ -8,6 +8,7 @@
 // and the demo's window (tools/dev.sh demo) over a board as slow as a real one:
 //   demo-idle.png       the simulated board listed and selected
 //   demo-running.png    a flash under way
+//   demo-burn-again.png a second Burn onto the board that already holds the image
 //   demo-<fault>.png    how a flash ends on a board that commits one of the demo's faults,
 //                       scrolled to the line that tells what happened
 //
@@ -133,6 +134,13 @@ int main(int argc, char* argv[])
         }
         if (!fault.isEmpty())
             ok &= saveWindow(demo.window(), u"demo-%1.png"_s.arg(fault));
+        // The board keeps its flash between two Burns: the second finds it there.
+        if (fault.isEmpty()) {
+            demo.window().content().findChild<ToolActionButton*>(u"burnButton"_s)->click();
+            ok &= QTest::qWaitFor([&] { return demoEngine.isRunning(); }, 5000);
+            ok &= QTest::qWaitFor([&] { return !demoEngine.isRunning(); }, 300000);
+            ok &= saveWindow(demo.window(), u"demo-burn-again.png"_s);
+        }
     }
     return ok ? 0 : 1;
 }
