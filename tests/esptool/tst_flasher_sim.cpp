@@ -163,10 +163,10 @@ void TestFlasherSim::writes_data()
                                 << u"Recovered from line noise"_s << u"bitsFlipped>0"_s;
     // The block goes again and the chip refuses the repeat: it had it, and the piece goes on.
     QTest::newRow("reply garbled in the write")
-        << args(u"--corrupt-reply 60"_s) << u"921600"_s << kb300 << 0
+        << args(u"--corrupt-reply 100"_s) << u"921600"_s << kb300 << 0
         << u"1 block(s) sent again, 0 piece(s)"_s << QString();
     QTest::newRow("reply garbled in the write, chip applies repeated blocks")
-        << args(u"--corrupt-reply 60 --apply-repeats"_s) << u"921600"_s << kb300 << 0
+        << args(u"--corrupt-reply 100 --apply-repeats"_s) << u"921600"_s << kb300 << 0
         << u"Verified"_s << QString();
     QTest::newRow("reply garbled while the chip is identified")
         << args(u"--corrupt-reply 9"_s) << u"921600"_s << kb20 << 0 << u"Verified"_s << QString();
