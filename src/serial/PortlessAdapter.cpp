@@ -56,7 +56,8 @@ QString PortlessAdapter::hint() const
     QString name = QStringList{vendor, product}.join(u' ').trimmed();
     if (name.isEmpty())
         name = u"A USB serial adapter"_s;
-    return u"%1 (ID %2, USB %3) is plugged in but has no serial port. "_s.arg(
+    // The adapter on a line of its own, what to do below it.
+    return u"%1 (ID %2, USB %3) is plugged in but has no serial port.\n"_s.arg(
                name, usbId(vendorID, productID), location) +
            whyAndWhatToDo(*this);
 }

@@ -216,10 +216,6 @@ private Q_SLOTS:
             << processes("bash") << QList<PortlessAdapter>();
         QTest::newRow("a CH341 in its parallel mode")
             << machine({"1a86", "5512"}, {}) << processes("bash") << QList<PortlessAdapter>();
-        QTest::newRow("a keyboard") << machine({"046d", "c31c", u"Logitech"_s, u"USB Keyboard"_s,
-                                                std::nullopt, "00", "03", "01"},
-                                               u"usbhid"_s)
-                                    << processes("bash") << QList<PortlessAdapter>();
     }
     void findsAdaptersWithoutAPort()
     {

@@ -250,6 +250,44 @@ private Q_SLOTS:
         QCOMPARE(tellings, told);
     }
 
+    // What the user reads: the adapter, and the step that gives it its port.
+    void saysWhatToDo_data()
+    {
+        QTest::addColumn<PortlessAdapter>("adapter");
+        QTest::addColumn<QString>("says");
+        const PortlessAdapter unnamed{.location = u"1-2"_s,
+                                      .vendorID = 0x10c4,
+                                      .productID = 0xea60,
+                                      .interfaceName = u"1-2:1.0"_s,
+                                      .expectedDriver = u"cp210x"_s};
+        PortlessAdapter brltty = unnamed;
+        brltty.boundDriver = u"usbfs"_s;
+        brltty.claimedBy = u"brltty"_s;
+        brltty.serviceRule = u"85-brltty.rules"_s;
+        PortlessAdapter usbfs = brltty;
+        usbfs.claimedBy.clear();
+        PortlessAdapter other = unnamed;
+        other.boundDriver = u"usbhid"_s;
+        QTest::newRow("the adapter") << unnamed
+                                     << u"A USB serial adapter (ID 10c4:ea60, USB 1-2) is plugged "
+                                        "in but has no serial port.\n"_s;
+        QTest::newRow("brltty") << brltty
+                                << u"(sudo ln -s /dev/null /etc/udev/rules.d/"
+                                   "85-brltty.rules), then unplug the board"_s;
+        QTest::newRow("some program") << usbfs << u"through usbfs"_s;
+        QTest::newRow("another driver")
+            << other
+            << u"(echo 1-2:1.0 | sudo tee /sys/bus/usb/drivers/usbhid/unbind "
+               "/sys/bus/usb/drivers/cp210x/bind)"_s;
+        QTest::newRow("no driver") << unnamed << u"(sudo modprobe cp210x)"_s;
+    }
+    void saysWhatToDo()
+    {
+        QFETCH(PortlessAdapter, adapter);
+        QFETCH(QString, says);
+        QVERIFY2(adapter.hint().contains(says), qPrintable(adapter.hint()));
+    }
+
     // The system's news arrives in bursts (a hub and its adapters); one signal for each.
     void gathersDeviceEvents_data()
     {
