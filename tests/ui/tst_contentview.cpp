@@ -362,6 +362,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("describedBy");  // a word of its description
 
+        QTest::newRow("window") << u"main"_s << QAccessible::Window << u"Tavix Flash Tool"_s
+                                << QString();
         QTest::newRow("logo") << u"titleImage"_s << QAccessible::Graphic << u"Tavix Flash Tool"_s
                               << QString();
         QTest::newRow("no port chosen")
@@ -386,8 +388,11 @@ private Q_SLOTS:
         QFETCH(QString, name);
         QFETCH(QString, describedBy);
         show();
-        QAccessibleInterface* accessible =
-            QAccessible::queryAccessibleInterface(view().findChild<QWidget*>(object));
+        QWidgetList widgets = m_harness->window().findChildren<QWidget*>();
+        widgets.append(&m_harness->window());
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(
+            *std::find_if(widgets.cbegin(), widgets.cend(),
+                          [&](QWidget* w) { return w->objectName() == object; }));
         QCOMPARE(accessible->role(), role);
         QCOMPARE(accessible->text(QAccessible::Name), name);
         QVERIFY2(accessible->text(QAccessible::Description).contains(describedBy),
