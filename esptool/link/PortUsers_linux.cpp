@@ -61,7 +61,7 @@ QList<qint64> processIds(const QString& procRoot)
 QString programName(const QString& procRoot, qint64 pid)
 {
     const QString folder = procRoot + u'/' + QString::number(pid);
-    const QString name = QString::fromLocal8Bit(readSmallFile(folder + u"/comm"_s).trimmed());
+    QString name = QString::fromLocal8Bit(readSmallFile(folder + u"/comm"_s).trimmed());
     if (name.size() < longestProcessName)
         return name;
     // A name cut short is completed from the command line's first word, when that agrees.
