@@ -18,7 +18,7 @@ QString faultList()
 
 QString demoUsage()
 {
-    return u"usage: tavix-flash-tool-demo [--fault NAME] [--dump FILE]\n"
+    return u"usage: tavix-flash-tool-demo [--fault NAME] [--dump FILE] [--plug-in SECONDS]\n"
            "       tavix-flash-tool-demo --screenshot FILE"_s;
 }
 
@@ -29,8 +29,11 @@ QString demoHelp()
                                  "  --fault NAME       the board commits one of these faults:\n"_s;
     for (const DemoFault& fault : demoFaults())
         help += u"      %1 %2\n"_s.arg(fault.name, -17).arg(fault.shows);
-    return help + u"  --dump FILE        write the simulated flash to FILE when the demo ends\n"
-                  "  --screenshot FILE  save a picture of the whole screen (DISPLAY) to FILE\n"_s;
+    return help +
+           u"  --dump FILE        write the simulated flash to FILE when the demo ends\n"
+           "  --plug-in SECONDS  plug the board in SECONDS after the window opens; the port\n"
+           "                     list shows it at once, as it shows an adapter udev announces\n"
+           "  --screenshot FILE  save a picture of the whole screen (DISPLAY) to FILE\n"_s;
 }
 
 ParsedDemoOptions parseDemoOptions(const QStringList& arguments)
@@ -38,9 +41,10 @@ ParsedDemoOptions parseDemoOptions(const QStringList& arguments)
     const QCommandLineOption fault(u"fault"_s, QString(), u"NAME"_s);
     const QCommandLineOption dump(u"dump"_s, QString(), u"FILE"_s);
     const QCommandLineOption screenshot(u"screenshot"_s, QString(), u"FILE"_s);
+    const QCommandLineOption plugIn(u"plug-in"_s, QString(), u"SECONDS"_s);
     const QCommandLineOption help(QStringList{u"h"_s, u"help"_s});
     QCommandLineParser parser;
-    parser.addOptions({fault, dump, screenshot, help});
+    parser.addOptions({fault, dump, screenshot, plugIn, help});
     ParsedDemoOptions parsed;
     if (!parser.parse(arguments)) {
         parsed.error = parser.errorText();
@@ -59,6 +63,15 @@ ParsedDemoOptions parseDemoOptions(const QStringList& arguments)
         if (!options.fault) {
             parsed.error =
                 u"unknown fault '%1' (one of: %2)"_s.arg(parser.value(fault), faultList());
+            return parsed;
+        }
+    }
+    if (parser.isSet(plugIn)) {
+        bool ok = false;
+        options.plugInSeconds = parser.value(plugIn).toInt(&ok);
+        if (!ok || *options.plugInSeconds < 0) {
+            parsed.error =
+                u"--plug-in takes a number of seconds, not '%1'"_s.arg(parser.value(plugIn));
             return parsed;
         }
     }

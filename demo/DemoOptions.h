@@ -17,6 +17,8 @@ struct DemoOptions
     QString screenshotPath = {};
     // Replies as slow as a real board's; the tests turn it off.
     bool realTiming = true;
+    // The board is plugged in this long after the window opens; at once when absent.
+    std::optional<int> plugInSeconds = std::nullopt;
 };
 
 struct ParsedDemoOptions

@@ -7,6 +7,7 @@
 #include "ui/MainWindow.h"
 
 #include <QEvent>
+#include <QTimer>
 
 #include <utility>
 
@@ -33,8 +34,15 @@ bool DemoSession::start(QString* error)
     const QStringList options = simulatorOptions(error);
     if (options.isEmpty() || !m_board.start(options, error))
         return false;
-    auto* ports = new SerialPortManager(
-        std::make_unique<DemoPortLister>(createPlatformPortLister(), m_board.port()), u"/dev"_s);
+    auto lister = std::make_unique<DemoPortLister>(createPlatformPortLister(), m_board.port(),
+                                                   !m_options.plugInSeconds);
+    DemoPortLister* plugged = lister.get();
+    auto* ports = new SerialPortManager(std::move(lister), u"/dev"_s);
+    // Gone with the port manager that owns the lister.
+    if (m_options.plugInSeconds) {
+        QTimer::singleShot(std::chrono::seconds(*m_options.plugInSeconds), ports,
+                           [plugged] { plugged->plugIn(); });
+    }
     m_window = std::make_unique<MainWindow>(
         new ContentView(ports, new ESPToolManager(m_setup.esptoolSetup)));
     m_window->setWindowTitle(u"Tavix Flash Tool (demo)"_s);

@@ -1,13 +1,18 @@
 // Times one port scan: on this machine's sysfs next to QSerialPortInfo::availablePorts() (the
 // baseline, measured in the same run), and on a fake sysfs tree of 64 USB adapters behind four
-// levels of hubs. Prints the median of many runs.
+// levels of hubs; the search for adapters without a port on both; and the delay from a device
+// event on the watch's descriptor to the manager's signal that asks for a refresh. Prints the
+// median of many runs.
 
 #include "serial/LinuxPortLister.h"
+#include "serial/LinuxPortWatch.h"
 #include "serial/SerialPortManager.h"
+#include "support/FakeDeviceEvents.h"
 #include "support/FakeSysfs.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QSerialPortInfo>
 #include <QTextStream>
 
@@ -27,6 +32,7 @@ constexpr int hubFanOut = 2;
 constexpr int hubLevels = 4;
 constexpr int adaptersPerHub = 4;
 constexpr int virtualTtys = 64;
+constexpr int hotplugRuns = 20;
 
 struct Timing
 {
@@ -89,6 +95,49 @@ void addAdapters(FakeSysfs& sysfs)
         sysfs.addVirtualTty(u"tty%1"_s.arg(console));
 }
 
+// The fake tree's ports, and device events that the benchmark sends through a pipe.
+class PipedLister final : public PortLister
+{
+public:
+    explicit PipedLister(const QString& sysfsRoot)
+        : m_lister(sysfsRoot, [](quint16, quint16) { return UsbNames(); })
+    {}
+    std::optional<QList<SerialPortInfo>> listPorts() override { return m_lister.listPorts(); }
+    std::unique_ptr<PortWatch> watchPorts() override
+    {
+        auto source = std::make_unique<FakeDeviceEvents>();
+        events = source.get();
+        return std::make_unique<LinuxPortWatch>(std::move(source));
+    }
+
+    FakeDeviceEvents* events = nullptr;
+
+private:
+    LinuxPortLister m_lister;
+};
+
+// From an "add tty" written to the watch's descriptor to the manager's systemDevicesChanged().
+Timing timeHotplug(const QString& sysfsRoot)
+{
+    auto lister = std::make_unique<PipedLister>(sysfsRoot);
+    PipedLister& piped = *lister;
+    SerialPortManager manager(std::move(lister), u"/nonexistent"_s);
+    std::vector<qint64> nanoseconds;
+    QElapsedTimer timer;
+    for (int run = 0; run < hotplugRuns; ++run) {
+        QEventLoop loop;
+        const QMetaObject::Connection done = QObject::connect(
+            &manager, &SerialPortManager::systemDevicesChanged, &loop, &QEventLoop::quit);
+        timer.start();
+        piped.events->send("add", "tty");
+        loop.exec();
+        nanoseconds.push_back(timer.nsecsElapsed());
+        QObject::disconnect(done);
+    }
+    std::nth_element(nanoseconds.begin(), nanoseconds.begin() + hotplugRuns / 2, nanoseconds.end());
+    return {double(nanoseconds[size_t(hotplugRuns / 2)]) / 1000.0, hotplugRuns};
+}
+
 }  // namespace
 
 int main(int argc, char* argv[])
@@ -107,6 +156,13 @@ int main(int argc, char* argv[])
                                      sysfs.root(), [](quint16, quint16) { return UsbNames(); }),
                                  u"/nonexistent"_s);
     const Timing fake64 = timeMedian(fakeRuns, [&fake] { return fake.scanPorts().size(); });
+    const std::unique_ptr<PortLister> machine = createPlatformPortLister();
+    const Timing portless =
+        timeMedian(realRuns, [&machine] { return machine->listPortlessAdapters().size(); });
+    LinuxPortLister fakeLister(sysfs.root(), [](quint16, quint16) { return UsbNames(); });
+    const Timing portless64 =
+        timeMedian(fakeRuns, [&fakeLister] { return fakeLister.listPortlessAdapters().size(); });
+    const Timing hotplug = timeHotplug(sysfs.root());
 
     out << "One scanPorts(), median:\n";
     out << u"  this machine       %1 us (%2 ports listed)\n"_s
@@ -122,5 +178,17 @@ int main(int argc, char* argv[])
     out << u"  fake, 64 adapters  %1 us (%2 ports listed; goal: under 16000 us, one frame)\n"_s
                .arg(fake64.medianMicroseconds, 0, 'f', 1)
                .arg(fake64.resultSize);
+    // Every refresh also looks for adapters without a port, through every USB device.
+    out << "One search for adapters without a port, median:\n";
+    out << u"  this machine       %1 us (%2 found)\n"_s.arg(portless.medianMicroseconds, 0, 'f', 1)
+               .arg(portless.resultSize);
+    out << u"  fake, 64 adapters  %1 us (%2 found; goal: under a scan's time)\n"_s
+               .arg(portless64.medianMicroseconds, 0, 'f', 1)
+               .arg(portless64.resultSize);
+    out << u"From a device event to the refresh it asks for, median of %1: %2 ms (the %3 ms that "
+           "gather a burst, then the event loop; goal: under 2000 ms, the timer's)\n"_s
+               .arg(hotplug.resultSize)
+               .arg(hotplug.medianMicroseconds / 1000.0, 0, 'f', 1)
+               .arg(SerialPortManager::hotplugCoalescing.count());
     return 0;
 }

@@ -3,6 +3,7 @@
 #include "cli/CommandLine.h"
 #include "cli/ConsoleReporter.h"
 #include "flasher/Flasher.h"
+#include "link/BusyPort.h"
 #include "link/QtSerialLink.h"
 
 #include <QElapsedTimer>
@@ -95,6 +96,10 @@ Status run(const cli::Invocation& invocation, ConsoleReporter& console)
         QtSerialLink::open(invocation.port, session.connectBaud());
     if (!link)
         return link.error();
+    // Programs that have the port open without a lock hear the board's replies as well.
+    if (const QString shared = sharedPortWarning(invocation.port, PortUsers().of(invocation.port));
+        !shared.isEmpty())
+        console.warning(shared);
 
     Flasher flasher(std::move(link).value(), session, &QtSerialLink::open, console);
     if (Status opened = flasher.openSession(); !opened)
@@ -136,7 +141,7 @@ int runCommandLine(const QStringList& arguments, ConsoleReporter& console)
     timer.start();
     const Status outcome = run(parsed.invocation, console);
     if (!outcome) {
-        console.error(outcome.error().line());
+        console.error(withPortUsers(outcome.error(), parsed.invocation.port, PortUsers()).line());
         return exitStatusFor(outcome.error().kind);
     }
     const QString what = parsed.invocation.command == cli::Command::writeFlash

@@ -1,5 +1,7 @@
 #include "link/PortErrors.h"
 
+#include "link/BusyPort.h"
+
 #include <QFile>
 
 #include <grp.h>
@@ -43,7 +45,7 @@ FlasherError openFailure(const QString& path, QSerialPort::SerialPortError error
                 hint};
     }
     if (error == QSerialPort::PermissionError) {
-        return {ErrorKind::portBusy, u"Serial port %1 is in use by another program."_s.arg(path),
+        return {ErrorKind::portBusy, busyPortMessage(path, {}),
                 u"Close any serial monitor or other flasher using it and try again."_s};
     }
     return {

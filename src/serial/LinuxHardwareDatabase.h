@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serial/LinuxPortLister.h"
+#include "serial/LinuxSysfs.h"
 
 #include <QByteArray>
 

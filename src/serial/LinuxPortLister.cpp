@@ -1,13 +1,14 @@
 #include "serial/LinuxPortLister.h"
 
+#include "serial/LinuxAdapterScan.h"
 #include "serial/LinuxHardwareDatabase.h"
+#include "serial/LinuxPortWatch.h"
+#include "serial/LinuxSysfs.h"
+#include "serial/UdevMonitor.h"
 
 #include <QFile>
 
 #include <algorithm>
-#include <array>
-#include <cerrno>
-#include <climits>
 #include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -16,142 +17,13 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-constexpr qsizetype maximumUsbIdDigits = 4;
-constexpr int hexadecimal = 16;
-
-class FileDescriptor
-{
-public:
-    explicit FileDescriptor(int descriptor)
-        : m_descriptor(descriptor)
-    {}
-    ~FileDescriptor()
-    {
-        if (m_descriptor >= 0)
-            ::close(m_descriptor);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    int get() const { return m_descriptor; }
-
-private:
-    int m_descriptor;
-};
+using namespace sysfs;
 
 struct DirectoryCloser
 {
     void operator()(DIR* directory) const { ::closedir(directory); }
 };
 using Directory = std::unique_ptr<DIR, DirectoryCloser>;
-
-bool exists(const QByteArray& path)
-{
-    return ::faccessat(AT_FDCWD, path.constData(), F_OK, AT_SYMLINK_NOFOLLOW) == 0;
-}
-
-// A sysfs attribute without its trailing line breaks, as udev gives it; nothing when the file
-// cannot be read.
-std::optional<QByteArray> readAttribute(const QByteArray& path)
-{
-    const FileDescriptor file(::open(path.constData(), O_RDONLY | O_CLOEXEC));
-    if (file.get() < 0)
-        return std::nullopt;
-    // sysfs hands out an attribute, at most a page, in one read; a short read is the end.
-    std::array<char, 4096> buffer{};
-    QByteArray contents;
-    for (;;) {
-        const ssize_t count = ::read(file.get(), buffer.data(), buffer.size());
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0)
-            return std::nullopt;
-        contents.append(buffer.data(), count);
-        if (size_t(count) < buffer.size())
-            break;
-    }
-    while (contents.endsWith('\n') || contents.endsWith('\r'))
-        contents.chop(1);
-    return contents;
-}
-
-std::optional<QString> readText(const QByteArray& device, const char* attribute)
-{
-    // The kernel hands USB string descriptors out as UTF-8.
-    if (const std::optional<QByteArray> text = readAttribute(device + '/' + attribute))
-        return QString::fromUtf8(*text);
-    return std::nullopt;
-}
-
-// A USB ID attribute such as idVendor ("1a86"): one to four hexadecimal digits.
-std::optional<quint16> readUsbId(const QByteArray& device, const char* attribute)
-{
-    const QByteArray digits =
-        readAttribute(device + '/' + attribute).value_or(QByteArray()).trimmed();
-    if (digits.isEmpty() || digits.size() > maximumUsbIdDigits)
-        return std::nullopt;
-    quint16 value = 0;
-    for (const char c : digits) {
-        int digit = -1;
-        if (c >= '0' && c <= '9')
-            digit = c - '0';
-        else if (c >= 'a' && c <= 'f')
-            digit = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F')
-            digit = c - 'A' + 10;
-        if (digit < 0)
-            return std::nullopt;
-        value = quint16(value * hexadecimal + digit);
-    }
-    return value;
-}
-
-std::optional<QByteArray> readLink(const QByteArray& path)
-{
-    std::array<char, PATH_MAX> target{};
-    const ssize_t length = ::readlink(path.constData(), target.data(), target.size());
-    if (length < 0 || size_t(length) == target.size())
-        return std::nullopt;
-    return QByteArray(target.data(), length);
-}
-
-QByteArray lastComponent(const QByteArray& path)
-{
-    return path.sliced(path.lastIndexOf('/') + 1);
-}
-
-// The name the device's "subsystem" link points to: "usb", "tty", "pci"; empty without one.
-QByteArray subsystemOf(const QByteArray& device)
-{
-    return lastComponent(readLink(device + "/subsystem").value_or(QByteArray()));
-}
-
-QByteArray ueventValue(const QByteArray& device, QByteArrayView key)
-{
-    const std::optional<QByteArray> uevent = readAttribute(device + "/uevent");
-    if (!uevent)
-        return {};
-    const QList<QByteArray> lines = uevent->split('\n');
-    for (const QByteArray& line : lines) {
-        if (line.size() > key.size() && line.startsWith(key) && line.at(key.size()) == '=')
-            return line.sliced(key.size() + 1);
-    }
-    return {};
-}
-
-// A relative link target as sysfs writes them ("../../devices/..."), resolved against the
-// folder that holds the link; this spares resolving every component of the path on the disk.
-QByteArray resolveLink(QByteArray folder, const QByteArray& target)
-{
-    const QList<QByteArray> components = target.split('/');
-    for (const QByteArray& component : components) {
-        if (component == "..")
-            folder.truncate(folder.lastIndexOf('/'));
-        else if (!component.isEmpty() && component != ".")
-            folder += '/' + component;
-    }
-    return folder;
-}
 
 bool isComplete(const SerialPortInfo::Fields& fields)
 {
@@ -162,13 +34,17 @@ bool isComplete(const SerialPortInfo::Fields& fields)
 
 }  // namespace
 
-LinuxPortLister::LinuxPortLister(const QString& sysfsRoot, HardwareDatabase hardwareDatabase)
+LinuxPortLister::LinuxPortLister(const QString& sysfsRoot, HardwareDatabase hardwareDatabase,
+                                 LinuxServicePaths services)
     : m_root(QFile::encodeName(sysfsRoot))
     , m_hardwareDatabase(std::move(hardwareDatabase))
+    , m_services(std::move(services))
 {
     while (m_root.endsWith('/'))
         m_root.chop(1);
 }
+
+LinuxPortLister::~LinuxPortLister() = default;
 
 std::optional<QList<SerialPortInfo>> LinuxPortLister::listPorts()
 {
@@ -264,9 +140,9 @@ void LinuxPortLister::mergeUsbIdentity(const QByteArray& device,
     std::optional<quint16> vendorId;
     std::optional<quint16> productId;
     if (!fields.vendorID || needsNames)
-        vendorId = readUsbId(device, "idVendor");
+        vendorId = readHexNumber(device, "idVendor");
     if (!fields.productID || needsNames)
-        productId = readUsbId(device, "idProduct");
+        productId = readHexNumber(device, "idProduct");
     if (!fields.vendorID && vendorId)
         fields.vendorID = *vendorId;
     if (!fields.productID && productId)
@@ -293,6 +169,19 @@ void LinuxPortLister::mergeUsbIdentity(const QByteArray& device,
         const std::optional<QString> product = readText(device, "product");
         fields.product = product ? *product : fromDatabase().product;
     }
+}
+
+QList<PortlessAdapter> LinuxPortLister::listPortlessAdapters()
+{
+    return LinuxAdapterScan(m_root, m_hardwareDatabase, m_services).adaptersWithoutPort();
+}
+
+std::unique_ptr<PortWatch> LinuxPortLister::watchPorts()
+{
+    std::unique_ptr<UdevMonitor> monitor = UdevMonitor::open();
+    if (!monitor)
+        return nullptr;
+    return std::make_unique<LinuxPortWatch>(std::move(monitor));
 }
 
 std::unique_ptr<PortLister> createPlatformPortLister()

@@ -1,34 +1,33 @@
 #pragma once
 
+#include "serial/LinuxAdapterScan.h"
+#include "serial/LinuxSysfs.h"
 #include "serial/PortLister.h"
 
 #include <QByteArray>
 #include <QString>
 
-#include <functional>
 #include <optional>
-
-// A USB vendor's and product's names as a hardware database knows them; empty when unknown.
-struct UsbNames
-{
-    QString vendor;
-    QString product;
-};
 
 // Lists serial ports from sysfs. Serial devices are the "tty" class devices that have a "device"
 // link (virtual consoles and pseudo-terminals have none); a port's USB identity is gathered from
 // the device directories above it, the nearest first. sysfs is read directly: libudev needs no
 // daemon either, but it cannot be pointed at another root, and tests hand this their own trees.
+// Ports that come and go are announced by udev's monitor.
 class LinuxPortLister final : public PortLister
 {
 public:
-    // Names for USB devices that do not name themselves; asked only for what a device leaves out.
-    using HardwareDatabase = std::function<UsbNames(quint16 vendorId, quint16 productId)>;
+    using HardwareDatabase = UsbHardwareDatabase;
 
     // sysfsRoot is "/sys" on a running system.
-    LinuxPortLister(const QString& sysfsRoot, HardwareDatabase hardwareDatabase);
+    LinuxPortLister(const QString& sysfsRoot, HardwareDatabase hardwareDatabase,
+                    LinuxServicePaths services = {});
+    ~LinuxPortLister() override;
 
     std::optional<QList<SerialPortInfo>> listPorts() override;
+    QList<PortlessAdapter> listPortlessAdapters() override;
+    // udev's monitor; nothing when libudev cannot make one.
+    std::unique_ptr<PortWatch> watchPorts() override;
 
 private:
     std::optional<SerialPortInfo> readPort(const QByteArray& classDirectory,
@@ -39,4 +38,5 @@ private:
 
     QByteArray m_root;
     HardwareDatabase m_hardwareDatabase;
+    LinuxServicePaths m_services;
 };

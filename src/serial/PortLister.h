@@ -1,5 +1,7 @@
 #pragma once
 
+#include "serial/PortWatch.h"
+#include "serial/PortlessAdapter.h"
 #include "serial/SerialPortInfo.h"
 
 #include <QList>
@@ -22,6 +24,14 @@ public:
     // system cannot be asked at all; the caller then lists /dev by name instead. An empty list
     // is an ordinary answer.
     virtual std::optional<QList<SerialPortInfo>> listPorts() = 0;
+
+    // USB serial adapters that are plugged in but have no serial device, unfiltered; none where
+    // the platform cannot tell.
+    virtual QList<PortlessAdapter> listPortlessAdapters();
+
+    // Announces serial devices as they come and go; nothing where the platform cannot, and the
+    // caller's timer alone finds them.
+    virtual std::unique_ptr<PortWatch> watchPorts();
 
 protected:
     PortLister() = default;

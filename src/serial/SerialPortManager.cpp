@@ -19,7 +19,19 @@ SerialPortManager::SerialPortManager(std::unique_ptr<PortLister> lister, QString
     , m_lister(std::move(lister))
     , m_devDirectory(std::move(devDirectory))
     , m_naming(naming)
-{}
+    , m_watch(m_lister->watchPorts())
+{
+    m_hotplugTimer.setObjectName(QStringLiteral("hotplugTimer"));
+    m_hotplugTimer.setSingleShot(true);
+    m_hotplugTimer.setInterval(hotplugCoalescing);
+    connect(&m_hotplugTimer, &QTimer::timeout, this, &SerialPortManager::systemDevicesChanged);
+    if (m_watch) {
+        connect(m_watch.get(), &PortWatch::portsChanged, this, [this] {
+            if (!m_hotplugTimer.isActive())
+                m_hotplugTimer.start();
+        });
+    }
+}
 
 SerialPortManager::~SerialPortManager() = default;
 
@@ -47,6 +59,30 @@ const QStringList& SerialPortManager::portKeywords() const
 void SerialPortManager::refreshPorts()
 {
     setPorts(scanPorts());
+    scanPortlessAdapters();
+}
+
+void SerialPortManager::setClock(std::function<SettledAdapters::Clock::time_point()> clock)
+{
+    m_clock = std::move(clock);
+}
+
+void SerialPortManager::scanPortlessAdapters()
+{
+    // The port filter decides here as for ports: an adapter that would not be listed with its
+    // port is not worth a word without one.
+    QList<PortlessAdapter> candidates = m_lister->listPortlessAdapters();
+    candidates.removeIf([this](const PortlessAdapter& adapter) {
+        return !isSupportedPort(SerialPortInfo({.vendor = adapter.vendor,
+                                                .product = adapter.product,
+                                                .vendorID = adapter.vendorID,
+                                                .productID = adapter.productID}));
+    });
+    QList<PortlessAdapter> settled = m_settledAdapters.update(candidates, m_clock());
+    if (settled == m_portlessAdapters)
+        return;
+    m_portlessAdapters = std::move(settled);
+    Q_EMIT portlessAdaptersChanged();
 }
 
 QList<SerialPortInfo> SerialPortManager::scanPorts() const

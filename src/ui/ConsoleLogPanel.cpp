@@ -7,7 +7,10 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCharFormat>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 using namespace Qt::StringLiterals;
@@ -34,6 +37,7 @@ QPlainTextEdit* makeLogView(QWidget* parent)
     auto* view = new QPlainTextEdit(parent);
     view->setObjectName(u"consoleLog"_s);
     view->setAccessibleName(u"Console log"_s);
+    view->setAccessibleDescription(u"Everything the flasher printed during the last operation"_s);
     view->setReadOnly(true);
     view->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     view->setLineWrapMode(QPlainTextEdit::WidgetWidth);
@@ -78,6 +82,8 @@ ConsoleLogPanel::ConsoleLogPanel(QWidget* parent)
 
 void ConsoleLogPanel::showLog(const QString& log, quint64 resets)
 {
+    // The log's own text is handled alone; the hint goes back below whatever it became.
+    removeHint();
     const bool firstTime = !m_hasShownLog;
     const bool lengthChanged = log.size() != m_shownLength;
     if (firstTime || resets != m_shownResets || log.size() < m_shownLength) {
@@ -86,13 +92,54 @@ void ConsoleLogPanel::showLog(const QString& log, quint64 resets)
         // Through a cursor of its own, so that a selection the user is making stays put.
         QTextCursor end(m_logView->document());
         end.movePosition(QTextCursor::End);
-        end.insertText(log.sliced(m_shownLength));
+        // In the log's own look, not that of a hint that was removed from the end just now.
+        end.insertText(log.sliced(m_shownLength), QTextCharFormat());
     }
     m_hasShownLog = true;
     m_shownLength = log.size();
     m_shownResets = resets;
+    insertHint();
     if (lengthChanged && !firstTime)
         scrollToEnd();
+}
+
+void ConsoleLogPanel::setHint(const QString& hint)
+{
+    if (hint == m_hint)
+        return;
+    removeHint();
+    m_hint = hint;
+    insertHint();
+    if (!m_hint.isEmpty())
+        scrollToEnd();
+}
+
+void ConsoleLogPanel::insertHint()
+{
+    if (m_hint.isEmpty())
+        return;
+    QTextCursor end(m_logView->document());
+    end.movePosition(QTextCursor::End);
+    const int start = end.position();
+    // Set apart from the flasher's words by a blank line and the status line's quieter colour.
+    QString separator;
+    if (m_shownLength > 0)
+        separator = m_logView->document()->lastBlock().text().isEmpty() ? u"\n"_s : u"\n\n"_s;
+    QTextCharFormat quieter;
+    quieter.setForeground(Palette::secondaryText());
+    end.insertText(separator + m_hint, quieter);
+    m_hintLength = end.position() - start;
+}
+
+void ConsoleLogPanel::removeHint()
+{
+    if (m_hintLength == 0)
+        return;
+    QTextCursor hint(m_logView->document());
+    hint.movePosition(QTextCursor::End);
+    hint.movePosition(QTextCursor::PreviousCharacter, QTextCursor::KeepAnchor, m_hintLength);
+    hint.removeSelectedText();
+    m_hintLength = 0;
 }
 
 void ConsoleLogPanel::replaceText(const QString& log)

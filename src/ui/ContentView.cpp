@@ -31,6 +31,7 @@ constexpr std::chrono::milliseconds refreshInterval{2000};
 constexpr QSize titleFrame(240, 105);
 constexpr int menuWidth = 240;
 constexpr int menuLabelWidth = 54;
+const QString noPortName = u"No port"_s;
 
 void setTextStyle(QWidget* widget, qreal pointSize, QFont::Weight weight, const QColor& colour)
 {
@@ -56,6 +57,9 @@ void fillBackground(QWidget* widget, const QColor& colour)
 QLabel* makeTitleImage(const std::optional<QString>& path, QWidget* parent)
 {
     auto* label = new QLabel(parent);
+    label->setObjectName(u"titleImage"_s);
+    // The logo says nothing but the app's name; a screen reader should say no less.
+    label->setAccessibleName(u"Tavix Flash Tool"_s);
     label->setFixedSize(titleFrame);
     label->setAlignment(Qt::AlignCenter);
     if (!path)
@@ -141,7 +145,14 @@ ContentView::ContentView(SerialPortManager* serialManager, ESPToolManager* espTo
     connect(&m_refreshTimer, &QTimer::timeout, this, &ContentView::refreshTick);
 
     connect(m_serialManager, &SerialPortManager::portsChanged, this, &ContentView::updatePortMenu);
+    connect(m_serialManager, &SerialPortManager::portlessAdaptersChanged, this,
+            &ContentView::updateConsoleHint);
+    connect(m_serialManager, &SerialPortManager::systemDevicesChanged, this, [this] {
+        if (m_refreshTimer.isActive())
+            refreshTick();
+    });
     connect(m_espTool, &ESPToolManager::isRunningChanged, this, &ContentView::updateEnabledState);
+    connect(m_espTool, &ESPToolManager::isRunningChanged, this, &ContentView::updateConsoleHint);
     connect(m_espTool, &ESPToolManager::statusTextChanged, this, &ContentView::updateStatus);
     connect(m_espTool, &ESPToolManager::esptoolLogChanged, this, &ContentView::updateConsole);
 
@@ -159,8 +170,13 @@ QWidget* ContentView::buildLeftColumn()
 
     m_portMenu = new QComboBox(column);
     m_portMenu->setObjectName(u"portMenu"_s);
-    m_portMenu->setAccessibleName(u"Serial port"_s);
+    // On Linux a menu is read by the entry it shows, and by this name when that entry is the
+    // empty one. The empty entry itself stays empty on screen.
+    m_portMenu->setAccessibleName(noPortName);
+    m_portMenu->setAccessibleDescription(
+        u"Chooses the serial port of the board to write or erase"_s);
     m_portMenu->addItem(QString());
+    m_portMenu->setItemData(0, noPortName, Qt::AccessibleTextRole);
     connect(m_portMenu, &QComboBox::activated, this, [this](int row) {
         selectPort(row > 0 && row <= m_menuPorts.size() ? std::optional(m_menuPorts.at(row - 1))
                                                         : std::nullopt);
@@ -169,6 +185,8 @@ QWidget* ContentView::buildLeftColumn()
     m_baudMenu = new QComboBox(column);
     m_baudMenu->setObjectName(u"baudMenu"_s);
     m_baudMenu->setAccessibleName(u"Baud rate"_s);
+    m_baudMenu->setAccessibleDescription(
+        u"Chooses the speed of the serial line; a lower rate helps when flashing fails"_s);
     m_baudMenu->addItems(baudRates);
     m_baudMenu->setCurrentText(m_selectedBaud);
     connect(m_baudMenu, &QComboBox::currentTextChanged, this,
@@ -176,19 +194,30 @@ QWidget* ContentView::buildLeftColumn()
 
     m_consoleCheckBox = new QCheckBox(u"Show Console Log"_s, column);
     m_consoleCheckBox->setObjectName(u"consoleCheckBox"_s);
+    m_consoleCheckBox->setAccessibleDescription(
+        u"Shows or hides the console log of everything the flasher printed"_s);
     setTextStyle(m_consoleCheckBox, 16, QFont::Medium, Palette::primaryText());
     m_consoleCheckBox->setChecked(m_showConsoleLog);
     connect(m_consoleCheckBox, &QCheckBox::toggled, this, &ContentView::setShowConsoleLog);
 
     m_burnButton = new ToolActionButton(u"Burn"_s, column);
     m_burnButton->setObjectName(u"burnButton"_s);
+    m_burnButton->setAccessibleDescription(
+        u"Writes the firmware image to the board on the chosen port"_s);
     connect(m_burnButton, &ToolActionButton::clicked, this, &ContentView::burn);
     m_eraseButton = new ToolActionButton(u"Erase"_s, column);
     m_eraseButton->setObjectName(u"eraseButton"_s);
+    m_eraseButton->setAccessibleDescription(
+        u"Erases the whole flash of the board on the chosen port"_s);
     connect(m_eraseButton, &ToolActionButton::clicked, this, &ContentView::erase);
 
     m_statusLabel = new ElidedLabel(column);
     m_statusLabel->setObjectName(u"statusLabel"_s);
+    // A status role, so that a screen reader finds it as the window's status and announces
+    // its changes.
+    m_statusLabel->setAccessibleRole(QAccessible::StatusBar);
+    m_statusLabel->setAccessibleDescription(
+        u"What the flasher is doing, or how its last operation ended"_s);
     setTextStyle(m_statusLabel, 10, QFont::Medium, Palette::secondaryText());
 
     auto* layout = new QVBoxLayout(column);
@@ -220,6 +249,7 @@ void ContentView::setShowConsoleLog(bool show)
         m_consolePanel = new ConsoleLogPanel(this);
         m_layout->insertWidget(2, m_consolePanel, 1);
         m_consolePanel->showLog(m_espTool->esptoolLog(), m_espTool->esptoolLogResets());
+        updateConsoleHint();
         setTabOrder(m_eraseButton, m_consolePanel->logView());
     } else if (!show && m_consolePanel) {
         // Made anew when shown again, so that it opens on the whole log from its top.
@@ -332,6 +362,17 @@ void ContentView::updateConsole()
 {
     if (m_consolePanel)
         m_consolePanel->showLog(m_espTool->esptoolLog(), m_espTool->esptoolLogResets());
+}
+
+void ContentView::updateConsoleHint()
+{
+    // The window's own words, not the engine's: they never enter the log, and an operation
+    // takes the console over while it runs.
+    if (m_consolePanel) {
+        m_consolePanel->setHint(m_espTool->isRunning()
+                                    ? QString()
+                                    : portlessAdaptersHint(m_serialManager->portlessAdapters()));
+    }
 }
 
 void ContentView::burn()

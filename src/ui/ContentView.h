@@ -43,7 +43,8 @@ public:
     // While an operation runs the selection is left alone.
     void reloadPorts(bool autoSelect);
     // One firing of the refresh timer: skipped while a menu is open, so that no list changes under
-    // the user's pointer.
+    // the user's pointer. The system's news of a plug-in or unplug brings one at once, under the
+    // same rules, while the window is shown.
     void refreshTick();
 
     // 900 × 630 with the console, 356 × 630 without: the window never gets smaller.
@@ -61,6 +62,7 @@ private:
     void updateEnabledState();
     void updateStatus();
     void updateConsole();
+    void updateConsoleHint();
     void burn();
     void erase();
 

@@ -1,11 +1,31 @@
 #include "ui/ElidedLabel.h"
 
+#include <QAccessibleWidget>
 #include <QPainter>
 #include <QtMath>
+
+namespace {
+
+// Without this, assistive technology takes the label for the QFrame it is built on, a frame
+// with no text, and a change of its text goes unannounced.
+QAccessibleInterface* accessibleElidedLabel(const QString& className, QObject* object)
+{
+    auto* label = qobject_cast<ElidedLabel*>(object);
+    if (className != QLatin1StringView("ElidedLabel") || !label)
+        return nullptr;
+    return new QAccessibleWidget(label, label->accessibleRole());
+}
+
+}  // namespace
 
 ElidedLabel::ElidedLabel(QWidget* parent)
     : QFrame(parent)
 {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(accessibleElidedLabel);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled);
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 }
 
@@ -17,6 +37,7 @@ void ElidedLabel::setText(const QString& text)
         return;
     const QSize oldHint = sizeHint();
     m_text = text;
+    // Also announces the change (a NameChanged event) to whoever listens.
     setAccessibleName(text);
     if (sizeHint() != oldHint)
         updateGeometry();

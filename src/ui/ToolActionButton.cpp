@@ -2,6 +2,7 @@
 
 #include "ui/ToolActionButtonStyle.h"
 
+#include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -39,6 +40,20 @@ void ToolActionButton::paintEvent(QPaintEvent*)
                                 ToolActionButtonStyle::cornerRadius - 2,
                                 ToolActionButtonStyle::cornerRadius - 2);
     }
+}
+
+void ToolActionButton::keyPressEvent(QKeyEvent* event)
+{
+    // QAbstractButton answers Space alone; a push button answers Enter as well, and keyboard and
+    // screen reader users expect this one to. A key held down presses once.
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        if (!event->isAutoRepeat())
+            click();
+        event->accept();
+        return;
+    }
+    QAbstractButton::keyPressEvent(event);
 }
 
 bool ToolActionButton::hitButton(const QPoint& position) const

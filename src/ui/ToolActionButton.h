@@ -3,7 +3,7 @@
 #include <QAbstractButton>
 
 // A full-width action button drawn by ToolActionButtonStyle. The whole rounded bar takes clicks,
-// not only the title.
+// not only the title; with the keyboard focus, Space and Enter press it.
 class ToolActionButton : public QAbstractButton
 {
     Q_OBJECT
@@ -16,5 +16,6 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     bool hitButton(const QPoint& position) const override;
 };

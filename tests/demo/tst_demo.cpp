@@ -93,6 +93,7 @@ void TestDemo::program_data()
     QTest::addColumn<int>("signal");  // sent once the demo is up
     QTest::newRow("unknown fault") << QStringList{u"--fault"_s, u"gremlins"_s} << 0;
     QTest::newRow("unknown option") << QStringList{u"--board"_s} << 0;
+    QTest::newRow("plug-in without seconds") << QStringList{u"--plug-in"_s, u"soon"_s} << 0;
     QTest::newRow("crash") << QStringList() << SIGKILL;
     QTest::newRow("Ctrl-C to the demo alone") << QStringList() << SIGINT;
 }

@@ -1,12 +1,27 @@
 #include "serial/LinuxHardwareDatabase.h"
 #include "serial/LinuxPortLister.h"
+#include "serial/LinuxPortWatch.h"
+#include "support/FakeDeviceEvents.h"
+#include "support/FakeProcfs.h"
 #include "support/FakeSysfs.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSignalSpy>
+#include <QSocketNotifier>
+#include <QTemporaryDir>
 #include <QTest>
 
+#include <linux/netlink.h>
+#include <memory>
+#include <sys/socket.h>
+
 using namespace Qt::StringLiterals;
+
+using SharedSysfs = std::shared_ptr<FakeSysfs>;
+using SharedProcfs = std::shared_ptr<FakeProcfs>;
+Q_DECLARE_METATYPE(SharedSysfs)
+Q_DECLARE_METATYPE(SharedProcfs)
 
 namespace {
 
@@ -122,6 +137,146 @@ private Q_SLOTS:
         QDir(adapter).removeRecursively();  // unplugged: the kernel takes both away
         QFile::remove(sysfs.root() + u"/class/tty/ttyUSB4"_s);
         QCOMPARE(listed(), 0);
+    }
+
+    // One adapter per row, plugged into a machine of its own; what the lister tells of it.
+    void findsAdaptersWithoutAPort_data()
+    {
+        QTest::addColumn<SharedSysfs>("sysfs");
+        QTest::addColumn<SharedProcfs>("procfs");
+        QTest::addColumn<QList<PortlessAdapter>>("expected");
+
+        const auto machine = [](const FakeSysfs::UsbDevice& device, const QString& driver,
+                                const QString& tty = {}) {
+            auto sysfs = std::make_shared<FakeSysfs>();
+            const QString usb = sysfs->addUsbDevice(sysfs->addRootHub(1), 2, device);
+            if (!driver.isEmpty())
+                sysfs->bindInterface(usb, driver);
+            if (!tty.isEmpty())
+                sysfs->addUsbSerial(usb, tty);
+            return sysfs;
+        };
+        const auto processes = [](const QByteArray& name) {
+            auto procfs = std::make_shared<FakeProcfs>();
+            procfs->addProcess(812, "systemd-logind");
+            procfs->addProcess(1207, name);
+            return procfs;
+        };
+        const FakeSysfs::UsbDevice ch340{"1a86", "7523", std::nullopt, u"USB Serial"_s};
+        const PortlessAdapter held{.location = u"1-2"_s,
+                                   .vendor = u"QinHeng Electronics"_s,
+                                   .product = u"USB Serial"_s,
+                                   .vendorID = 0x1a86,
+                                   .productID = 0x7523,
+                                   .interfaceName = u"1-2:1.0"_s,
+                                   .expectedDriver = u"ch341"_s,
+                                   .boundDriver = u"usbfs"_s};
+        PortlessAdapter byBrltty = held;
+        byBrltty.claimedBy = u"brltty"_s;
+        byBrltty.serviceRule = u"85-brltty.rules"_s;
+        PortlessAdapter noDriver = held;
+        noDriver.boundDriver.clear();
+        const PortlessAdapter cp2102{.location = u"1-2"_s,
+                                     .vendor = u"Silicon Labs"_s,
+                                     .product = u"CP2102"_s,
+                                     .vendorID = 0x10c4,
+                                     .productID = 0xea60,
+                                     .interfaceName = u"1-2:1.0"_s,
+                                     .expectedDriver = u"cp210x"_s,
+                                     .boundDriver = u"usbhid"_s};
+        const PortlessAdapter ch9102{.location = u"1-2"_s,
+                                     .product = u"USB Single Serial"_s,
+                                     .vendorID = 0x1a86,
+                                     .productID = 0x55d4,
+                                     .interfaceName = u"1-2:1.0"_s,
+                                     .expectedDriver = u"cdc_acm"_s};
+
+        QTest::newRow("CH340 that brltty took")
+            << machine(ch340, u"usbfs"_s) << processes("brltty") << QList{byBrltty};
+        QTest::newRow("CH340 claimed through usbfs by some program")
+            << machine(ch340, u"usbfs"_s) << processes("openocd") << QList{held};
+        QTest::newRow("CH340 without its driver")
+            << machine(ch340, {}) << processes("brltty") << QList{noDriver};
+        QTest::newRow("CP2102 that another driver took")
+            << machine({"10c4", "ea60", u"Silicon Labs"_s, u"CP2102"_s}, u"usbhid"_s)
+            << processes("bash") << QList{cp2102};
+        QTest::newRow("CH9102 without cdc_acm")
+            << machine({"1a86", "55d4", std::nullopt, u"USB Single Serial"_s, std::nullopt, "00",
+                        "02", "02"},
+                       {})
+            << processes("bash") << QList{ch9102};
+        // WCH's own driver makes ttyCH341USB0: a port all the same.
+        QTest::newRow("CH340 with WCH's driver and its port")
+            << machine(ch340, u"ch34x"_s, u"ttyCH341USB0"_s) << processes("brltty")
+            << QList<PortlessAdapter>();
+        QTest::newRow("CH340 whose driver is making its port")
+            << machine(ch340, u"ch341"_s) << processes("bash") << QList<PortlessAdapter>();
+        QTest::newRow("Espressif's JTAG interface, which no serial driver takes")
+            << machine({"303a", "1001", u"Espressif"_s, u"USB JTAG/serial debug unit"_s}, {})
+            << processes("bash") << QList<PortlessAdapter>();
+        QTest::newRow("a CH341 in its parallel mode")
+            << machine({"1a86", "5512"}, {}) << processes("bash") << QList<PortlessAdapter>();
+    }
+    void findsAdaptersWithoutAPort()
+    {
+        QFETCH(SharedSysfs, sysfs);
+        QFETCH(SharedProcfs, procfs);
+        QFETCH(QList<PortlessAdapter>, expected);
+        // The rule in the vendor's folder, none in the administrator's.
+        QTemporaryDir localRules;
+        QTemporaryDir vendorRules;
+        QFile rule(vendorRules.filePath(u"85-brltty.rules"_s));
+        QVERIFY(rule.open(QIODevice::WriteOnly));
+        const LinuxServicePaths services{procfs->root(), {localRules.path(), vendorRules.path()}};
+        QCOMPARE(LinuxPortLister(sysfs->root(), fakeDatabase, services).listPortlessAdapters(),
+                 expected);
+    }
+
+    // The real monitor: a netlink socket of kernel device events, watched on the main thread.
+    // No udev daemon runs here to send anything on it.
+    void watchesUdevsMonitor()
+    {
+        const std::unique_ptr<PortWatch> watch = createPlatformPortLister()->watchPorts();
+        QVERIFY(watch);
+        const auto* notifier = watch->findChild<QSocketNotifier*>(u"deviceEvents"_s);
+        QVERIFY(notifier && notifier->isEnabled());
+        QCOMPARE(notifier->type(), QSocketNotifier::Read);
+        int protocol = 0;
+        socklen_t size = sizeof protocol;
+        QCOMPARE(::getsockopt(int(notifier->socket()), SOL_SOCKET, SO_PROTOCOL, &protocol, &size),
+                 0);
+        QCOMPARE(protocol, NETLINK_KOBJECT_UEVENT);
+    }
+
+    // Events as udev sends them, through the watch's descriptor: what is pending when it turns
+    // readable is read at once and announced once.
+    void announcesTtysThatComeAndGo_data()
+    {
+        QTest::addColumn<QByteArrayList>("actions");
+        QTest::addColumn<QByteArrayList>("subsystems");
+        QTest::addColumn<int>("announced");
+        QTest::newRow("plugged in") << QByteArrayList{"add"} << QByteArrayList{"tty"} << 1;
+        QTest::newRow("unplugged") << QByteArrayList{"remove"} << QByteArrayList{"tty"} << 1;
+        QTest::newRow("three adapters behind a hub")
+            << QByteArrayList{"add", "add", "add"} << QByteArrayList{"tty", "tty", "tty"} << 1;
+        QTest::newRow("a port's settings changed")
+            << QByteArrayList{"change"} << QByteArrayList{"tty"} << 0;
+        QTest::newRow("a USB device without a port")
+            << QByteArrayList{"add"} << QByteArrayList{"usb"} << 0;
+    }
+    void announcesTtysThatComeAndGo()
+    {
+        QFETCH(QByteArrayList, actions);
+        QFETCH(QByteArrayList, subsystems);
+        QFETCH(int, announced);
+        auto events = std::make_unique<FakeDeviceEvents>();
+        FakeDeviceEvents& source = *events;
+        LinuxPortWatch watch(std::move(events));
+        const QSignalSpy spy(&watch, &PortWatch::portsChanged);
+        for (qsizetype i = 0; i < actions.size(); ++i)
+            source.send(actions[i], subsystems[i]);
+        QTRY_VERIFY(source.drained());
+        QCOMPARE(spy.count(), announced);
     }
 
     void cannotListWithoutTheTtyClass()

@@ -196,6 +196,119 @@ private Q_SLOTS:
         m_manager->refreshPorts();
         QVERIFY(m_manager->ports().isEmpty());
     }
+
+    // Refreshes at the given times, with the adapter seen at each (0 or 1 of it): whether it is
+    // told of after each. It must pass the port filter, and have been seen for a second on end.
+    void tellsOfAdaptersWithoutAPort_data()
+    {
+        QTest::addColumn<PortlessAdapter>("adapter");
+        QTest::addColumn<QList<int>>("refreshesAtMs");
+        QTest::addColumn<QList<qsizetype>>("seen");
+        QTest::addColumn<QList<bool>>("told");
+
+        const PortlessAdapter ch340{.location = u"1-2"_s,
+                                    .vendorID = 0x1a86,
+                                    .productID = 0x7523,
+                                    .expectedDriver = u"ch341"_s,
+                                    .boundDriver = u"usbfs"_s};
+        QTest::newRow("two refreshes, two seconds apart")
+            << ch340 << QList{0, 2000} << QList<qsizetype>{1, 1} << QList{false, true};
+        QTest::newRow("less than a second")
+            << ch340 << QList{0, 500, 999} << QList<qsizetype>{1, 1, 1}
+            << QList{false, false, false};
+        QTest::newRow("gone in between: starts afresh")
+            << ch340 << QList{0, 1000, 1500, 2500} << QList<qsizetype>{1, 0, 1, 1}
+            << QList{false, false, false, true};
+        QTest::newRow("another vendor's, named as a board")
+            << PortlessAdapter{.location = u"3-1"_s,
+                               .product = u"ESP32-S3 DevKit"_s,
+                               .vendorID = 0x2341,
+                               .expectedDriver = u"cdc_acm"_s}
+            << QList{0, 1000} << QList<qsizetype>{1, 1} << QList{false, true};
+        QTest::newRow("another vendor's, named as no board")
+            << PortlessAdapter{.location = u"3-1"_s,
+                               .product = u"Uno"_s,
+                               .vendorID = 0x2341,
+                               .expectedDriver = u"cdc_acm"_s}
+            << QList{0, 1000} << QList<qsizetype>{1, 1} << QList{false, false};
+    }
+    void tellsOfAdaptersWithoutAPort()
+    {
+        QFETCH(PortlessAdapter, adapter);
+        QFETCH(QList<int>, refreshesAtMs);
+        QFETCH(QList<qsizetype>, seen);
+        QFETCH(QList<bool>, told);
+        std::chrono::milliseconds now{0};
+        m_manager->setClock([&now] { return SettledAdapters::Clock::time_point(now); });
+        QList<bool> tellings;
+        for (qsizetype i = 0; i < refreshesAtMs.size(); ++i) {
+            now = std::chrono::milliseconds(refreshesAtMs[i]);
+            m_lister->adapters = QList<PortlessAdapter>(seen[i], adapter);
+            m_manager->refreshPorts();
+            tellings.append(m_manager->portlessAdapters() == QList{adapter});
+        }
+        QCOMPARE(tellings, told);
+    }
+
+    // What the user reads: the adapter, and the step that gives it its port.
+    void saysWhatToDo_data()
+    {
+        QTest::addColumn<PortlessAdapter>("adapter");
+        QTest::addColumn<QString>("says");
+        const PortlessAdapter unnamed{.location = u"1-2"_s,
+                                      .vendorID = 0x10c4,
+                                      .productID = 0xea60,
+                                      .interfaceName = u"1-2:1.0"_s,
+                                      .expectedDriver = u"cp210x"_s};
+        PortlessAdapter brltty = unnamed;
+        brltty.boundDriver = u"usbfs"_s;
+        brltty.claimedBy = u"brltty"_s;
+        brltty.serviceRule = u"85-brltty.rules"_s;
+        PortlessAdapter usbfs = brltty;
+        usbfs.claimedBy.clear();
+        PortlessAdapter other = unnamed;
+        other.boundDriver = u"usbhid"_s;
+        QTest::newRow("the adapter") << unnamed
+                                     << u"A USB serial adapter (ID 10c4:ea60, USB 1-2) is plugged "
+                                        "in but has no serial port.\n"_s;
+        QTest::newRow("brltty") << brltty
+                                << u"(sudo ln -s /dev/null /etc/udev/rules.d/"
+                                   "85-brltty.rules), then unplug the board"_s;
+        QTest::newRow("some program") << usbfs << u"through usbfs"_s;
+        QTest::newRow("another driver")
+            << other
+            << u"(echo 1-2:1.0 | sudo tee /sys/bus/usb/drivers/usbhid/unbind "
+               "/sys/bus/usb/drivers/cp210x/bind)"_s;
+        QTest::newRow("no driver") << unnamed << u"(sudo modprobe cp210x)"_s;
+    }
+    void saysWhatToDo()
+    {
+        QFETCH(PortlessAdapter, adapter);
+        QFETCH(QString, says);
+        QVERIFY2(adapter.hint().contains(says), qPrintable(adapter.hint()));
+    }
+
+    // The system's news arrives in bursts (a hub and its adapters); one signal for each.
+    void gathersDeviceEvents_data()
+    {
+        QTest::addColumn<int>("events");
+        QTest::newRow("one") << 1;
+        QTest::newRow("a burst of four") << 4;
+    }
+    void gathersDeviceEvents()
+    {
+        QFETCH(int, events);
+        QSignalSpy spy(m_manager.get(), &SerialPortManager::systemDevicesChanged);
+        const auto* timer = m_manager->findChild<QTimer*>(u"hotplugTimer"_s);
+        QVERIFY(timer->isSingleShot());
+        QCOMPARE(timer->intervalAsDuration(), std::chrono::milliseconds(100));
+        for (int i = 0; i < events; ++i)
+            Q_EMIT m_lister->watch->portsChanged();
+        QVERIFY(spy.wait());
+        QVERIFY(!timer->isActive());  // nothing more to come
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(m_lister->listings, 0);  // the owner decides when to refresh
+    }
 };
 
 QTEST_GUILESS_MAIN(TestSerialPortManager)

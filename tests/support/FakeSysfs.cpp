@@ -29,8 +29,9 @@ void link(const QString& target, const QString& linkPath)
 
 FakeSysfs::FakeSysfs()
 {
-    for (const QString& folder : {u"class/tty"_s, u"bus/usb"_s, u"bus/usb-serial"_s, u"bus/pci"_s,
-                                  u"bus/pnp"_s, u"devices/virtual/tty"_s})
+    for (const QString& folder :
+         {u"class/tty"_s, u"bus/usb/devices"_s, u"bus/usb/drivers"_s, u"bus/usb-serial"_s,
+          u"bus/pci"_s, u"bus/pnp"_s, u"devices/virtual/tty"_s})
         QDir(root()).mkpath(folder);
 }
 
@@ -66,6 +67,7 @@ QString FakeSysfs::addUsbDevice(const QString& hub, int port, const UsbDevice& d
 QString FakeSysfs::addUsbDevice(const QString& path, const UsbDevice& device)
 {
     addDevice(path, u"/bus/usb"_s, "DEVTYPE=usb_device\nDRIVER=usb\n");
+    link(path, root() + u"/bus/usb/devices/"_s + QFileInfo(path).fileName());
     const auto write = [&path](const char* name, const QByteArray& value) {
         writeFile(path + u'/' + QLatin1StringView(name), value + '\n');
     };
@@ -79,6 +81,9 @@ QString FakeSysfs::addUsbDevice(const QString& path, const UsbDevice& device)
     if (device.deviceClass != "09") {
         const QString interface = path + u'/' + QFileInfo(path).fileName() + u":1.0"_s;
         addDevice(interface, u"/bus/usb"_s, "DEVTYPE=usb_interface\n");
+        link(interface, root() + u"/bus/usb/devices/"_s + QFileInfo(interface).fileName());
+        writeFile(interface + u"/bInterfaceClass"_s, device.interfaceClass + '\n');
+        writeFile(interface + u"/bInterfaceSubClass"_s, device.interfaceSubClass + '\n');
         if (device.interface)
             writeFile(interface + u"/interface"_s, device.interface->toUtf8() + '\n');
     }
@@ -94,6 +99,15 @@ void FakeSysfs::addUsbSerial(const QString& usbDevice, const QString& ttyName)
     }
     const QString port = addDevice(interface + u'/' + ttyName, u"/bus/usb-serial"_s, "");
     addTty(port, port + u"/tty"_s, ttyName);
+}
+
+void FakeSysfs::bindInterface(const QString& usbDevice, const QString& driver)
+{
+    const QString interface = usbDevice + u'/' + QFileInfo(usbDevice).fileName() + u":1.0"_s;
+    const QString folder = root() + u"/bus/usb/drivers/"_s + driver;
+    QDir().mkpath(folder);
+    link(folder, interface + u"/driver"_s);
+    writeFile(interface + u"/uevent"_s, "DEVTYPE=usb_interface\nDRIVER=" + driver.toUtf8() + '\n');
 }
 
 void FakeSysfs::addBoardSerial(const QString& ttyName)

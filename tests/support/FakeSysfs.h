@@ -7,8 +7,8 @@
 #include <optional>
 
 // A sysfs tree in a temporary folder, laid out as the kernel lays it out: device folders under
-// devices/ with their uevent files, attributes and "subsystem" links, and in class/tty a link to
-// every tty device.
+// devices/ with their uevent files, attributes and "subsystem" links, in class/tty a link to
+// every tty device, in bus/usb/devices one to every USB device and interface.
 class FakeSysfs
 {
 public:
@@ -26,6 +26,9 @@ public:
         // The string of its first interface, on some adapters a product name of its own.
         std::optional<QString> interface = std::nullopt;
         QByteArray deviceClass = "00";  // "09" for a hub
+        // Of its first interface: "ff" vendor-specific (the bridges), "02" and "02" CDC-ACM.
+        QByteArray interfaceClass = "ff";
+        QByteArray interfaceSubClass = "00";
     };
 
     // The root hub usb<bus> of a host controller; gives its folder, as the others do.
@@ -35,6 +38,9 @@ public:
     // The serial device of a USB device's first interface: ttyUSB<n> below the port device of a
     // usb-serial driver, ttyACM<n> right below the interface (CDC-ACM).
     void addUsbSerial(const QString& usbDevice, const QString& ttyName);
+    // The driver that has a USB device's first interface: "ch341", or "usbfs" for a program that
+    // claimed it through /dev/bus/usb. A driver that makes a port has its tty added apart.
+    void bindInterface(const QString& usbDevice, const QString& driver);
     // A serial port of the main board, without USB.
     void addBoardSerial(const QString& ttyName);
     // A tty without a device, as virtual consoles and pseudo-terminals are.

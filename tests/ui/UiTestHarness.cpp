@@ -5,6 +5,8 @@
 #include "ui/ContentView.h"
 #include "ui/MainWindow.h"
 
+#include <QFile>
+
 using namespace Qt::StringLiterals;
 
 UiTestHarness::UiTestHarness(Flasher flasher)
@@ -17,6 +19,10 @@ UiTestHarness::UiTestHarness(Flasher flasher)
     } else {
         m_home.addEsptool(u"esptool_amd64"_s);
         m_home.addFirmware();
+        // The build's logo, so that the window shows it as the app's does.
+        QFile title(QString::fromUtf8(TAVIX_RESOURCE_OUTPUT_DIR) + u"/title.png"_s);
+        if (title.open(QIODevice::ReadOnly))
+            m_home.addResourceFile(u"title.png"_s, title.readAll());
     }
     auto lister = std::make_unique<FakePortLister>();
     m_lister = lister.get();
@@ -39,4 +45,14 @@ void UiTestHarness::plug(const QString& path, const QString& vendor, const QStri
 void UiTestHarness::unplug(const QString& path)
 {
     m_lister->ports.removeIf([&path](const SerialPortInfo& port) { return port.path() == path; });
+}
+
+void UiTestHarness::announceDeviceChange()
+{
+    Q_EMIT m_lister->watch->portsChanged();
+}
+
+void UiTestHarness::setPortlessAdapters(const QList<PortlessAdapter>& adapters)
+{
+    m_lister->adapters = adapters;
 }

@@ -31,6 +31,10 @@ public:
     void plug(const QString& path, const QString& vendor, const QString& product,
               qint64 vendorID = 0x10C4);
     void unplug(const QString& path);
+    // The system's news that serial devices came or went, as udev's monitor brings it.
+    void announceDeviceChange();
+    // Adapters that are plugged in without a port, from the next refresh on.
+    void setPortlessAdapters(const QList<PortlessAdapter>& adapters);
 
 private:
     FakeEsptoolHome m_home;

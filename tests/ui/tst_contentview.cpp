@@ -1,16 +1,20 @@
+#include "AccessibilitySwitch.h"
 #include "UiTestHarness.h"
 #include "flash/ESPToolManager.h"
+#include "serial/SerialPortManager.h"
 #include "ui/ContentView.h"
 #include "ui/ElidedLabel.h"
 #include "ui/MainWindow.h"
 
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
 #include <QPlainTextEdit>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -18,10 +22,37 @@
 
 using namespace Qt::StringLiterals;
 
+class TestContentView;
+// Something that happens to the window, for tables of what follows from it.
+using Happening = std::function<void(TestContentView&)>;
+Q_DECLARE_METATYPE(Happening)
+
 namespace {
 
 const QString portA = u"/dev/ttyUSB0"_s;
 const QString portB = u"/dev/ttyUSB1"_s;
+
+// The names that accessibility events announced, object by object, in their order.
+QList<std::pair<QString, QString>> announcedNames;
+void recordNameChange(QAccessibleEvent* event)
+{
+    if (event->type() == QAccessible::NameChanged) {
+        announcedNames.append(
+            {event->object()->objectName(), event->accessibleInterface()->text(QAccessible::Name)});
+    }
+}
+
+// Held by brltty, as Ubuntu's brltty holds CH340 adapters.
+const PortlessAdapter heldCh340{.location = u"1-2"_s,
+                                .vendor = u"QinHeng Electronics"_s,
+                                .product = u"USB Serial"_s,
+                                .vendorID = 0x1a86,
+                                .productID = 0x7523,
+                                .interfaceName = u"1-2:1.0"_s,
+                                .expectedDriver = u"ch341"_s,
+                                .boundDriver = u"usbfs"_s,
+                                .claimedBy = u"brltty"_s,
+                                .serviceRule = u"85-brltty.rules"_s};
 
 }  // namespace
 
@@ -29,7 +60,9 @@ class TestContentView : public QObject
 {
     Q_OBJECT
 
+public:
     std::unique_ptr<UiTestHarness> m_harness;
+    std::chrono::milliseconds m_now{0};
 
     ContentView& view() const { return m_harness->view(); }
     template <typename T = QWidget>
@@ -74,9 +107,32 @@ class TestContentView : public QObject
         portMenu()->setCurrentIndex(row);
         Q_EMIT portMenu()->activated(row);
     }
+    QString selectedPath() const
+    {
+        return view().selectedPort() ? view().selectedPort()->path() : QString();
+    }
+    QStringList menuRows() const
+    {
+        QStringList rows;
+        for (int i = 0; i < portMenu()->count(); ++i)
+            rows.append(portMenu()->itemText(i));
+        return rows;
+    }
+    // A refresh a second after the last: an adapter without a port seen in both is told of.
+    void refreshASecondLater()
+    {
+        m_now += std::chrono::seconds(1);
+        view().reloadPorts(!view().selectedPort());
+    }
 
 private Q_SLOTS:
-    void init() { m_harness = std::make_unique<UiTestHarness>(); }
+    void init()
+    {
+        m_harness = std::make_unique<UiTestHarness>();
+        m_now = {};
+        view().serialManager().setClock(
+            [this] { return SettledAdapters::Clock::time_point(m_now); });
+    }
 
     // The flasher is installed as the window appears, without a word in the log, whether that
     // works or not; each operation prepares it again and reports problems then.
@@ -223,6 +279,158 @@ private Q_SLOTS:
                  button == u"burnButton"_s ? u"write-flash"_s : u"erase-flash"_s);
         QCOMPARE(status(), exitStatus == 0 ? u"Status: Ready"_s : u"Status: Failed"_s);
         QCOMPARE(enabled(), (QList<bool>{true, true, true, true, true}));
+    }
+
+    // udev's news of a device that came or went (here: A unplugged, B plugged in) refreshes at
+    // once, under the refresh timer's rules: the port list and selection after it.
+    void refreshesAsThePortsComeAndGo_data()
+    {
+        QTest::addColumn<Happening>("before");
+        QTest::addColumn<QStringList>("rows");
+        QTest::addColumn<QString>("selected");
+
+        const QString rowA = u"Silicon Labs CP2102 (/dev/ttyUSB0)"_s;
+        const QString rowB = u"QinHeng CH340 (/dev/ttyUSB1)"_s;
+        QTest::newRow("idle: the selection goes with its port")
+            << Happening([](TestContentView&) {}) << QStringList{{}, rowB} << QString();
+        QTest::newRow("a menu open: nothing changes under it")
+            << Happening([](TestContentView& test) { test.portMenu()->showPopup(); })
+            << QStringList{{}, rowA} << portA;
+        QTest::newRow("window hidden: nothing refreshes")
+            << Happening([](TestContentView& test) { test.m_harness->window().hide(); })
+            << QStringList{{}, rowA} << portA;
+    }
+    void refreshesAsThePortsComeAndGo()
+    {
+        QFETCH(Happening, before);
+        QFETCH(QStringList, rows);
+        QFETCH(QString, selected);
+        m_harness->plug(portA, u"Silicon Labs"_s, u"CP2102"_s);
+        show();
+        before(*this);
+        m_harness->unplug(portA);
+        m_harness->plug(portB, u"QinHeng"_s, u"CH340"_s, 0x1A86);
+        QSignalSpy news(&view().serialManager(), &SerialPortManager::systemDevicesChanged);
+        m_harness->announceDeviceChange();
+        QVERIFY(news.wait());
+        QCOMPARE(menuRows(), rows);
+        QCOMPARE(selectedPath(), selected);
+    }
+
+    // An adapter without a port is told of in the console, below the log and apart from it,
+    // while no operation runs.
+    void tellsOfAnAdapterWithoutAPort_data()
+    {
+        QTest::addColumn<Happening>("then");
+        QTest::addColumn<bool>("told");
+
+        QTest::newRow("left alone") << Happening([](TestContentView&) {}) << true;
+        QTest::newRow("an operation runs") << Happening([](TestContentView& test) {
+            test.view().espTool().beginOperation(u"Flashing"_s);
+            test.view().espTool().handleOutputChunk(u"Connecting...\n"_s);
+        }) << false;
+        QTest::newRow("the operation has ended") << Happening([](TestContentView& test) {
+            test.view().espTool().beginOperation(u"Flashing"_s);
+            test.view().espTool().finishOperation(false, u"esptool exited with code 2."_s);
+        }) << true;
+        QTest::newRow("the adapter has its port now") << Happening([](TestContentView& test) {
+            test.m_harness->setPortlessAdapters({});
+            test.refreshASecondLater();
+        }) << false;
+    }
+    void tellsOfAnAdapterWithoutAPort()
+    {
+        QFETCH(Happening, then);
+        QFETCH(bool, told);
+        m_harness->setPortlessAdapters({heldCh340});
+        show();
+        QVERIFY(!logShown().contains(u"brltty"_s));  // not at first sight: its driver may bind
+        refreshASecondLater();
+        QCOMPARE(logShown(), heldCh340.hint());
+        then(*this);
+        QCOMPARE(logShown().contains(heldCh340.hint()), told);
+        QVERIFY(logShown().startsWith(view().espTool().esptoolLog()));
+        QVERIFY(!view().espTool().esptoolLog().contains(u"brltty"_s));
+    }
+
+    // What a screen reader finds: each control's role and name (its visible text, or what it
+    // shows), and a description that says what it does.
+    void readsOutToAssistiveTechnology_data()
+    {
+        QTest::addColumn<QString>("object");
+        QTest::addColumn<QAccessible::Role>("role");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("describedBy");  // a word of its description
+
+        QTest::newRow("window") << u"main"_s << QAccessible::Window << u"Tavix Flash Tool"_s
+                                << QString();
+        QTest::newRow("logo") << u"titleImage"_s << QAccessible::Graphic << u"Tavix Flash Tool"_s
+                              << QString();
+        QTest::newRow("no port chosen")
+            << u"portMenu"_s << QAccessible::ComboBox << u"No port"_s << u"serial port"_s;
+        QTest::newRow("baud menu")
+            << u"baudMenu"_s << QAccessible::ComboBox << u"1500000"_s << u"speed"_s;
+        QTest::newRow("checkbox") << u"consoleCheckBox"_s << QAccessible::CheckBox
+                                  << u"Show Console Log"_s << u"console log"_s;
+        QTest::newRow("Burn") << u"burnButton"_s << QAccessible::Button << u"Burn"_s
+                              << u"Writes the firmware"_s;
+        QTest::newRow("Erase") << u"eraseButton"_s << QAccessible::Button << u"Erase"_s
+                               << u"Erases"_s;
+        QTest::newRow("status") << u"statusLabel"_s << QAccessible::StatusBar << u"Status: Ready"_s
+                                << u"flasher is doing"_s;
+        QTest::newRow("console log")
+            << u"consoleLog"_s << QAccessible::EditableText << u"Console log"_s << u"printed"_s;
+    }
+    void readsOutToAssistiveTechnology()
+    {
+        QFETCH(QString, object);
+        QFETCH(QAccessible::Role, role);
+        QFETCH(QString, name);
+        QFETCH(QString, describedBy);
+        show();
+        QWidgetList widgets = m_harness->window().findChildren<QWidget*>();
+        widgets.append(&m_harness->window());
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(
+            *std::find_if(widgets.cbegin(), widgets.cend(),
+                          [&](QWidget* w) { return w->objectName() == object; }));
+        QCOMPARE(accessible->role(), role);
+        QCOMPARE(accessible->text(QAccessible::Name), name);
+        QVERIFY2(accessible->text(QAccessible::Description).contains(describedBy),
+                 qPrintable(accessible->text(QAccessible::Description)));
+    }
+
+    // The empty entry keeps its empty look, and is read as "No port" in the open menu too.
+    void namesTheEmptyPortEntry()
+    {
+        m_harness->plug(portA, u"Silicon Labs"_s, u"CP2102"_s);
+        show();
+        QAccessibleInterface* menu = QAccessible::queryAccessibleInterface(portMenu());
+        QCOMPARE(menu->text(QAccessible::Name), u"Silicon Labs CP2102 (/dev/ttyUSB0)"_s);
+        QAccessibleInterface* entries = menu->child(0);
+        QCOMPARE(entries->child(0)->text(QAccessible::Name), u"No port"_s);
+        QCOMPARE(portMenu()->itemText(0), QString());
+        pickPort(0);
+        QCOMPARE(menu->text(QAccessible::Name), u"No port"_s);
+    }
+
+    // Every change of the status line reaches assistive technology as a change of its name.
+    void announcesTheStatus()
+    {
+        if (!switchAccessibilityOn())
+            QSKIP("Built without Qt's private headers, which switch accessibility on here");
+        show();
+        announcedNames.clear();
+        QAccessible::installUpdateHandler(recordNameChange);
+        ESPToolManager& engine = view().espTool();
+        engine.beginOperation(u"Flashing"_s);
+        engine.handleOutputChunk(u"Writing at 0x00001000... (42 %)\n"_s);
+        engine.finishOperation(true, u"Done."_s);
+        QAccessible::installUpdateHandler(nullptr);
+        const QString status = u"statusLabel"_s;
+        QCOMPARE(announcedNames,
+                 (QList<std::pair<QString, QString>>{{status, u"Status: Flashing..."_s},
+                                                     {status, u"Status: Flashing 42%"_s},
+                                                     {status, u"Status: Ready"_s}}));
     }
 
     void laysOutTheWindowAndTogglesTheConsole()

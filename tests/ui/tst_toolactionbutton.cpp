@@ -57,6 +57,36 @@ private Q_SLOTS:
         QVERIFY(titleSeen);
     }
 
+    // With the keyboard focus, as a push button: Space and either Enter key press it once.
+    void answersTheKeyboard_data()
+    {
+        QTest::addColumn<Qt::Key>("key");
+        QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
+        QTest::addColumn<bool>("enabled");
+        QTest::addColumn<int>("presses");
+        QTest::newRow("Space") << Qt::Key_Space << Qt::KeyboardModifiers() << true << 1;
+        QTest::newRow("Enter") << Qt::Key_Return << Qt::KeyboardModifiers() << true << 1;
+        QTest::newRow("Enter on the keypad")
+            << Qt::Key_Enter << Qt::KeyboardModifiers(Qt::KeypadModifier) << true << 1;
+        QTest::newRow("Ctrl+Enter")
+            << Qt::Key_Return << Qt::KeyboardModifiers(Qt::ControlModifier) << true << 0;
+        QTest::newRow("Escape") << Qt::Key_Escape << Qt::KeyboardModifiers() << true << 0;
+        QTest::newRow("Enter while disabled")
+            << Qt::Key_Return << Qt::KeyboardModifiers() << false << 0;
+    }
+    void answersTheKeyboard()
+    {
+        QFETCH(Qt::Key, key);
+        QFETCH(Qt::KeyboardModifiers, modifiers);
+        QFETCH(bool, enabled);
+        QFETCH(int, presses);
+        ToolActionButton button(u"Burn"_s);
+        button.setEnabled(enabled);
+        const QSignalSpy clicks(&button, &ToolActionButton::clicked);
+        QTest::keyClick(&button, key, modifiers);
+        QCOMPARE(clicks.count(), presses);
+    }
+
     void takesClicksOnTheWholeBar()
     {
         ToolActionButton button(u"Erase"_s);

@@ -1,0 +1,3 @@
+#include "serial/PortWatch.h"
+
+PortWatch::~PortWatch() = default;
