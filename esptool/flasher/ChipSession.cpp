@@ -273,6 +273,15 @@ Status ChipSession::setFlashParameters(quint32 size)
     return {};
 }
 
+Status ChipSession::reattachFlash()
+{
+    if (Status attached = attachFlash(); !attached)
+        return attached;
+    if (m_flashParameters)
+        return setFlashParameters(*m_flashParameters);
+    return {};
+}
+
 Result<bool> ChipSession::answersInSession()
 {
     for (int check = 0; check < sessionChecks; ++check) {

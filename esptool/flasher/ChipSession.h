@@ -45,6 +45,9 @@ public:
 
     // The flash parameters (SPI_SET_PARAMS) for `size`, sent again whenever the session opens.
     Status setFlashParameters(quint32 size);
+    // SPI_ATTACH and SPI_SET_PARAMS again: neither carries a checksum, so on a noisy line either
+    // may have reached the chip damaged and left its flash unreachable or of another size.
+    Status reattachFlash();
     // Reads the JEDEC ID; the size it announces, or nothing when unknown.
     Result<std::optional<quint32>> detectFlashSize();
 

@@ -182,6 +182,15 @@ Result<SessionKeeper::Recovery> Flasher::recover(const FlasherError& failure,
             return Recovery::carryOn;
         return resync(resuming);
     }
+    case ErrorKind::romError:
+    case ErrorKind::md5Mismatch:
+        // The flash failing on a noisy line may be an attach or flash size that reached the chip
+        // damaged: those are set again before the next try.
+        if (m_health.hasSeenNoise() && !m_health.isLineDamage(failure)) {
+            if (Status reattached = m_session.reattachFlash(); !reattached)
+                return recover(reattached.error(), resuming);
+        }
+        return Recovery::carryOn;
     default:
         return Recovery::carryOn;
     }

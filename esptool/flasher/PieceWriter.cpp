@@ -21,7 +21,7 @@ constexpr int md5Asks = 3;
 constexpr int md5HexLength = 32;
 // A block's reply normally comes within milliseconds of its last byte; the wait starts at the
 // low end and follows what the line shows, up to the ROM's standard timeout.
-constexpr milliseconds shortestBlockWait{500};
+constexpr milliseconds shortestBlockWait{150};
 constexpr int waitPerSlowestReply = 8;
 constexpr int bitsPerUartByte = 10;  // 8N1
 // A block the chip keeps refusing for its length or format, rather than for a payload damaged
