@@ -2,6 +2,7 @@
 
 #include "cli/CommandLine.h"
 #include "cli/ConsoleReporter.h"
+#include "failure/Failure.h"
 #include "flasher/Flasher.h"
 #include "link/BusyPort.h"
 #include "link/QtSerialLink.h"
@@ -30,26 +31,20 @@ Result<FlashRegion> loadFile(const cli::WriteItem& item)
 {
     const QFileInfo info(item.file);
     if (!info.exists()) {
-        return FlasherError{ErrorKind::fileMissing, u"File %1 does not exist."_s.arg(item.file),
-                            u"Check the path of the image."_s};
+        return failure(Failure::fileMissing, {item.file});
     }
     QFile file(item.file);
     if (info.isDir() || !file.open(QIODevice::ReadOnly)) {
-        return FlasherError{ErrorKind::fileMissing,
-                            u"File %1 cannot be read: %2."_s.arg(
-                                item.file, info.isDir() ? u"it is a folder"_s : file.errorString()),
-                            {}};
+        return failure(Failure::fileUnreadable,
+                       {item.file, info.isDir() ? u"it is a folder"_s : file.errorString()});
     }
     if (file.size() > largestFlash) {
-        return FlasherError{ErrorKind::fileTooLarge,
-                            u"File %1 (%2 bytes) is larger than any ESP32 flash (16MB)."_s.arg(
-                                item.file, QString::number(file.size())),
-                            u"Check that this is the right image."_s};
+        return failure(Failure::fileLargerThanAnyFlash,
+                       {item.file, QString::number(file.size())});
     }
     FlashRegion region{item.address, file.readAll(), info.fileName()};
     if (region.data.isEmpty()) {
-        return FlasherError{ErrorKind::fileMissing, u"File %1 is empty."_s.arg(item.file),
-                            u"Check that this is the right image."_s};
+        return failure(Failure::fileEmpty, {item.file});
     }
     return region;
 }
@@ -70,11 +65,9 @@ Result<QList<FlashRegion>> loadFiles(const QList<cli::WriteItem>& items)
         const FlashRegion& before = sorted[i - 1];
         if (static_cast<quint64>(before.address) + static_cast<quint64>(before.data.size()) >
             sorted[i].address) {
-            return FlasherError{ErrorKind::badArguments,
-                                u"%1 at 0x%2 overlaps %3 at 0x%4."_s.arg(
-                                    before.name, QString::number(before.address, 16),
-                                    sorted[i].name, QString::number(sorted[i].address, 16)),
-                                u"Give each file its own stretch of flash."_s};
+            return failure(Failure::filesOverlap,
+                           {before.name, QString::number(before.address, 16), sorted[i].name,
+                            QString::number(sorted[i].address, 16)});
         }
     }
     return regions;
@@ -126,8 +119,7 @@ int runCommandLine(const QStringList& arguments, ConsoleReporter& console)
         console.info(versionText());
         return 0;
     case cli::ParsedCommandLine::Action::error: {
-        const FlasherError error{ErrorKind::badArguments, u"Bad arguments: "_s + parsed.error,
-                                 u"Run with --help for the full usage."_s};
+        const FlasherError error = failure(Failure::badArguments, {parsed.error});
         console.error(cli::usageLine());
         console.error(error.line());
         return exitStatusFor(error.kind);

@@ -1,5 +1,6 @@
 #include "flasher/ChipSession.h"
 
+#include "failure/Failure.h"
 #include "flasher/BootDiagnosis.h"
 #include "flasher/FlashParameters.h"
 #include "flasher/FlasherObserver.h"
@@ -115,10 +116,8 @@ Status ChipSession::identify()
     if (!magic)
         return magic.error();
     if (magic.value() != rom::chipMagicEsp32) {
-        return FlasherError{ErrorKind::wrongChip,
-                            u"The chip on %1 is not an ESP32 (chip magic %2, expected %3)."_s.arg(
-                                m_path, hex32(magic.value()), hex32(rom::chipMagicEsp32)),
-                            u"This tool flashes the original ESP32 only; check the board."_s};
+        return failure(Failure::wrongChip,
+                       {m_path, hex32(magic.value()), hex32(rom::chipMagicEsp32)});
     }
     for (int word = 0; word < EfuseWords::count; ++word) {
         const Result<quint32> value = m_rom.readRegConfirmed(rom::efuseWordAddress(word));
@@ -134,11 +133,8 @@ Status ChipSession::identify()
     if (!m_mac.isEmpty()) {
         if (chip.mac == m_mac)
             return {};
-        return FlasherError{ErrorKind::otherBoard,
-                            u"Another board answered on %1 after the link came back (MAC %2, "
-                            "expected %3); stopped without writing to it."_s.arg(
-                                m_path, chip.macText(), QString::fromLatin1(m_mac.toHex(':'))),
-                            u"Connect the board that was being flashed and start again."_s};
+        return failure(Failure::otherBoard,
+                       {m_path, chip.macText(), QString::fromLatin1(m_mac.toHex(':'))});
     }
     m_mac = chip.mac;
     const Result<quint32> clockDiv = m_rom.readReg(rom::uartClockDivRegister);
@@ -178,9 +174,7 @@ Status ChipSession::changeBaud(int baud)
     const quint32 sent = correctedBaud(static_cast<quint32>(baud), cali.value(),
                                        m_efuses.field(efuse::ck8mFrequency));
     say(u"Switching to %1 baud..."_s.arg(baud));
-    const FlasherError lost{ErrorKind::lostAfterBaudChange,
-                            u"The chip stopped answering after the switch to %1 baud."_s.arg(baud),
-                            u"Try a lower baud rate, such as 460800 or 115200."_s};
+    const FlasherError lost = failure(Failure::lostAfterBaudChange, {QString::number(baud)});
     for (int attempt = 0; attempt < baudChangeAttempts; ++attempt) {
         const Result<RomReply> changed =
             m_rom.command(command::changeBaudrate(sent), rom::timeout::standard);

@@ -2,7 +2,7 @@
 
 #include "flasher/ChipInfo.h"
 #include "flasher/Options.h"
-#include "flasher/Result.h"
+#include "failure/Result.h"
 #include "link/RomConnection.h"
 #include "link/SerialLink.h"
 #include "protocol/BootBanner.h"

@@ -1,5 +1,6 @@
 #include "flasher/Flasher.h"
 
+#include "failure/Failure.h"
 #include "flasher/FlashParameters.h"
 #include "flasher/FlasherObserver.h"
 #include "flasher/RegionWriter.h"
@@ -20,10 +21,6 @@ constexpr int reconnectsPerRun = 3;
 // A board that restarts more often than this is not going to get through a write.
 constexpr int restartsPerRun = 3;
 
-const QString supplyHint =
-    u"A restart during a write points at the board's power supply: plug it into a powered USB "
-    "port or hub, use a shorter USB cable, and disconnect anything else that draws current from "
-    "the board."_s;
 
 QString hex32(quint32 value)
 {
@@ -81,11 +78,9 @@ Status Flasher::checkFits(const QList<FlashRegion>& regions, quint32 flashSize) 
         const quint64 end =
             static_cast<quint64>(region.address) + static_cast<quint64>(region.data.size());
         if (end > flashSize) {
-            return FlasherError{ErrorKind::fileTooLarge,
-                                u"%1 (%2 bytes at %3) does not fit in the %4 flash."_s.arg(
-                                    region.name, QString::number(region.data.size()),
-                                    hex32(region.address), flash::sizeName(flashSize)),
-                                u"Use an image made for this board's flash size."_s};
+            return failure(Failure::fileDoesNotFit,
+                           {region.name, QString::number(region.data.size()),
+                            hex32(region.address), flash::sizeName(flashSize)});
         }
     }
     return {};
@@ -246,11 +241,7 @@ Result<SessionKeeper::Recovery> Flasher::resync(const QString& resuming)
                                     ? u"it restarted %1 times"_s.arg(m_restarts)
                                     : u"the port has no modem-control lines, so it cannot be "
                                       "reset into its loader from here"_s;
-            return FlasherError{
-                ErrorKind::chipRestarted,
-                u"The board on %1 restarted during the write and %2; %3."_s.arg(port, what, why),
-                supplyHint + u" Then hold BOOT (IO0), press and release EN "
-                             "(RESET), release BOOT, and write again."_s};
+            return failure(Failure::restartingForGood, {port, what, why});
         }
         if (Status opened = m_session.openSession(ChipSession::Start::reset); !opened)
             return opened.error();
@@ -272,24 +263,16 @@ Result<SessionKeeper::Recovery> Flasher::resync(const QString& resuming)
             back.value() ? u"heard again"_s : u"reset into its loader"_s, resuming));
         return Recovery::resumed;
     }
-    return FlasherError{ErrorKind::stoppedAnswering,
-                        u"The chip on %1 stopped answering during the write, at %2 baud and at "
-                        "115200."_s.arg(port)
-                            .arg(m_session.sessionBaud()),
-                        u"Check the board's power supply and the cable; then hold BOOT (IO0), "
-                        "press and release EN (RESET), release BOOT, and write again."_s};
+    return failure(Failure::stoppedAnswering,
+                   {port, QString::number(m_session.sessionBaud())});
 }
 
 Result<SessionKeeper::Recovery> Flasher::resumeAfterRestart(quint8 cause, const QString& resuming)
 {
     const QString meaning = resetCauseMeaning(cause);
     if (++m_restarts > restartsPerRun) {
-        return FlasherError{ErrorKind::chipRestarted,
-                            u"The board on %1 restarted %2 times during the write (last: %3)."_s
-                                .arg(m_session.path())
-                                .arg(m_restarts)
-                                .arg(meaning),
-                            supplyHint};
+        return failure(Failure::restartedTooOften,
+                       {m_session.path(), QString::number(m_restarts), meaning});
     }
     if (Status opened = m_session.openSession(ChipSession::Start::synced); !opened)
         return opened.error();

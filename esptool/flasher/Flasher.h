@@ -4,7 +4,7 @@
 #include "flasher/ChipSession.h"
 #include "flasher/LineHealth.h"
 #include "flasher/Options.h"
-#include "flasher/Result.h"
+#include "failure/Result.h"
 #include "flasher/SessionKeeper.h"
 #include "link/SerialLink.h"
 

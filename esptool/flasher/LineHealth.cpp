@@ -1,5 +1,6 @@
 #include "flasher/LineHealth.h"
 
+#include "failure/Failure.h"
 #include "protocol/RomErrorCode.h"
 #include "protocol/RomProtocol.h"
 
@@ -99,26 +100,14 @@ FlasherError LineHealth::giveUp(const QString& what, const FlasherError& last, i
 {
     if (!isLineDamage(last))
         return last;
+    const QStringList figures{QString::number(m_blocksSentAgain),
+                              QString::number(m_piecesTriedAgain), what, last.message, advice};
     if (outOfTime()) {
-        return FlasherError{
-            ErrorKind::noisyLine,
-            u"The line to the chip is too noisy at %1 baud: the write took more than %2 min (%3 "
-            "block(s) sent again, %4 piece(s) written again), and %5 still failed. Last: %6"_s
-                .arg(baud)
-                .arg(std::chrono::duration_cast<std::chrono::minutes>(m_runLimit).count())
-                .arg(m_blocksSentAgain)
-                .arg(m_piecesTriedAgain)
-                .arg(what, last.message),
-            advice};
+        const auto minutes = std::chrono::duration_cast<std::chrono::minutes>(m_runLimit).count();
+        return failure(Failure::noisyLineTooLong,
+                       QStringList{QString::number(baud), QString::number(minutes)} + figures);
     }
-    return FlasherError{ErrorKind::noisyLine,
-                        u"The line to the chip is too noisy at %1 baud: %2 block(s) had to be "
-                        "sent again and %3 piece(s) written again, and %4 still failed. Last: "
-                        "%5"_s.arg(baud)
-                            .arg(m_blocksSentAgain)
-                            .arg(m_piecesTriedAgain)
-                            .arg(what, last.message),
-                        advice};
+    return failure(Failure::noisyLine, QStringList{QString::number(baud)} + figures);
 }
 
 QString LineHealth::summary() const

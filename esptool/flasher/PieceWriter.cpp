@@ -1,5 +1,6 @@
 #include "flasher/PieceWriter.h"
 
+#include "failure/Failure.h"
 #include "flasher/Deflate.h"
 #include "flasher/LineHealth.h"
 #include "link/RomConnection.h"
@@ -96,12 +97,8 @@ FlasherError md5Mismatch(quint32 address, qsizetype size, const QByteArray& foun
     const bool readsErased = found == md5Hex(QByteArray(size, static_cast<char>(rom::erasedByte)));
     const QString what =
         readsErased ? u"it reads back erased"_s : u"MD5 %1"_s.arg(QString::fromLatin1(found));
-    return FlasherError{ErrorKind::md5Mismatch,
-                        u"Verification failed: the flash at %1 does not hold the data written "
-                        "(%2, expected MD5 %3)."_s.arg(rangeText(address, size), what,
-                                                       QString::fromLatin1(expected)),
-                        u"Try again; if it keeps failing, erase the flash first or use a lower "
-                        "baud rate."_s};
+    return failure(Failure::md5Mismatch,
+                   {rangeText(address, size), what, QString::fromLatin1(expected)});
 }
 
 PieceWriter::PieceWriter(RomConnection& rom, LineHealth& health, bool compress)
@@ -229,12 +226,8 @@ Status PieceWriter::sendBlock(const QList<Block>& blocks, qsizetype index, quint
         // A failure the ROM never gives for a data block, on a line that has damaged other
         // replies, is a success whose status bytes flipped as likely as anything: unclear.
         if (code && m_health.hasSeenNoise() && !romCodeExpected(request.opcode, *code)) {
-            error =
-                FlasherError{ErrorKind::garbledReply,
-                             u"The chip's reply to the request to %1 reported error 0x%2, which "
-                             "it never gives for that: the reply was damaged on its way."_s.arg(
-                                 action, QString::number(*code, 16).rightJustified(2, u'0')),
-                             u"Check the cable, or try a lower baud rate."_s};
+            error = failure(Failure::garbledStatus,
+                            {action, QString::number(*code, 16).rightJustified(2, u'0')});
         }
         const bool refused =
             error.kind == ErrorKind::romError && code && romRefusedUnapplied(*code);
@@ -302,10 +295,7 @@ Result<QByteArray> PieceWriter::flashMd5(quint32 address, quint32 size,
     if (!agreed.isEmpty())
         return agreed;
     if (previous.isEmpty()) {
-        return FlasherError{ErrorKind::garbledReply,
-                            u"The chip's reply to SPI_FLASH_MD5 holds %1 bytes instead of a "
-                            "32-digit hash."_s.arg(unreadable),
-                            u"Check the cable, or try a lower baud rate."_s};
+        return failure(Failure::unreadableDigest, {QString::number(unreadable)});
     }
     return previous;
 }

@@ -4,7 +4,7 @@
 #include "flasher/Options.h"
 #include "flasher/PieceSize.h"
 #include "flasher/PieceWriter.h"
-#include "flasher/Result.h"
+#include "failure/Result.h"
 #include "flasher/SkipPolicy.h"
 
 #include <functional>

@@ -1,5 +1,7 @@
 #include "flasher/SecurityGuard.h"
 
+#include "failure/Failure.h"
+
 #include <QtEndian>
 
 using namespace Qt::StringLiterals;
@@ -18,8 +20,6 @@ constexpr qsizetype partitionEntrySize = 32;
 constexpr qsizetype partitionTableSize = 0xC00;
 constexpr quint8 appPartitionType = 0x00;
 
-const QString notBootHint = u"This board needs a tool that writes %1 images. --force writes "
-                            "anyway."_s;
 
 QString hex(quint32 value)
 {
@@ -76,9 +76,7 @@ QStringList plainContent(const QList<FlashRegion>& regions)
 
 FlasherError refusal(const QString& message, const QString& kindOfImage)
 {
-    return FlasherError{ErrorKind::protectedBoard,
-                        message + u" Stopped before anything was erased."_s,
-                        notBootHint.arg(kindOfImage)};
+    return failure(Failure::protectedBoard, {message, kindOfImage});
 }
 
 QString secureBootName(const SecurityFuses& fuses)

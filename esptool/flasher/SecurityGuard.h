@@ -1,7 +1,7 @@
 #pragma once
 
 #include "flasher/ChipInfo.h"
-#include "flasher/FlasherError.h"
+#include "failure/FlasherError.h"
 #include "flasher/Options.h"
 
 #include <QList>

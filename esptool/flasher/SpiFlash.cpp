@@ -1,5 +1,6 @@
 #include "flasher/SpiFlash.h"
 
+#include "failure/Failure.h"
 #include "link/RomConnection.h"
 #include "protocol/RomProtocol.h"
 
@@ -35,9 +36,7 @@ Result<quint32> readJedecId(RomConnection& rom)
         done = (command.value() & spi::cmdUsr) == 0;
     }
     if (!done) {
-        return FlasherError{ErrorKind::romError,
-                            u"The chip's SPI controller did not finish reading the flash ID."_s,
-                            u"Reset the board and try again."_s};
+        return failure(Failure::flashIdUnfinished);
     }
     const Result<quint32> id = rom.readReg(spi::w0);
     if (!id)

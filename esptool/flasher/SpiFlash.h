@@ -1,6 +1,6 @@
 #pragma once
 
-#include "flasher/Result.h"
+#include "failure/Result.h"
 
 namespace esptool {
 

@@ -1,5 +1,7 @@
 #include "link/BusyPort.h"
 
+#include "failure/Failure.h"
+
 #include <QFileInfo>
 #include <QStringList>
 
@@ -26,12 +28,10 @@ QString describePortUsers(const QList<PortUser>& users)
     return names.join(u"; "_s);
 }
 
-QString busyPortMessage(const QString& path, const QList<PortUser>& users)
+FlasherError busyPort(const QString& path, const QList<PortUser>& users)
 {
-    if (users.isEmpty())
-        return u"Serial port %1 is in use by another program."_s.arg(path);
-    return u"Serial port %1 is in use by another program (%2)."_s.arg(path,
-                                                                      describePortUsers(users));
+    return failure(Failure::portBusy,
+                   {path, users.isEmpty() ? QString() : u" (%1)"_s.arg(describePortUsers(users))});
 }
 
 QString sharedPortWarning(const QString& path, const QList<PortUser>& users)
@@ -47,13 +47,14 @@ FlasherError withPortUsers(FlasherError error, const QString& path, const PortUs
     switch (error.kind) {
     case ErrorKind::badArguments:
     case ErrorKind::fileMissing:
+    case ErrorKind::fileEmpty:
     case ErrorKind::fileTooLarge:
     case ErrorKind::portNotFound:
     case ErrorKind::permissionDenied:
         return error;
     case ErrorKind::portBusy: {
         const QList<PortUser> users = finder.of(path);
-        error.message = busyPortMessage(path, users);
+        error.message = busyPort(path, users).message;
         // ModemManager opens every new ttyACM for a while to see whether it is a modem; it runs
         // as root, so the port's holder cannot be seen, but the service can.
         if (users.isEmpty() && QFileInfo(path).fileName().startsWith(u"ttyACM"_s) &&

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "flasher/FlasherError.h"
+#include "failure/FlasherError.h"
 #include "link/PortUsers.h"
 
 #include <QList>
@@ -14,7 +14,7 @@ namespace esptool {
 
 // "Serial port /dev/ttyUSB0 is in use by another program (screen, process 4242)."; without the
 // parenthesis when nobody could be seen.
-QString busyPortMessage(const QString& path, const QList<PortUser>& users);
+FlasherError busyPort(const QString& path, const QList<PortUser>& users);
 
 // Said before connecting when other programs have the port open, as a serial monitor without a
 // lock does: the board's replies go to whichever reads first. Empty when there are none.

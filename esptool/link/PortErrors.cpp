@@ -1,5 +1,6 @@
 #include "link/PortErrors.h"
 
+#include "failure/Failure.h"
 #include "link/BusyPort.h"
 
 #include <QFile>
@@ -29,27 +30,16 @@ PortProbe probePort(const QString& path)
 FlasherError openFailure(const QString& path, QSerialPort::SerialPortError error,
                          const QString& errorText, const PortProbe& probe)
 {
-    if (!probe.exists || error == QSerialPort::DeviceNotFoundError) {
-        return {ErrorKind::portNotFound, u"Serial port %1 does not exist."_s.arg(path),
-                u"Check that the board is plugged in and choose its port again."_s};
-    }
+    if (!probe.exists || error == QSerialPort::DeviceNotFoundError)
+        return failure(Failure::portNotFound, {path});
     if (!probe.accessible) {
         const bool namedGroup = !probe.groupName.isEmpty() && probe.groupName != u"root"_s;
-        const QString hint =
-            namedGroup
-                ? u"Add your user to the group '%1' that owns it (sudo usermod -aG %1 $USER), "
-                  "then log out and in again."_s.arg(probe.groupName)
-                : u"Ask an administrator for read and write access to it, then log out and in "
-                  "again."_s;
-        return {ErrorKind::permissionDenied, u"No permission to open serial port %1."_s.arg(path),
-                hint};
+        return failure(namedGroup ? Failure::permissionDenied : Failure::permissionDeniedNoGroup,
+                       {path, probe.groupName});
     }
-    if (error == QSerialPort::PermissionError) {
-        return {ErrorKind::portBusy, busyPortMessage(path, {}),
-                u"Close any serial monitor or other flasher using it and try again."_s};
-    }
-    return {
-        ErrorKind::portFailure, u"Could not open serial port %1: %2."_s.arg(path, errorText), {}};
+    if (error == QSerialPort::PermissionError)
+        return busyPort(path, {});
+    return failure(Failure::portFailure, {path, errorText});
 }
 
 FlasherError linkLost(const QString& path, QSerialPort::SerialPortError error)
@@ -75,9 +65,7 @@ FlasherError linkLost(const QString& path, QSerialPort::SerialPortError error)
         what = u"serial port error %1"_s.arg(static_cast<int>(error));
         break;
     }
-    return {ErrorKind::linkLost,
-            u"The connection to the board on %1 was lost: %2."_s.arg(path, what),
-            u"Check that the board is still plugged in and the cable is sound, then try again."_s};
+    return failure(Failure::linkLost, {path, what});
 }
 
 }  // namespace esptool

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "flasher/FlasherError.h"
+#include "failure/FlasherError.h"
 
 #include <QSerialPort>
 #include <QString>

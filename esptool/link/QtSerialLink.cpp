@@ -1,5 +1,7 @@
 #include "link/QtSerialLink.h"
 
+#include "failure/Failure.h"
+
 #include "link/PortControl.h"
 #include "link/PortErrors.h"
 #include "protocol/RomProtocol.h"
@@ -45,12 +47,12 @@ Status QtSerialLink::write(QByteArrayView bytes)
     if (!m_port.isOpen())
         return linkLost(m_path, QSerialPort::NotOpenError);
     if (m_port.write(bytes.data(), bytes.size()) != bytes.size())
-        return failure();
+        return lostLink();
     const QDeadlineTimer deadline(rom::timeout::serialWrite);
     while (m_port.bytesToWrite() > 0) {
         if (!m_port.waitForBytesWritten(static_cast<int>(deadline.remainingTime())) &&
             (m_port.error() != QSerialPort::TimeoutError || deadline.hasExpired())) {
-            return failure();
+            return lostLink();
         }
     }
     return {};
@@ -63,7 +65,7 @@ Result<QByteArray> QtSerialLink::read(QDeadlineTimer deadline)
     if (m_port.bytesAvailable() == 0 &&
         !m_port.waitForReadyRead(static_cast<int>(deadline.remainingTime()))) {
         if (m_port.error() != QSerialPort::TimeoutError && m_port.error() != QSerialPort::NoError)
-            return failure();
+            return lostLink();
         m_port.clearError();
         return QByteArray();
     }
@@ -81,10 +83,8 @@ void QtSerialLink::discardInput()
 Status QtSerialLink::setBaudRate(int baud)
 {
     if (!m_port.setBaudRate(baud)) {
-        return FlasherError{ErrorKind::portFailure,
-                            u"Serial port %1 does not accept %2 baud: %3."_s.arg(
-                                m_path, QString::number(baud), m_port.errorString()),
-                            u"Try a lower baud rate."_s};
+        return esptool::failure(Failure::baudNotAccepted,
+                       {m_path, QString::number(baud), m_port.errorString()});
     }
     return {};
 }
@@ -115,7 +115,7 @@ void QtSerialLink::pause(std::chrono::milliseconds duration)
     QThread::msleep(static_cast<unsigned long>(duration.count()));
 }
 
-FlasherError QtSerialLink::failure()
+FlasherError QtSerialLink::lostLink()
 {
     const QSerialPort::SerialPortError error = m_port.error();
     m_port.close();

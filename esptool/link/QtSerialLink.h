@@ -31,7 +31,7 @@ private:
     explicit QtSerialLink(const QString& path);
     // Called after a failed wait: a ResourceError means the device is gone. QSerialPort keeps
     // reporting it for as long as the port stays open, so the port is closed at the first one.
-    FlasherError failure();
+    FlasherError lostLink();
 
     QString m_path;
     QSerialPort m_port;

@@ -1,5 +1,6 @@
 #include "link/RomConnection.h"
 
+#include "failure/Failure.h"
 #include "link/SerialLink.h"
 #include "protocol/RomErrorCode.h"
 
@@ -88,16 +89,13 @@ Result<RomReply> RomConnection::command(const RomRequest& request,
     const RomReply& failed = reply.value();
     const QString what = action.isEmpty() ? u"carry out "_s + opcodeName(request.opcode) : action;
     if (failed.opcode != static_cast<quint8>(request.opcode)) {
-        return FlasherError{ErrorKind::romError,
-                            u"The request to %1 reached the chip damaged: it refused it as "
-                            "opcode 0x%2 with %3."_s.arg(what)
-                                .arg(failed.opcode, 2, 16, QLatin1Char('0'))
-                                .arg(codeText(failed.error)),
-                            romErrorHint(failed.error), failed.error};
+        return failure(Failure::damagedRequest,
+                       {what, QString::number(failed.opcode, 16).rightJustified(2, u'0'),
+                        codeText(failed.error), romErrorHint(failed.error)},
+                       failed.error);
     }
-    return FlasherError{ErrorKind::romError,
-                        u"The chip failed to %1: %2."_s.arg(what, codeText(failed.error)),
-                        romErrorHint(failed.error), failed.error};
+    return failure(Failure::romFailed, {what, codeText(failed.error), romErrorHint(failed.error)},
+                   failed.error);
 }
 
 Result<RomReply> RomConnection::repeatable(const RomRequest& request,
@@ -136,10 +134,8 @@ Result<quint32> RomConnection::readRegConfirmed(quint32 address)
     }
     if (!previous)
         return previous;
-    return FlasherError{ErrorKind::garbledReply,
-                        u"Reading register 0x%1 gave a different value every time."_s.arg(
-                            address, 8, 16, QLatin1Char('0')),
-                        u"Check the cable, or try a lower baud rate."_s};
+    return failure(Failure::unsteadyRegister,
+                   {QString::number(address, 16).rightJustified(8, u'0')});
 }
 
 Status RomConnection::writeReg(quint32 address, quint32 value)
@@ -244,9 +240,7 @@ Result<RomReply> RomConnection::awaitReply(rom::Opcode opcode, std::chrono::mill
     const QDeadlineTimer deadline(timeout);
     const auto wanted = static_cast<quint8>(opcode);
     const bool strict = mode == WaitMode::strict;
-    const FlasherError garbled{ErrorKind::garbledReply,
-                               u"The chip's reply to %1 arrived garbled."_s.arg(opcodeName(opcode)),
-                               u"Check the cable, or try a lower baud rate."_s};
+    const FlasherError garbled = failure(Failure::garbledReply, {opcodeName(opcode)});
     int garbledFrames = 0;
     // A failure under another opcode is either a late answer to an earlier request (then this
     // command's own reply follows at once) or the chip refusing a damaged copy of this one.
@@ -294,30 +288,21 @@ Result<RomReply> RomConnection::awaitReply(rom::Opcode opcode, std::chrono::mill
 
 FlasherError RomConnection::restartError(rom::Opcode opcode) const
 {
-    return FlasherError{
-        ErrorKind::chipRestarted,
-        u"The chip restarted while it was to answer %1 (it printed \"rst:0x%2 "
-        "(%3),%4\")."_s.arg(opcodeName(opcode))
-            .arg(m_restartBanner->resetCause, 0, 16)
-            .arg(resetCauseName(m_restartBanner->resetCause), m_restartBanner->bootText),
-        u"Check the board's power supply."_s};
+    const BootBanner& banner = *m_restartBanner;
+    return failure(Failure::restartedMidCommand,
+                   {opcodeName(opcode), u"rst:0x%1 (%2),%3"_s.arg(QString::number(banner.resetCause, 16),
+                                                                  resetCauseName(banner.resetCause),
+                                                                  banner.bootText)});
 }
 
 FlasherError RomConnection::timeoutError(rom::Opcode opcode, std::chrono::milliseconds timeout,
                                          int garbledFrames) const
 {
     if (garbledFrames > 0) {
-        return FlasherError{ErrorKind::garbledReply,
-                            u"The chip's reply to %1 could not be read (%2 garbled frame(s) "
-                            "in %3 s)."_s.arg(opcodeName(opcode))
-                                .arg(garbledFrames)
-                                .arg(secondsText(timeout)),
-                            u"Check the cable, or try a lower baud rate."_s};
+        return failure(Failure::garbledFrames,
+                       {opcodeName(opcode), QString::number(garbledFrames), secondsText(timeout)});
     }
-    return FlasherError{
-        ErrorKind::timeout,
-        u"The chip did not answer %1 within %2 s."_s.arg(opcodeName(opcode), secondsText(timeout)),
-        u"Check the cable, or try a lower baud rate."_s};
+    return failure(Failure::timeout, {opcodeName(opcode), secondsText(timeout)});
 }
 
 }  // namespace esptool

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "flasher/Result.h"
+#include "failure/Result.h"
 #include "protocol/BootBanner.h"
 #include "protocol/RomCommand.h"
 #include "protocol/RomReply.h"

@@ -1,5 +1,7 @@
 #include "protocol/RomErrorCode.h"
 
+#include "failure/Failure.h"
+
 #include <array>
 
 using namespace Qt::StringLiterals;
@@ -15,7 +17,7 @@ struct CodeWords
     const char16_t* hint;  // nullptr: none
 };
 
-constexpr const char16_t* lineHint = u"Check the cable, or try a lower baud rate.";
+constexpr const char16_t* lineHint = hint::line;
 constexpr const char16_t* flashHint = u"The flash chip may be write-protected or faulty.";
 
 constexpr std::array<CodeWords, 21> codes{{

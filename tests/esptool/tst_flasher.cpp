@@ -102,6 +102,15 @@ struct Bench
     std::unique_ptr<esptool::Flasher> flasher;
 };
 
+// Compressed, and every piece written whatever the board holds.
+esptool::WriteSettings noSkip()
+{
+    esptool::WriteSettings settings;
+    settings.compress = true;
+    settings.skip = false;
+    return settings;
+}
+
 QByteArray md5Of(const QByteArray& data)
 {
     return QCryptographicHash::hash(data, QCryptographicHash::Md5).toHex();
@@ -201,7 +210,7 @@ void TestFlasher::md5Answers()
     bench.rom.md5Answers = answers;
     QVERIFY(bench.flasher->openSession());
     const esptool::Status written = bench.flasher->writeFlash(
-        {{0x0, QByteArray(1024, '\x42'), u"data.bin"_s}}, esptool::WriteSettings{true, {}, {}, {}});
+        {{0x0, QByteArray(1024, '\x42'), u"data.bin"_s}}, noSkip());
     // The flash ID names no size and the size is kept: the chip's own flash parameters stand.
     QVERIFY(std::none_of(bench.link->writes().cbegin(), bench.link->writes().cend(),
                          [](const QByteArray& w) { return romreplies::requestOpcode(w) == 0x0B; }));
@@ -254,7 +263,7 @@ void TestFlasher::resetsABootLoopingBoardIntoItsLoader()
     QVERIFY(bench.flasher->openSession());
     const qsizetype resets = bench.link->lineChanges().size();
     const esptool::Status written = bench.flasher->writeFlash(
-        {{0x0, data, u"data.bin"_s}}, esptool::WriteSettings{true, {}, {}, {}});
+        {{0x0, data, u"data.bin"_s}}, noSkip());
     QVERIFY2(written, qPrintable(written.error().line()));
     QVERIFY(bench.link->lineChanges().size() > resets);
     const QStringList said = bench.observer.lines.filter(u"restarted"_s);

@@ -110,10 +110,7 @@ private Q_SLOTS:
         const QString pts3 = port();
         const QString acm0 = port(u"ttyACM0"_s);
         const QString other = port(u"other"_s);
-        const auto busy = [](const QString& path) {
-            return FlasherError{ErrorKind::portBusy, esptool::busyPortMessage(path, {}),
-                                u"Close any serial monitor using it."_s};
-        };
+        const auto busy = [](const QString& path) { return esptool::busyPort(path, {}); };
         QTest::newRow("busy, its holder seen")
             << busy(pts3) << pts3 << "screen"_ba << pts3
             << u"another program (screen, process 4242). Close any"_s;
@@ -121,7 +118,7 @@ private Q_SLOTS:
             << busy(acm0) << acm0 << "bash"_ba << other << u"another program. Close any"_s;
         QTest::newRow("a busy ttyACM while ModemManager runs")
             << busy(acm0) << acm0 << "ModemManager"_ba << other
-            << u"using it. ModemManager, which probes new ttyACM ports"_s;
+            << u"and try again. ModemManager, which probes new ttyACM ports"_s;
         QTest::newRow("no answer while another program had the port")
             << FlasherError{ErrorKind::noAnswer, u"No answer."_s, {}} << pts3 << "screen"_ba << pts3
             << u"No answer. Another program has the port open (screen, process 4242)"_s;

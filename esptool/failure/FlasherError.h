@@ -12,6 +12,7 @@ enum class ErrorKind
 {
     badArguments,
     fileMissing,
+    fileEmpty,
     fileTooLarge,
     portNotFound,
     portBusy,

@@ -1,4 +1,4 @@
-#include "flasher/FlasherError.h"
+#include "failure/FlasherError.h"
 
 using namespace Qt::StringLiterals;
 
