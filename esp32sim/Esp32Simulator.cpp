@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <cerrno>
+#include <chrono>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -33,6 +34,12 @@ constexpr char bootFromFlashBanner[] = "ets Jun  8 2016 00:22:57\r\n\r\n"
                                        "entry 0x400805cc\r\n"
                                        "I (31) boot: ESP-IDF v5.1 2nd stage bootloader\r\n"
                                        "I (330) main_task: Calling app_main()\r\n";
+// A board that resets when its port is opened starts printing only once its reset circuit has
+// let go and the ROM is running, well after the client's open() has returned. Sent at the very
+// moment of the open, the banner would land while the client is still setting the port up, and
+// a client that empties the input queue at the end of that (Qt 6.8's QSerialPort::open() does;
+// 6.4's did not) would never see it.
+constexpr std::chrono::milliseconds openToBanner{100};
 
 }  // namespace
 
@@ -45,7 +52,8 @@ Esp32Simulator::Esp32Simulator(const SimulatorOptions& options, QObject* parent)
     m_timer->setSingleShot(true);
     m_timer->setTimerType(Qt::PreciseTimer);
     connect(m_timer, &QTimer::timeout, this, &Esp32Simulator::sendDue);
-    connect(&m_openWatch, &SlaveOpenWatch::opened, this, &Esp32Simulator::sendBootBanner);
+    connect(&m_openWatch, &SlaveOpenWatch::opened, this,
+            [this] { QTimer::singleShot(openToBanner, this, &Esp32Simulator::sendBootBanner); });
 }
 
 // The stable path goes with the simulator, as a udev link goes with its device.
@@ -114,6 +122,8 @@ void Esp32Simulator::bringBack()
 
 void Esp32Simulator::sendBootBanner()
 {
+    if (!m_pty.isOpen())
+        return;  // the link dropped meanwhile: a board that is gone prints nothing
     m_output.append(bootFromFlashBanner);
     flushOutput();
 }
