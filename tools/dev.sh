@@ -126,9 +126,9 @@ test_qt_port_lister() {
 # (CI's time is read off that list).
 step_times=()
 timed() {
-    local started=$SECONDS
+    local started=$SECONDS what="$*"
     "$@"
-    step_times+=("$(printf '%4d s  %s' $((SECONDS - started)) "$*")")
+    step_times+=("$(printf '%4d s  %s' $((SECONDS - started)) "${what:0:72}")")
 }
 print_step_times() {
     echo "== Time of each step"

@@ -27,7 +27,9 @@ sim=build/bin/esp32-sim
 root=$(mktemp -d /var/tmp/tavix-root.XXXXXX)
 trap 'remove_debian_root "$root"' EXIT
 step() { printf '\n== %s\n' "$*"; }
-in_root() { chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 "$@"; }
+# env -i keeps this machine's environment out, so apt is told here that nobody answers questions.
+in_root() { chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 \
+                DEBIAN_FRONTEND=noninteractive "$@"; }
 as_user() { chroot --userspec="$uid:$uid" "$root" /usr/bin/env -i PATH=/usr/local/bin:/usr/bin:/bin \
                 HOME=/home/flasher USER=flasher LANG=C.UTF-8 "$@"; }
 
@@ -39,7 +41,7 @@ echo "done in ${SECONDS}s"
 step "apt-get install ./$(basename "$deb")"
 cp "$deb" "$root/tmp/"
 in_root apt-get update -q >/dev/null
-DEBIAN_FRONTEND=noninteractive in_root apt-get install -y -q --no-install-recommends \
+in_root apt-get install -y -q --no-install-recommends \
     "/tmp/$(basename "$deb")" xvfb xauth xdotool procps desktop-file-utils >/dev/null
 in_root dpkg -s tavix-flash-tool | grep -E '^(Status|Version|Depends):'
 in_root sh -c 'command -v tavix-flash-tool'
@@ -82,10 +84,11 @@ sleep 1
 xdotool getwindowgeometry "$window"
 # "Burn" spans x 16-340, y 350-402 of the window's 900 x 630.
 xdotool mousemove --window "$window" 178 376 click 1
-# The flasher runs as a child of the app; wait for it to come and go.
-for _ in $(seq 100); do pgrep -f esptool_ >/dev/null && break; sleep 0.1; done
-pgrep -fa esptool_ || { echo "the flasher never started"; kill $app; exit 1; }
-for _ in $(seq 600); do pgrep -f esptool_ >/dev/null || break; sleep 0.2; done
+# The flasher runs as a child of the app; wait for it to come and go. The root shares the
+# machine's processes, so only the app's own child counts: other flashers may be running there.
+for _ in $(seq 100); do pgrep -P $app -f esptool_ >/dev/null && break; sleep 0.1; done
+pgrep -a -P $app -f esptool_ || { echo "the flasher never started"; kill $app; exit 1; }
+for _ in $(seq 600); do pgrep -P $app -f esptool_ >/dev/null || break; sleep 0.2; done
 sleep 0.5
 kill $app
 SCRIPT
