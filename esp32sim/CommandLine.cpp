@@ -350,7 +350,7 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
             return parsed;
         }
         if (option == &o.jedecId)
-            sim.jedecId = *value;
+            sim.jedecId = value;
         else
             sim.chipMagic = *value;
     }
@@ -364,7 +364,7 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
             error = u"invalid value for --efuse: %1 (use WORD=HEX, WORD 0-6)"_s.arg(assignment);
             return parsed;
         }
-        sim.efuseWords.at(std::size_t(index)) = *value;
+        sim.efuseWords.at(std::size_t(index)) = value;
     }
 
     constexpr qint64 maxInt = std::numeric_limits<int>::max();

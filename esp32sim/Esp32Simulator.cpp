@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include <cerrno>
+#include <chrono>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -23,6 +24,13 @@ constexpr qint64 nanosecondsPerMillisecond = 1'000'000;
 // half a millisecond keeps the error per reply centred on zero; always rounding up would add
 // half a millisecond to every exchange of a flash that has thousands of them.
 constexpr qint64 dueTolerance = nanosecondsPerMillisecond / 2;
+
+// A board that resets when its port is opened starts printing only once its reset circuit has
+// let go and the ROM is running, well after the client's open() has returned. Sent at the very
+// moment of the open, the banner would land while the client is still setting the port up, and
+// a client that empties the input queue at the end of that (Qt 6.8's QSerialPort::open() does;
+// 6.4's did not) would never see it.
+constexpr std::chrono::milliseconds openToBanner{100};
 
 }  // namespace
 
@@ -112,7 +120,15 @@ void Esp32Simulator::clientOpened()
     m_loader.clientOpened();
     dropQueuedOutput();
     if (m_options.faults.bootFromFlash)
-        m_output.append(firmwareBootBanner());
+        QTimer::singleShot(openToBanner, this, &Esp32Simulator::printFirmwareBanner);
+    flushOutput();
+}
+
+void Esp32Simulator::printFirmwareBanner()
+{
+    if (!m_pty.isOpen())
+        return;  // the link dropped meanwhile: a board that is gone prints nothing
+    m_output.append(firmwareBootBanner());
     flushOutput();
 }
 

@@ -82,6 +82,7 @@ private:
     bool openLink(QString* error);
     void bringBack();
     void clientOpened();
+    void printFirmwareBanner();
     void dropQueuedOutput();
     void schedulePrinted(const QByteArray& bytes, qint64 fromNs);
     void watchdogReset();

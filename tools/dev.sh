@@ -14,6 +14,10 @@
 #                       libudev and zlib for arm64 and qemu-user (about 1 GB), cross-build for
 #                       64-bit Arm, make the arm64 package and run the test suite under qemu-user,
 #                       the children the tests start included (tests/support/emulation)
+#   tools/dev.sh debian13
+#                       as root: the test command above in a throwaway minimal Debian 13 root on a
+#                       clean clone of the committed HEAD (tools/debian-root-test.sh), then the
+#                       package built here installed and used in a fresh Debian 13 root
 # All are idempotent: packages are installed only when absent, and the builds are incremental.
 set -euo pipefail
 
@@ -118,6 +122,41 @@ test_qt_port_lister() {
     ctest --test-dir "$dir" -L 'ports|ui' --output-on-failure
 }
 
+# timed COMMAND...: runs it and notes how long it took, for the list that test prints at its end
+# (CI's time is read off that list).
+step_times=()
+timed() {
+    local started=$SECONDS what="$*"
+    "$@"
+    step_times+=("$(printf '%4d s  %s' $((SECONDS - started)) "${what:0:72}")")
+}
+print_step_times() {
+    echo "== Time of each step"
+    printf '%s\n' "${step_times[@]}"
+    printf '%4d s  in all\n' "$SECONDS"
+}
+
+# The Debian package, installed into a throwaway root of the release named (default: this
+# machine's) and used there; skipped when nothing it depends on changed since it last passed there.
+test_package() {
+    local release=${1:-} name=package-test${1:+-$1}
+    if unchanged_since_pass "$name" build/bin/tavix-flash-tool build/bin/resources/* \
+            build/bin/esp32-sim resources/linux/*.* resources/linux/debian/* \
+            cmake/TavixPackagingLinux.cmake tools/package-test.sh tools/debian-root.sh; then
+        echo "Package test${release:+ on $release}: nothing changed since it last passed."
+        return 0
+    fi
+    tools/package.sh
+    tools/package-test.sh ${release:+--release "$release"}
+    mark_passed "$name"
+}
+
+need_root() {
+    [ "$(id -u)" -eq 0 ] && return 0
+    echo "tools/dev.sh $1 needs root (debootstrap, chroot, mounts): run it as root, e.g. with sudo." >&2
+    exit 2
+}
+
 run_app() {
     local app=build/bin/tavix-flash-tool
     if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
@@ -159,27 +198,22 @@ demo)
     run_demo "$@"
     ;;
 test)
-    install_missing_packages "${packages[@]}" "${test_packages[@]}"
-    build default
-    ctest --preset default
-    test_with_fonts
-    test_qt_port_lister
-    tools/tidy.sh build
-    build asan
-    ctest --preset asan
+    timed install_missing_packages "${packages[@]}" "${test_packages[@]}"
+    timed build default
+    timed ctest --preset default
+    timed test_with_fonts
+    timed test_qt_port_lister
+    timed tools/tidy.sh build
+    timed build asan
+    timed ctest --preset asan
     if [ "$(id -u)" -ne 0 ]; then
         echo "Package test skipped: it needs root (debootstrap, chroot)."
-    elif unchanged_since_pass package-test build/bin/tavix-flash-tool build/bin/resources/* \
-            build/bin/esp32-sim resources/linux/*.* resources/linux/debian/* \
-            cmake/TavixPackagingLinux.cmake tools/package-test.sh; then
-        echo "Package test: nothing changed since it last passed."
     else
-        tools/package.sh
-        tools/package-test.sh
-        mark_passed package-test
+        timed test_package
     fi
     # Information for whoever changes the code, not a gate.
     tools/test-share.sh || true
+    print_step_times
     ;;
 arm64)
     add_arm64_architecture
@@ -194,8 +228,17 @@ arm64)
     # What emulation cannot show is skipped with its reason; say so where the run is read.
     grep -h '^SKIP' build-arm64/Testing/Temporary/LastTest.log || true
     ;;
+debian13)
+    need_root debian13
+    timed install_missing_packages git debootstrap
+    timed tools/debian-root-test.sh trixie "tools/dev.sh test"
+    # The one amd64 package serves both releases: the one built here, on a fresh Debian 13.
+    timed install_missing_packages "${packages[@]}" "${test_packages[@]}"
+    timed test_package trixie
+    print_step_times
+    ;;
 *)
-    echo "usage: $0 run|demo [--fault NAME]|test|arm64" >&2
+    echo "usage: $0 run|demo [--fault NAME]|test|arm64|debian13" >&2
     exit 2
     ;;
 esac

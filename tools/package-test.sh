@@ -1,73 +1,47 @@
 #!/usr/bin/env bash
-# Installs the Debian package into a throwaway Debian 12 root made with debootstrap and uses it
-# there as a new user would: the app starts (offscreen, then on a virtual display), installs its
+# Installs the Debian package into a throwaway minimal Debian root made with debootstrap and uses
+# it there as a new user would: the app starts (offscreen, then on a virtual display), installs its
 # flasher into the user's fresh data folder, lists a board and, when "Burn" is clicked, flashes
 # it. The board is esp32-sim behind a /dev/ttyUSB name; the root has no /sys, so the app lists
 # ports from /dev as it does wherever the device registry cannot be read.
 #
-# usage (as root): tools/package-test.sh [DEB]        MIRROR=... overrides the Debian mirror
+# usage (as root): tools/package-test.sh [--release NAME] [DEB]
+#   --release  the Debian release of the root (bookworm, trixie); default: this machine's. The one
+#              amd64 package serves Debian 12 and 13, so the package built here is tried on both.
+#   MIRROR=... overrides the Debian mirror.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
+. tools/debian-root.sh
 
 [ "$(id -u)" -eq 0 ] || { echo "package-test: needs root (debootstrap, chroot, mounts)" >&2; exit 2; }
+release=$(debian_release)
+if [ "${1:-}" = --release ]; then
+    release=${2:?"package-test: --release needs a name (bookworm, trixie)"}
+    shift 2
+fi
 deb=${1:-$(ls build/package/tavix-flash-tool_*.deb 2>/dev/null | tail -n1)}
 [ -f "$deb" ] || { echo "package-test: no package; run tools/package.sh first" >&2; exit 2; }
 sim=build/bin/esp32-sim
 [ -x "$sim" ] || { echo "package-test: no $sim; build the tests first" >&2; exit 2; }
-# The machine's own Debian mirror: the URI of a stanza that serves the bookworm suite, in the
-# deb822 .sources files or in sources.list.
-apt_mirror() {
-    awk 'BEGIN { RS = ""; FS = "\n" }
-         { uri = ""; suite = 0
-           for (i = 1; i <= NF; i++) {
-               if ($i ~ /^URIs:/) { split($i, f, " "); uri = f[2] }
-               if ($i ~ /^Suites:/ && $i ~ /[ \t]bookworm([ \t]|$)/) suite = 1 }
-           if (uri != "" && suite) { print uri; exit } }' /etc/apt/sources.list.d/*.sources 2>/dev/null
-    # Either file may be missing; a missing one is not an error.
-    [ ! -f /etc/apt/sources.list ] ||
-        awk '{ sub(/ \[[^]]*\]/, "") } $1 == "deb" && $3 == "bookworm" { print $2; exit }' \
-            /etc/apt/sources.list
-    return 0
-}
-mirror=${MIRROR:-$(apt_mirror | head -n1)}
-[ -n "$mirror" ] || { echo "package-test: no Debian mirror for bookworm in the apt configuration; set MIRROR" >&2; exit 2; }
-command -v debootstrap >/dev/null || apt-get install -y -q --no-install-recommends debootstrap
 
 root=$(mktemp -d /var/tmp/tavix-root.XXXXXX)
-chmod 0755 "$root"  # the root directory of the new system
-cleanup() {
-    for mount in dev/pts proc; do
-        mountpoint -q "$root/$mount" && umount -l "$root/$mount"
-    done
-    rm -rf --one-file-system "$root" "$root.debootstrap.log"
-}
-trap cleanup EXIT
+trap 'remove_debian_root "$root"' EXIT
 step() { printf '\n== %s\n' "$*"; }
-in_root() { chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 "$@"; }
+# env -i keeps this machine's environment out, so apt is told here that nobody answers questions.
+in_root() { chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 \
+                DEBIAN_FRONTEND=noninteractive "$@"; }
 as_user() { chroot --userspec="$uid:$uid" "$root" /usr/bin/env -i PATH=/usr/local/bin:/usr/bin:/bin \
                 HOME=/home/flasher USER=flasher LANG=C.UTF-8 "$@"; }
 
-step "debootstrap bookworm into $root"
+step "debootstrap $release into $root"
 SECONDS=0
-# A second try rides out a passing network fault.
-for attempt in 1 2; do
-    debootstrap --variant=minbase bookworm "$root" "$mirror" >"$root.debootstrap.log" 2>&1 && break
-    tail -n 20 "$root.debootstrap.log"
-    [ "$attempt" -eq 1 ] || exit 1
-    echo "debootstrap failed; trying once more"
-    find "$root" -mindepth 1 -maxdepth 1 -exec rm -rf --one-file-system {} +
-done
-rm -f "$root.debootstrap.log"
+make_debian_root "$release" "$root" || { echo "package-test: no $release root" >&2; exit 1; }
 echo "done in ${SECONDS}s"
-
-mount -t proc proc "$root/proc"
-mount -t devpts -o newinstance,ptmxmode=0666,mode=0620 devpts "$root/dev/pts"
-ln -sf pts/ptmx "$root/dev/ptmx"
 
 step "apt-get install ./$(basename "$deb")"
 cp "$deb" "$root/tmp/"
 in_root apt-get update -q >/dev/null
-DEBIAN_FRONTEND=noninteractive in_root apt-get install -y -q --no-install-recommends \
+in_root apt-get install -y -q --no-install-recommends \
     "/tmp/$(basename "$deb")" xvfb xauth xdotool procps desktop-file-utils >/dev/null
 in_root dpkg -s tavix-flash-tool | grep -E '^(Status|Version|Depends):'
 in_root sh -c 'command -v tavix-flash-tool'
@@ -110,10 +84,11 @@ sleep 1
 xdotool getwindowgeometry "$window"
 # "Burn" spans x 16-340, y 350-402 of the window's 900 x 630.
 xdotool mousemove --window "$window" 178 376 click 1
-# The flasher runs as a child of the app; wait for it to come and go.
-for _ in $(seq 100); do pgrep -f esptool_ >/dev/null && break; sleep 0.1; done
-pgrep -fa esptool_ || { echo "the flasher never started"; kill $app; exit 1; }
-for _ in $(seq 600); do pgrep -f esptool_ >/dev/null || break; sleep 0.2; done
+# The flasher runs as a child of the app; wait for it to come and go. The root shares the
+# machine's processes, so only the app's own child counts: other flashers may be running there.
+for _ in $(seq 100); do pgrep -P $app -f esptool_ >/dev/null && break; sleep 0.1; done
+pgrep -a -P $app -f esptool_ || { echo "the flasher never started"; kill $app; exit 1; }
+for _ in $(seq 600); do pgrep -P $app -f esptool_ >/dev/null || break; sleep 0.2; done
 sleep 0.5
 kill $app
 SCRIPT
@@ -127,4 +102,4 @@ image="$root/usr/share/tavix-flash-tool/UIFlow-core2-Tavix-V2.2-0x0.bin"
 size=$(stat -c %s "$image")
 cmp -n "$size" "$image" "$root/tmp/flash.bin"
 ls -l "$root$data"
-echo "OK: installed, started, flasher installed for the user, board flashed ($size bytes)"
+echo "OK on $release: installed, started, flasher installed for the user, board flashed ($size bytes)"

@@ -18,10 +18,12 @@ for entry in json.load(open(sys.argv[1])):
         print(path)
 PY
 )
-# Nothing to do when no source, header or the configuration changed since the last clean run.
+# Nothing to do when no source, header, configuration or the tool's release changed since the
+# last clean run (a newer clang-tidy brings newer checks).
 stamp="$build/.tidy-clean"
 key=$(find src esptool esp32sim demo tests tools bench fuzz -type f \( -name '*.cpp' -o -name '*.h' \) \
-          -print0 2>/dev/null | sort -z | xargs -0 sha256sum | cat - .clang-tidy | sha256sum)
+          -print0 2>/dev/null | sort -z | xargs -0 sha256sum |
+          cat - .clang-tidy tests/.clang-tidy <(clang-tidy --version) | sha256sum)
 if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$key" ]; then
     echo "clang-tidy: nothing changed since the last clean run"
     exit 0

@@ -29,7 +29,7 @@ std::optional<QString> EsptoolProcess::start()
     // Waits only for exec() to succeed or fail, not for the child to do anything.
     if (m_process.waitForStarted(-1))
         return std::nullopt;
-    const QString reason = m_process.errorString();
+    QString reason = m_process.errorString();
     deleteLater();
     return reason;
 }

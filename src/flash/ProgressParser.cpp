@@ -49,7 +49,9 @@ std::optional<double> parseDecimal(QStringView number)
 
 std::optional<double> firstPercentage(QStringView text)
 {
-    const QRegularExpressionMatch match = percentagePattern().match(text);
+    // A QString subject: the QStringView overload is deprecated from Qt 6.8 on, and its successor
+    // matchView() came with 6.5, after Debian 12's 6.4.
+    const QRegularExpressionMatch match = percentagePattern().match(text.toString());
     if (!match.hasMatch())
         return std::nullopt;
     const std::optional<double> value = parseDecimal(match.capturedView(1));

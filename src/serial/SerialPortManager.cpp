@@ -102,7 +102,8 @@ QList<SerialPortInfo> SerialPortManager::scanPorts() const
 
 bool SerialPortManager::isSupportedPort(const SerialPortInfo& port) const
 {
-    if (port.vendorID() && supportedVendorIDs().contains(*port.vendorID()))
+    if (const std::optional<qint64> vendor = port.vendorID();
+        vendor && supportedVendorIDs().contains(*vendor))
         return true;
     // Joined with single blanks and empty fields kept, so a keyword may span two neighbours
     // ("Silicon" + "Labs Bridge").
