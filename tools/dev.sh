@@ -27,9 +27,10 @@ packages=(g++ cmake make qt6-base-dev qt6-serialport-dev libudev-dev zlib1g-dev
           xvfb xauth fonts-dejavu-core)
 # clang-tidy and python3: tools/tidy.sh; appstream, desktop-file-utils: the packaging tests;
 # the fonts: the font configurations; file, dpkg-dev (dpkg-shlibdeps), debootstrap: the package
-# step.
+# step; Qt's private headers: the window tests switch accessibility on under the offscreen
+# platform to see what a screen reader is told.
 test_packages=(clang-tidy python3 appstream desktop-file-utils fonts-noto-mono fonts-liberation2
-               file dpkg-dev debootstrap)
+               file dpkg-dev debootstrap qt6-base-private-dev)
 arm64_packages=(g++-aarch64-linux-gnu qemu-user-static file
                 qt6-base-dev:arm64 qt6-serialport-dev:arm64 libudev-dev:arm64 zlib1g-dev:arm64)
 
