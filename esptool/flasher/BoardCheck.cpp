@@ -31,8 +31,7 @@ bool BoardCheck::holds(const Piece& stretch)
         QCryptographicHash::hash(stretch.data, QCryptographicHash::Md5).toHex();
     QElapsedTimer timer;
     timer.start();
-    const Result<RomReply> reply = m_rom.command(command::spiFlashMd5(stretch.address, size),
-                                                 rom::scaledTimeout(rom::timeout::md5PerMb, size));
+    const Result<RomReply> reply = m_rom.command(command::spiFlashMd5(stretch.address, size));
     const bool matched = reply && reply.value().payload.toLower() == expected;
     m_policy.checked(size, timer.elapsed(), matched);
     return matched;

@@ -177,7 +177,7 @@ Status ChipSession::changeBaud(int baud)
     const FlasherError lost = failure(Failure::lostAfterBaudChange, {QString::number(baud)});
     for (int attempt = 0; attempt < baudChangeAttempts; ++attempt) {
         const Result<RomReply> changed =
-            m_rom.command(command::changeBaudrate(sent), rom::timeout::standard);
+            m_rom.command(command::changeBaudrate(sent));
         if (!changed && changed.error().kind == ErrorKind::linkLost)
             return changed.error();
         // Refused as it arrived: the chip stays at the old rate, so ask again.
@@ -188,7 +188,7 @@ Status ChipSession::changeBaud(int baud)
                 return set;
             // One try: a chip that switched answers at once, and a lost one is searched for.
             const Result<RomReply> magic =
-                m_rom.command(command::readReg(rom::chipMagicRegister), rom::timeout::standard);
+                m_rom.command(command::readReg(rom::chipMagicRegister));
             if (magic && magic.value().value == rom::chipMagicEsp32)
                 return {};
             if (!magic && magic.error().kind == ErrorKind::linkLost)
@@ -213,7 +213,7 @@ Status ChipSession::attachFlash()
 {
     const quint32 pins = spiPinConfig(m_efuses);
     const Result<RomReply> attached = m_rom.repeatable(
-        command::spiAttach(pins), rom::timeout::standard, u"attach the SPI flash"_s);
+        command::spiAttach(pins), u"attach the SPI flash"_s);
     if (!attached)
         return attached.error();
     if (pins == 0) {
@@ -260,7 +260,7 @@ Result<std::optional<quint32>> ChipSession::detectFlashSize()
 Status ChipSession::setFlashParameters(quint32 size)
 {
     const Result<RomReply> set = m_rom.repeatable(
-        command::spiSetParams(size), rom::timeout::standard, u"set the flash parameters"_s);
+        command::spiSetParams(size), u"set the flash parameters"_s);
     if (!set)
         return set.error();
     m_flashParameters = size;

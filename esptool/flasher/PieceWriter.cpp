@@ -138,7 +138,9 @@ PieceWriter::Prepared PieceWriter::prepare(const Piece& piece) const
 
 milliseconds PieceWriter::blockTimeout(qsizetype wireBytes, quint32 inflatedSize) const
 {
-    // The ROM writes (and inflates) a block before it answers.
+    // The ROM writes (and inflates) a block before it answers. The request's own timeout allows
+    // the standard three seconds at least; a block waits only as long as the line has shown it
+    // needs, so that one lost on the line costs little.
     const auto writing = milliseconds(static_cast<qint64>(
         static_cast<double>(rom::timeout::writePerMb.count()) * inflatedSize / 1e6));
     const auto onTheWire =
@@ -160,8 +162,7 @@ Status PieceWriter::write(const Prepared& prepared, const Progress& progress, bo
                                              blockCount, rom::flashBlockSize, piece.address)
                    : command::flashBegin(size, blockCount, rom::flashBlockSize, piece.address);
     const Result<RomReply> begun =
-        m_rom.repeatable(begin, rom::scaledTimeout(rom::timeout::erasePerMb, size),
-                         u"erase %1"_s.arg(piece.range()));
+        m_rom.repeatable(begin, u"erase %1"_s.arg(piece.range()));
     if (!begun)
         return begun.error();
 
@@ -189,8 +190,9 @@ Status PieceWriter::sendBlock(const QList<Block>& blocks, qsizetype index, quint
 {
     const Block& block = blocks[index];
     const auto sequence = static_cast<quint32>(index);
-    const RomRequest request = m_compress ? command::flashDeflData(sequence, block.payload)
-                                          : command::flashData(sequence, block.payload);
+    const RomRequest request =
+        m_compress ? command::flashDeflData(sequence, block.payload, block.inflatedSize)
+                   : command::flashData(sequence, block.payload);
     const QString action =
         u"write %1block %2 of %3 (flash at %4)"_s.arg(m_compress ? u"compressed "_s : QString())
             .arg(index + 1)
@@ -258,7 +260,6 @@ Status PieceWriter::erase(quint32 address, quint32 size)
     const Result<RomReply> erased = m_rom.repeatable(
         command::flashBegin(size, (size + rom::flashBlockSize - 1) / rom::flashBlockSize,
                             rom::flashBlockSize, address),
-        rom::scaledTimeout(rom::timeout::erasePerMb, size),
         u"erase %1"_s.arg(rangeText(address, size)));
     if (!erased)
         return erased.error();
@@ -279,7 +280,7 @@ Result<QByteArray> PieceWriter::flashMd5(quint32 address, quint32 size,
     qsizetype unreadable = 0;
     for (int ask = 0; ask < md5Asks && agreed.isEmpty(); ++ask) {
         const Result<RomReply> reply = m_rom.repeatable(
-            command::spiFlashMd5(address, size), rom::scaledTimeout(rom::timeout::md5PerMb, size),
+            command::spiFlashMd5(address, size),
             u"hash the flash at %1"_s.arg(rangeText(address, size)));
         if (!reply)
             return reply.error();

@@ -71,6 +71,11 @@ void RomConnection::watchForRestarts(bool watching)
     m_restartBanner.reset();
 }
 
+Result<RomReply> RomConnection::command(const RomRequest& request, const QString& action)
+{
+    return command(request, request.timeout, action);
+}
+
 Result<RomReply> RomConnection::command(const RomRequest& request,
                                         std::chrono::milliseconds timeout, const QString& action)
 {
@@ -98,10 +103,9 @@ Result<RomReply> RomConnection::command(const RomRequest& request,
                    failed.error);
 }
 
-Result<RomReply> RomConnection::repeatable(const RomRequest& request,
-                                           std::chrono::milliseconds timeout, const QString& action)
+Result<RomReply> RomConnection::repeatable(const RomRequest& request, const QString& action)
 {
-    Result<RomReply> reply = command(request, timeout, action);
+    Result<RomReply> reply = command(request, action);
     for (int attempt = 1; attempt < repeatableAttempts; ++attempt) {
         // Neither a port that went away nor a chip that restarted answers a repeat.
         if (reply || reply.error().kind == ErrorKind::linkLost ||
@@ -110,14 +114,14 @@ Result<RomReply> RomConnection::repeatable(const RomRequest& request,
         }
         if (Status drained = drain(); !drained)
             return drained.error();
-        reply = command(request, timeout, action);
+        reply = command(request, action);
     }
     return reply;
 }
 
 Result<quint32> RomConnection::readReg(quint32 address)
 {
-    Result<RomReply> reply = repeatable(command::readReg(address), rom::timeout::standard);
+    Result<RomReply> reply = repeatable(command::readReg(address));
     if (!reply)
         return reply.error();
     return reply.value().value;
@@ -140,7 +144,7 @@ Result<quint32> RomConnection::readRegConfirmed(quint32 address)
 
 Status RomConnection::writeReg(quint32 address, quint32 value)
 {
-    Result<RomReply> reply = repeatable(command::writeReg(address, value), rom::timeout::standard);
+    Result<RomReply> reply = repeatable(command::writeReg(address, value));
     if (!reply)
         return reply.error();
     return {};

@@ -42,20 +42,21 @@ public:
     // Sets the port to `baud` and forgets what arrived while both ends retuned.
     Status retune(int baud);
 
-    // Sends the request and waits up to `timeout` for the reply with its opcode. Fails with
+    // Sends the request and waits for the reply with its opcode, as long as the request allows
+    // (RomRequest::timeout) or `timeout` says where the caller knows better. Fails with
     // romError (and the ROM's code) when the chip answered with a failure status: to this
     // command, or to another opcode when a damaged copy of the request reached it as another
     // command, which it then refused. garbledReply when only unreadable frames came back,
     // timeout when nothing did, linkLost when the port went away. `action` names the command
     // in messages (e.g. "write block 3 of 9"); without one, the command's name is used.
+    Result<RomReply> command(const RomRequest& request, const QString& action = {});
     Result<RomReply> command(const RomRequest& request, std::chrono::milliseconds timeout,
                              const QString& action = {});
 
     // For commands that are safe to repeat (register reads and writes, SPI_ATTACH,
     // SPI_SET_PARAMS, SPI_FLASH_MD5, a BEGIN): any failure but a lost link or a restarted chip
     // drains the line and sends the command again, a few times.
-    Result<RomReply> repeatable(const RomRequest& request, std::chrono::milliseconds timeout,
-                                const QString& action = {});
+    Result<RomReply> repeatable(const RomRequest& request, const QString& action = {});
 
     Result<quint32> readReg(quint32 address);
     // Reads until two answers agree, so that a value damaged on the line is never taken.

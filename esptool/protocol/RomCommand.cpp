@@ -27,6 +27,13 @@ QByteArray words(std::initializer_list<quint32> values)
 }
 
 // FLASH_DATA and FLASH_DEFL_DATA: length, sequence, two zero words, then the checksummed bytes.
+// The request, allowed as long as the ROM needs to touch `bytes` of flash at `perMb`.
+RomRequest timed(RomRequest request, std::chrono::milliseconds perMb, quint64 bytes)
+{
+    request.timeout = rom::scaledTimeout(perMb, bytes);
+    return request;
+}
+
 RomRequest dataCommand(rom::Opcode opcode, quint32 sequence, QByteArrayView block)
 {
     QByteArray data = words({static_cast<quint32>(block.size()), sequence, 0, 0});
@@ -99,27 +106,33 @@ RomRequest changeBaudrate(quint32 newBaud)
 
 RomRequest flashBegin(quint32 eraseSize, quint32 blockCount, quint32 blockSize, quint32 offset)
 {
-    return packet(rom::Opcode::flashBegin, words({eraseSize, blockCount, blockSize, offset}));
+    return timed(packet(rom::Opcode::flashBegin, words({eraseSize, blockCount, blockSize, offset})),
+                 rom::timeout::erasePerMb, eraseSize);
 }
 
 RomRequest flashData(quint32 sequence, QByteArrayView block)
 {
-    return dataCommand(rom::Opcode::flashData, sequence, block);
+    return timed(dataCommand(rom::Opcode::flashData, sequence, block), rom::timeout::writePerMb,
+                 static_cast<quint64>(block.size()));
 }
 
 RomRequest flashDeflBegin(quint32 writeSize, quint32 blockCount, quint32 blockSize, quint32 offset)
 {
-    return packet(rom::Opcode::flashDeflBegin, words({writeSize, blockCount, blockSize, offset}));
+    return timed(
+        packet(rom::Opcode::flashDeflBegin, words({writeSize, blockCount, blockSize, offset})),
+        rom::timeout::erasePerMb, writeSize);
 }
 
-RomRequest flashDeflData(quint32 sequence, QByteArrayView block)
+RomRequest flashDeflData(quint32 sequence, QByteArrayView block, quint32 inflatedSize)
 {
-    return dataCommand(rom::Opcode::flashDeflData, sequence, block);
+    return timed(dataCommand(rom::Opcode::flashDeflData, sequence, block),
+                 rom::timeout::writePerMb, inflatedSize);
 }
 
 RomRequest spiFlashMd5(quint32 address, quint32 size)
 {
-    return packet(rom::Opcode::spiFlashMd5, words({address, size, 0, 0}));
+    return timed(packet(rom::Opcode::spiFlashMd5, words({address, size, 0, 0})),
+                 rom::timeout::md5PerMb, size);
 }
 
 }  // namespace command

@@ -6,6 +6,8 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <chrono>
+
 // Requests to the ROM loader, built as unescaped packets. Pure functions: nothing here touches
 // a port.
 namespace esptool {
@@ -15,6 +17,9 @@ struct RomRequest
     rom::Opcode opcode = rom::Opcode::sync;
     // Header and data, before SLIP escaping.
     QByteArray packet;
+    // How long the ROM may take to answer it: the standard wait, or the flash work it asks for
+    // (an erase, a write, a hash) scaled by the bytes it touches.
+    std::chrono::milliseconds timeout = rom::timeout::standard;
 };
 
 namespace command {
@@ -35,7 +40,9 @@ RomRequest changeBaudrate(quint32 newBaud);
 RomRequest flashBegin(quint32 eraseSize, quint32 blockCount, quint32 blockSize, quint32 offset);
 RomRequest flashData(quint32 sequence, QByteArrayView block);
 RomRequest flashDeflBegin(quint32 writeSize, quint32 blockCount, quint32 blockSize, quint32 offset);
-RomRequest flashDeflData(quint32 sequence, QByteArrayView block);
+// `inflatedSize`: the flash bytes the block becomes, which the ROM writes before it answers
+// (unknown: the standard timeout).
+RomRequest flashDeflData(quint32 sequence, QByteArrayView block, quint32 inflatedSize = 0);
 RomRequest spiFlashMd5(quint32 address, quint32 size);
 
 }  // namespace command
