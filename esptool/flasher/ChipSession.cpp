@@ -6,6 +6,7 @@
 #include "flasher/FlasherObserver.h"
 #include "flasher/PortReturn.h"
 #include "flasher/SpiFlash.h"
+#include "link/Agreement.h"
 #include "link/ResetSequence.h"
 #include "protocol/RomProtocol.h"
 
@@ -18,6 +19,8 @@ namespace {
 // A CHANGE_BAUDRATE the chip refused, or whose reply was lost, is tried this often.
 constexpr int baudChangeAttempts = 3;
 constexpr int syncsPerBaudProbe = 3;
+// The flash ID is read this often at most, until two reads agree.
+constexpr int jedecIdRuns = 3;
 // How long a port that went away may take to come back, and how often to look.
 constexpr std::chrono::seconds portReturnWait{10};
 constexpr std::chrono::milliseconds portReturnPoll{100};
@@ -226,15 +229,19 @@ Status ChipSession::attachFlash()
 
 Result<quint32> ChipSession::readJedecId()
 {
-    // Several register writes set the command up; read it until two runs agree.
-    Result<quint32> previous = esptool::readJedecId(m_rom);
-    for (int run = 1; previous && run < syncsPerBaudProbe; ++run) {
-        Result<quint32> next = esptool::readJedecId(m_rom);
-        if (!next || next.value() == previous.value())
-            return next;
-        previous = next;
-    }
-    return previous;
+    // Several register writes set the command up; it is run until two runs agree, or the last
+    // run's ID stands.
+    const auto run = [&]() -> Result<std::optional<quint32>> {
+        Result<quint32> id = esptool::readJedecId(m_rom);
+        if (!id)
+            return id.error();
+        return std::optional(id.value());
+    };
+    const Result<Agreement<quint32>> runs =
+        askUntilTwoAgree<quint32>(jedecIdRuns, run, [](quint32) { return false; });
+    if (!runs)
+        return runs.error();
+    return runs.value().agreed.value_or(runs.value().last.value_or(0));
 }
 
 Result<std::optional<quint32>> ChipSession::detectFlashSize()

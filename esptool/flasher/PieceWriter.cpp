@@ -3,6 +3,7 @@
 #include "failure/Failure.h"
 #include "flasher/Deflate.h"
 #include "flasher/LineHealth.h"
+#include "link/Agreement.h"
 #include "link/RomConnection.h"
 #include "protocol/RomErrorCode.h"
 #include "protocol/RomProtocol.h"
@@ -275,10 +276,8 @@ Status PieceWriter::erase(quint32 address, quint32 size)
 Result<QByteArray> PieceWriter::flashMd5(quint32 address, quint32 size,
                                          const QByteArray& expectedMd5)
 {
-    QByteArray agreed;
-    QByteArray previous;
     qsizetype unreadable = 0;
-    for (int ask = 0; ask < md5Asks && agreed.isEmpty(); ++ask) {
+    const auto ask = [&]() -> Result<std::optional<QByteArray>> {
         const Result<RomReply> reply = m_rom.repeatable(
             command::spiFlashMd5(address, size),
             u"hash the flash at %1"_s.arg(rangeText(address, size)));
@@ -287,18 +286,19 @@ Result<QByteArray> PieceWriter::flashMd5(quint32 address, quint32 size,
         const QByteArray digest = reply.value().payload.toLower();
         if (!isHexDigest(digest)) {
             unreadable = digest.size();
-            continue;
+            return std::optional<QByteArray>();
         }
-        if (digest == expectedMd5 || digest == previous)
-            agreed = digest;
-        previous = digest;
-    }
-    if (!agreed.isEmpty())
-        return agreed;
-    if (previous.isEmpty()) {
-        return failure(Failure::unreadableDigest, {QString::number(unreadable)});
-    }
-    return previous;
+        return std::optional(digest);
+    };
+    const Result<Agreement<QByteArray>> asked = askUntilTwoAgree<QByteArray>(
+        md5Asks, ask, [&](const QByteArray& digest) { return digest == expectedMd5; });
+    if (!asked)
+        return asked.error();
+    if (asked.value().agreed)
+        return *asked.value().agreed;
+    if (asked.value().last)
+        return *asked.value().last;
+    return failure(Failure::unreadableDigest, {QString::number(unreadable)});
 }
 
 }  // namespace esptool

@@ -1,6 +1,7 @@
 #include "link/RomConnection.h"
 
 #include "failure/Failure.h"
+#include "link/Agreement.h"
 #include "link/SerialLink.h"
 #include "protocol/RomErrorCode.h"
 
@@ -129,15 +130,18 @@ Result<quint32> RomConnection::readReg(quint32 address)
 
 Result<quint32> RomConnection::readRegConfirmed(quint32 address)
 {
-    Result<quint32> previous = readReg(address);
-    for (int read = 1; previous && read < 2 * repeatableAttempts; ++read) {
-        Result<quint32> next = readReg(address);
-        if (!next || next.value() == previous.value())
-            return next;
-        previous = next;
-    }
-    if (!previous)
-        return previous;
+    const auto read = [&]() -> Result<std::optional<quint32>> {
+        Result<quint32> value = readReg(address);
+        if (!value)
+            return value.error();
+        return std::optional(value.value());
+    };
+    const Result<Agreement<quint32>> reads = askUntilTwoAgree<quint32>(
+        2 * repeatableAttempts, read, [](quint32) { return false; });
+    if (!reads)
+        return reads.error();
+    if (reads.value().agreed)
+        return *reads.value().agreed;
     return failure(Failure::unsteadyRegister,
                    {QString::number(address, 16).rightJustified(8, u'0')});
 }
