@@ -39,8 +39,7 @@ Result<FlashRegion> loadFile(const cli::WriteItem& item)
                        {item.file, info.isDir() ? u"it is a folder"_s : file.errorString()});
     }
     if (file.size() > largestFlash) {
-        return failure(Failure::fileLargerThanAnyFlash,
-                       {item.file, QString::number(file.size())});
+        return failure(Failure::fileLargerThanAnyFlash, {item.file, QString::number(file.size())});
     }
     FlashRegion region{item.address, file.readAll(), info.fileName()};
     if (region.data.isEmpty()) {

@@ -1,10 +1,13 @@
 #include "flasher/BoardCheck.h"
 
 #include "link/RomConnection.h"
+#include "link/Trace.h"
 #include "protocol/RomProtocol.h"
 
 #include <QCryptographicHash>
 #include <QElapsedTimer>
+
+using namespace Qt::StringLiterals;
 
 namespace esptool {
 
@@ -33,6 +36,8 @@ bool BoardCheck::holds(const Piece& stretch)
     timer.start();
     const Result<RomReply> reply = m_rom.command(command::spiFlashMd5(stretch.address, size));
     const bool matched = reply && reply.value().payload.toLower() == expected;
+    qCDebug(protocolTrace).noquote()
+        << u"board holds %1: %2"_s.arg(stretch.range(), matched ? u"yes"_s : u"no"_s);
     m_policy.checked(size, timer.elapsed(), matched);
     return matched;
 }

@@ -179,8 +179,7 @@ Status ChipSession::changeBaud(int baud)
     say(u"Switching to %1 baud..."_s.arg(baud));
     const FlasherError lost = failure(Failure::lostAfterBaudChange, {QString::number(baud)});
     for (int attempt = 0; attempt < baudChangeAttempts; ++attempt) {
-        const Result<RomReply> changed =
-            m_rom.command(command::changeBaudrate(sent));
+        const Result<RomReply> changed = m_rom.command(command::changeBaudrate(sent));
         if (!changed && changed.error().kind == ErrorKind::linkLost)
             return changed.error();
         // Refused as it arrived: the chip stays at the old rate, so ask again.
@@ -190,8 +189,7 @@ Status ChipSession::changeBaud(int baud)
             if (Status set = m_rom.retune(baud); !set)
                 return set;
             // One try: a chip that switched answers at once, and a lost one is searched for.
-            const Result<RomReply> magic =
-                m_rom.command(command::readReg(rom::chipMagicRegister));
+            const Result<RomReply> magic = m_rom.command(command::readReg(rom::chipMagicRegister));
             if (magic && magic.value().value == rom::chipMagicEsp32)
                 return {};
             if (!magic && magic.error().kind == ErrorKind::linkLost)
@@ -215,8 +213,8 @@ Status ChipSession::changeBaud(int baud)
 Status ChipSession::attachFlash()
 {
     const quint32 pins = spiPinConfig(m_efuses);
-    const Result<RomReply> attached = m_rom.repeatable(
-        command::spiAttach(pins), u"attach the SPI flash"_s);
+    const Result<RomReply> attached =
+        m_rom.repeatable(command::spiAttach(pins), u"attach the SPI flash"_s);
     if (!attached)
         return attached.error();
     if (pins == 0) {
@@ -266,8 +264,8 @@ Result<std::optional<quint32>> ChipSession::detectFlashSize()
 
 Status ChipSession::setFlashParameters(quint32 size)
 {
-    const Result<RomReply> set = m_rom.repeatable(
-        command::spiSetParams(size), u"set the flash parameters"_s);
+    const Result<RomReply> set =
+        m_rom.repeatable(command::spiSetParams(size), u"set the flash parameters"_s);
     if (!set)
         return set.error();
     m_flashParameters = size;

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "failure/Result.h"
 #include "flasher/ChipInfo.h"
 #include "flasher/Options.h"
-#include "failure/Result.h"
 #include "link/RomConnection.h"
 #include "link/SerialLink.h"
 #include "protocol/BootBanner.h"

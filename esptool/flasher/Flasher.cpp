@@ -5,6 +5,7 @@
 #include "flasher/FlasherObserver.h"
 #include "flasher/RegionWriter.h"
 #include "flasher/SecurityGuard.h"
+#include "link/Trace.h"
 #include "protocol/RomProtocol.h"
 
 #include <QElapsedTimer>
@@ -20,7 +21,6 @@ constexpr quint32 fallbackFlashSize = 4 * 1024 * 1024;
 constexpr int reconnectsPerRun = 3;
 // A board that restarts more often than this is not going to get through a write.
 constexpr int restartsPerRun = 3;
-
 
 QString hex32(quint32 value)
 {
@@ -79,8 +79,8 @@ Status Flasher::checkFits(const QList<FlashRegion>& regions, quint32 flashSize) 
             static_cast<quint64>(region.address) + static_cast<quint64>(region.data.size());
         if (end > flashSize) {
             return failure(Failure::fileDoesNotFit,
-                           {region.name, QString::number(region.data.size()),
-                            hex32(region.address), flash::sizeName(flashSize)});
+                           {region.name, QString::number(region.data.size()), hex32(region.address),
+                            flash::sizeName(flashSize)});
         }
     }
     return {};
@@ -161,6 +161,7 @@ void Flasher::finish(AfterReset after)
 Result<SessionKeeper::Recovery> Flasher::recover(const FlasherError& failure,
                                                  const QString& resuming)
 {
+    qCDebug(protocolTrace).noquote() << u"recovering from: "_s + failure.message;
     switch (failure.kind) {
     case ErrorKind::linkLost:
         return reconnect(failure, resuming);
@@ -263,8 +264,7 @@ Result<SessionKeeper::Recovery> Flasher::resync(const QString& resuming)
             back.value() ? u"heard again"_s : u"reset into its loader"_s, resuming));
         return Recovery::resumed;
     }
-    return failure(Failure::stoppedAnswering,
-                   {port, QString::number(m_session.sessionBaud())});
+    return failure(Failure::stoppedAnswering, {port, QString::number(m_session.sessionBaud())});
 }
 
 Result<SessionKeeper::Recovery> Flasher::resumeAfterRestart(quint8 cause, const QString& resuming)

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "failure/Result.h"
 #include "flasher/BaudFallback.h"
 #include "flasher/ChipSession.h"
 #include "flasher/LineHealth.h"
 #include "flasher/Options.h"
-#include "failure/Result.h"
 #include "flasher/SessionKeeper.h"
 #include "link/SerialLink.h"
 

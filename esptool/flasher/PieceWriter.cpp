@@ -5,6 +5,7 @@
 #include "flasher/LineHealth.h"
 #include "link/Agreement.h"
 #include "link/RomConnection.h"
+#include "link/Trace.h"
 #include "protocol/RomErrorCode.h"
 #include "protocol/RomProtocol.h"
 
@@ -162,8 +163,7 @@ Status PieceWriter::write(const Prepared& prepared, const Progress& progress, bo
                                                  rom::flashBlockSize * rom::flashBlockSize,
                                              blockCount, rom::flashBlockSize, piece.address)
                    : command::flashBegin(size, blockCount, rom::flashBlockSize, piece.address);
-    const Result<RomReply> begun =
-        m_rom.repeatable(begin, u"erase %1"_s.arg(piece.range()));
+    const Result<RomReply> begun = m_rom.repeatable(begin, u"erase %1"_s.arg(piece.range()));
     if (!begun)
         return begun.error();
 
@@ -245,6 +245,8 @@ Status PieceWriter::sendBlock(const QList<Block>& blocks, qsizetype index, quint
             return error;
         }
         m_health.blockSentAgain();
+        qCDebug(protocolTrace).noquote()
+            << u"block %1 again: %2"_s.arg(QString::number(index + 1), error.message);
         if (unclear) {
             // Whether the chip applied it is open. Sent again, it is applied now if it was
             // lost, or refused if it was not; a chip that applies repeats anyway spoils the
@@ -278,9 +280,9 @@ Result<QByteArray> PieceWriter::flashMd5(quint32 address, quint32 size,
 {
     qsizetype unreadable = 0;
     const auto ask = [&]() -> Result<std::optional<QByteArray>> {
-        const Result<RomReply> reply = m_rom.repeatable(
-            command::spiFlashMd5(address, size),
-            u"hash the flash at %1"_s.arg(rangeText(address, size)));
+        const Result<RomReply> reply =
+            m_rom.repeatable(command::spiFlashMd5(address, size),
+                             u"hash the flash at %1"_s.arg(rangeText(address, size)));
         if (!reply)
             return reply.error();
         const QByteArray digest = reply.value().payload.toLower();

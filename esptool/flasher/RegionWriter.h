@@ -1,10 +1,10 @@
 #pragma once
 
+#include "failure/Result.h"
 #include "flasher/BoardCheck.h"
 #include "flasher/Options.h"
 #include "flasher/PieceSize.h"
 #include "flasher/PieceWriter.h"
-#include "failure/Result.h"
 #include "flasher/SkipPolicy.h"
 
 #include <functional>

@@ -20,7 +20,6 @@ constexpr qsizetype partitionEntrySize = 32;
 constexpr qsizetype partitionTableSize = 0xC00;
 constexpr quint8 appPartitionType = 0x00;
 
-
 QString hex(quint32 value)
 {
     return u"0x%1"_s.arg(value, 0, 16);

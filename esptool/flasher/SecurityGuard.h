@@ -1,7 +1,7 @@
 #pragma once
 
-#include "flasher/ChipInfo.h"
 #include "failure/FlasherError.h"
+#include "flasher/ChipInfo.h"
 #include "flasher/Options.h"
 
 #include <QList>

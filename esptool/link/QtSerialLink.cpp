@@ -1,9 +1,9 @@
 #include "link/QtSerialLink.h"
 
 #include "failure/Failure.h"
-
 #include "link/PortControl.h"
 #include "link/PortErrors.h"
+#include "link/Trace.h"
 #include "protocol/RomProtocol.h"
 
 #include <QThread>
@@ -34,6 +34,7 @@ Result<std::unique_ptr<SerialLink>> QtSerialLink::open(const QString& path, int 
         return openFailure(path, QSerialPort::PermissionError, {}, probePort(path));
     }
     port::requestLowLatency(port);
+    qCDebug(linkTrace).noquote() << u"opened %1 at %2 baud"_s.arg(path).arg(baud);
     return std::unique_ptr<SerialLink>(std::move(link));
 }
 
@@ -84,7 +85,7 @@ Status QtSerialLink::setBaudRate(int baud)
 {
     if (!m_port.setBaudRate(baud)) {
         return esptool::failure(Failure::baudNotAccepted,
-                       {m_path, QString::number(baud), m_port.errorString()});
+                                {m_path, QString::number(baud), m_port.errorString()});
     }
     return {};
 }
@@ -118,6 +119,7 @@ void QtSerialLink::pause(std::chrono::milliseconds duration)
 FlasherError QtSerialLink::lostLink()
 {
     const QSerialPort::SerialPortError error = m_port.error();
+    qCDebug(linkTrace).noquote() << u"lost %1: serial port error %2"_s.arg(m_path).arg(error);
     m_port.close();
     return linkLost(m_path, error);
 }

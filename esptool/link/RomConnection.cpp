@@ -3,6 +3,7 @@
 #include "failure/Failure.h"
 #include "link/Agreement.h"
 #include "link/SerialLink.h"
+#include "link/Trace.h"
 #include "protocol/RomErrorCode.h"
 
 #include <QElapsedTimer>
@@ -58,6 +59,7 @@ Status RomConnection::retune(int baud)
 {
     if (Status set = m_link->setBaudRate(baud); !set)
         return set;
+    qCDebug(linkTrace).noquote() << u"rate %1 -> %2 baud"_s.arg(m_baud).arg(baud);
     m_baud = baud;
     m_link->pause(afterRetune);
     m_link->discardInput();
@@ -82,9 +84,20 @@ Result<RomReply> RomConnection::command(const RomRequest& request,
 {
     QElapsedTimer roundTrip;
     roundTrip.start();
+    qCDebug(protocolTrace).noquote() << u"-> %1, %2 bytes, wait %3 ms"_s.arg(
+        opcodeName(request.opcode), QString::number(request.packet.size()),
+        QString::number(timeout.count()));
     if (Status sent = m_link->write(slip::encode(request.packet)); !sent)
         return sent.error();
     Result<RomReply> reply = awaitReply(request.opcode, timeout, WaitMode::strict);
+    if (reply) {
+        qCDebug(protocolTrace).noquote() << u"<- %1, status %2 error 0x%3, value 0x%4, %5 ms"_s.arg(
+            opcodeName(static_cast<rom::Opcode>(reply.value().opcode)),
+            QString::number(reply.value().status), QString::number(reply.value().error, 16),
+            QString::number(reply.value().value, 16), QString::number(roundTrip.elapsed()));
+    } else {
+        qCDebug(protocolTrace).noquote() << u"<- nothing usable: "_s + reply.error().message;
+    }
     if (reply && request.opcode == rom::Opcode::readReg) {
         const std::chrono::milliseconds took(roundTrip.elapsed());
         if (m_fastestRoundTrip.count() < 0 || took < m_fastestRoundTrip)
@@ -113,6 +126,8 @@ Result<RomReply> RomConnection::repeatable(const RomRequest& request, const QStr
             reply.error().kind == ErrorKind::chipRestarted) {
             return reply;
         }
+        qCDebug(protocolTrace).noquote() << u"again: %1 (try %2)"_s.arg(
+            opcodeName(request.opcode), QString::number(attempt + 1));
         if (Status drained = drain(); !drained)
             return drained.error();
         reply = command(request, action);
@@ -136,8 +151,8 @@ Result<quint32> RomConnection::readRegConfirmed(quint32 address)
             return value.error();
         return std::optional(value.value());
     };
-    const Result<Agreement<quint32>> reads = askUntilTwoAgree<quint32>(
-        2 * repeatableAttempts, read, [](quint32) { return false; });
+    const Result<Agreement<quint32>> reads =
+        askUntilTwoAgree<quint32>(2 * repeatableAttempts, read, [](quint32) { return false; });
     if (!reads)
         return reads.error();
     if (reads.value().agreed)
@@ -165,6 +180,7 @@ Result<bool> RomConnection::trySync()
             break;
     }
     resetReceiver();
+    qCDebug(protocolTrace).noquote() << u"-> SYNC"_s;
     if (Status sent = m_link->write(slip::encode(command::sync().packet)); !sent)
         return sent.error();
     Result<RomReply> first =
@@ -189,13 +205,17 @@ Status RomConnection::drain()
 {
     QElapsedTimer elapsed;
     elapsed.start();
+    qsizetype dropped = m_received.size();
     for (;;) {
         Result<QByteArray> late = receive(QDeadlineTimer(drainQuiet));
         if (!late)
             return late.error();
+        dropped += late.value().size();
         if (late.value().isEmpty() || elapsed.elapsed() > drainLimit.count())
             break;
     }
+    qCDebug(linkTrace).noquote() << u"drained %1 bytes in %2 ms"_s.arg(dropped).arg(
+        elapsed.elapsed());
     resetReceiver();
     return {};
 }
@@ -227,6 +247,7 @@ Result<QByteArray> RomConnection::receive(QDeadlineTimer deadline)
             m_recentText.remove(0, m_recentText.size() - recentTextLimit);
         if (m_recentText.contains("rst:0x")) {
             if (std::optional<BootBanner> banner = lastBootBanner(m_recentText)) {
+                qCDebug(protocolTrace).noquote() << u"boot banner: "_s + banner->bootText;
                 m_restartBanner = std::move(banner);
                 m_recentText.clear();
             }
@@ -298,9 +319,9 @@ FlasherError RomConnection::restartError(rom::Opcode opcode) const
 {
     const BootBanner& banner = *m_restartBanner;
     return failure(Failure::restartedMidCommand,
-                   {opcodeName(opcode), u"rst:0x%1 (%2),%3"_s.arg(QString::number(banner.resetCause, 16),
-                                                                  resetCauseName(banner.resetCause),
-                                                                  banner.bootText)});
+                   {opcodeName(opcode),
+                    u"rst:0x%1 (%2),%3"_s.arg(QString::number(banner.resetCause, 16),
+                                              resetCauseName(banner.resetCause), banner.bootText)});
 }
 
 FlasherError RomConnection::timeoutError(rom::Opcode opcode, std::chrono::milliseconds timeout,

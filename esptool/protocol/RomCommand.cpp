@@ -125,8 +125,8 @@ RomRequest flashDeflBegin(quint32 writeSize, quint32 blockCount, quint32 blockSi
 
 RomRequest flashDeflData(quint32 sequence, QByteArrayView block, quint32 inflatedSize)
 {
-    return timed(dataCommand(rom::Opcode::flashDeflData, sequence, block),
-                 rom::timeout::writePerMb, inflatedSize);
+    return timed(dataCommand(rom::Opcode::flashDeflData, sequence, block), rom::timeout::writePerMb,
+                 inflatedSize);
 }
 
 RomRequest spiFlashMd5(quint32 address, quint32 size)

@@ -209,8 +209,8 @@ void TestFlasher::md5Answers()
     Bench bench;
     bench.rom.md5Answers = answers;
     QVERIFY(bench.flasher->openSession());
-    const esptool::Status written = bench.flasher->writeFlash(
-        {{0x0, QByteArray(1024, '\x42'), u"data.bin"_s}}, noSkip());
+    const esptool::Status written =
+        bench.flasher->writeFlash({{0x0, QByteArray(1024, '\x42'), u"data.bin"_s}}, noSkip());
     // The flash ID names no size and the size is kept: the chip's own flash parameters stand.
     QVERIFY(std::none_of(bench.link->writes().cbegin(), bench.link->writes().cend(),
                          [](const QByteArray& w) { return romreplies::requestOpcode(w) == 0x0B; }));
@@ -262,8 +262,8 @@ void TestFlasher::resetsABootLoopingBoardIntoItsLoader()
     bench.rom.restartsAtFirstBlock = true;
     QVERIFY(bench.flasher->openSession());
     const qsizetype resets = bench.link->lineChanges().size();
-    const esptool::Status written = bench.flasher->writeFlash(
-        {{0x0, data, u"data.bin"_s}}, noSkip());
+    const esptool::Status written =
+        bench.flasher->writeFlash({{0x0, data, u"data.bin"_s}}, noSkip());
     QVERIFY2(written, qPrintable(written.error().line()));
     QVERIFY(bench.link->lineChanges().size() > resets);
     const QStringList said = bench.observer.lines.filter(u"restarted"_s);

@@ -32,9 +32,12 @@ struct FlasherRun
     QStringList lines;
 };
 
-FlasherRun runFlasher(const QStringList& arguments)
+FlasherRun
+runFlasher(const QStringList& arguments,
+           const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
 {
     QProcess process;
+    process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(QStringLiteral(ESPTOOL_BINARY), arguments);
     FlasherRun run;
@@ -115,6 +118,8 @@ private Q_SLOTS:
     void skipsWhatTheBoardHolds_data();
     void skipsWhatTheBoardHolds();
     void heldPortIsBusy();
+    void tracesOnlyWhenAsked_data();
+    void tracesOnlyWhenAsked();
 
 private:
     QStringList withLink(QStringList simulator) const
@@ -519,6 +524,35 @@ void TestFlasherSim::heldPortIsBusy()
     board.stop();
     QVERIFY2(failedWith(run, u"in use by another program"_s), qPrintable(run.output));
     QCOMPARE(board.stats().value(u"bytesReceived"_s).toInt(-1), 0);
+}
+
+void TestFlasherSim::tracesOnlyWhenAsked_data()
+{
+    QTest::addColumn<QString>("rules");  // QT_LOGGING_RULES
+    QTest::addColumn<bool>("traced");
+    QTest::newRow("by default") << QString() << false;
+    QTest::newRow("switched on") << u"tavix.flasher.*.debug=true"_s << true;
+}
+
+void TestFlasherSim::tracesOnlyWhenAsked()
+{
+    QFETCH(QString, rules);
+    QFETCH(bool, traced);
+    const QString imagePath = m_folder->filePath(u"app.bin"_s);
+    QVERIFY(writeFile(imagePath, image(20 * 1024, 3)));
+    SimulatedBoard board(m_folder->path());
+    QVERIFY(board.start(args(u"--flip-rate 1e-4 --seed 2"_s)));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(u"QT_LOGGING_RULES"_s, rules);
+    const FlasherRun run = runFlasher(
+        EsptoolCommandLine::flashArguments(board.port(), u"921600"_s, imagePath), environment);
+    board.stop();
+    QVERIFY2(run.exitCode == 0, qPrintable(run.output));
+    const QStringList traces = run.lines.filter(QRegularExpression(u"^tavix\\.flasher\\."_s));
+    QCOMPARE(!traces.isEmpty(), traced);
+    // Merged into the app's console, a trace must never be read as progress.
+    QVERIFY(traces.filter(u"%"_s).isEmpty());
+    QVERIFY2(progressRisesFromZeroToHundred(run.lines), qPrintable(run.output));
 }
 
 QTEST_GUILESS_MAIN(TestFlasherSim)
