@@ -1,5 +1,6 @@
 #include "cli/CommandLine.h"
 
+#include <array>
 #include <optional>
 
 using namespace Qt::StringLiterals;
@@ -10,27 +11,13 @@ namespace {
 
 constexpr int minimumBaud = 1200;
 constexpr int maximumBaud = 5'000'000;
+// Where the names and their help end and the explanation begins, in the help text.
+constexpr qsizetype helpColumn = 30;
 
 // Older spellings used underscores where the current ones use hyphens; both are accepted.
 QString hyphenated(QString word)
 {
     return word.replace(u'_', u'-');
-}
-
-struct Option
-{
-    QString name;                  // long names hyphenated, e.g. "--flash-mode"
-    std::optional<QString> value;  // from "--name=value"
-};
-
-Option splitOption(const QString& token)
-{
-    if (!token.startsWith(u"--"_s))
-        return Option{token, std::nullopt};
-    const qsizetype equals = token.indexOf(u'=');
-    if (equals < 0)
-        return Option{hyphenated(token), std::nullopt};
-    return Option{hyphenated(token.left(equals)), token.mid(equals + 1)};
 }
 
 std::optional<quint64> parseNumber(const QString& text)
@@ -46,6 +33,232 @@ std::optional<quint64> parseNumber(const QString& text)
     return value;
 }
 
+enum class Scope
+{
+    global,      // before the command
+    writeFlash,  // after write-flash
+    eraseFlash,  // after erase-flash
+};
+
+// What an option does to the run given its value; what is wrong with the value, or nothing.
+using Apply = std::optional<QString> (*)(Invocation& run, const QString& value);
+
+struct OptionSpec
+{
+    Scope scope;
+    QString shortName;  // may be empty
+    QString longName;
+    QString value;  // what the help shows for its value; empty: a flag
+    QString help;   // lines after the first are indented under it
+    Apply apply;
+};
+
+std::optional<QString> setChip(Invocation&, const QString& value)
+{
+    const QString chip = QString(value).toLower().remove(u'-').remove(u'_');
+    if (chip != u"esp32"_s && chip != u"auto"_s)
+        return u"chip '%1' is not supported; only esp32 is."_s.arg(value);
+    return std::nullopt;
+}
+
+std::optional<QString> setPort(Invocation& run, const QString& value)
+{
+    if (value.isEmpty())
+        return u"the port name is empty."_s;
+    run.port = value;
+    return std::nullopt;
+}
+
+std::optional<QString> setBaud(Invocation& run, const QString& value)
+{
+    const std::optional<quint64> baud = parseNumber(value);
+    if (!baud || *baud < minimumBaud || *baud > maximumBaud) {
+        return u"baud rate '%1' is not a number from %2 to %3."_s.arg(value)
+            .arg(minimumBaud)
+            .arg(maximumBaud);
+    }
+    run.session.baud = static_cast<int>(*baud);
+    return std::nullopt;
+}
+
+std::optional<QString> setBefore(Invocation& run, const QString& value)
+{
+    const QString mode = hyphenated(value);
+    if (mode == u"default-reset"_s)
+        run.session.before = BeforeReset::defaultReset;
+    else if (mode == u"no-reset"_s)
+        run.session.before = BeforeReset::noReset;
+    else
+        return u"--before takes default-reset or no-reset, not '%1'."_s.arg(value);
+    return std::nullopt;
+}
+
+std::optional<QString> setAfter(Invocation& run, const QString& value)
+{
+    const QString mode = hyphenated(value);
+    if (mode == u"hard-reset"_s)
+        run.after = AfterReset::hardReset;
+    else if (mode == u"no-reset"_s)
+        run.after = AfterReset::noReset;
+    else
+        return u"--after takes hard-reset or no-reset, not '%1'."_s.arg(value);
+    return std::nullopt;
+}
+
+std::optional<QString> setFlashMode(Invocation& run, const QString& value)
+{
+    const std::optional<flash::Mode> mode = flash::modeFromName(value);
+    if (!mode)
+        return u"--flash-mode takes keep, qio, qout, dio or dout, not '%1'."_s.arg(value);
+    run.write.mode = *mode;
+    return std::nullopt;
+}
+
+std::optional<QString> setFlashFrequency(Invocation& run, const QString& value)
+{
+    const std::optional<flash::Frequency> frequency = flash::frequencyFromName(value);
+    if (!frequency)
+        return u"--flash-freq takes keep, 80m, 40m, 26m or 20m, not '%1'."_s.arg(value);
+    run.write.frequency = *frequency;
+    return std::nullopt;
+}
+
+std::optional<QString> setFlashSize(Invocation& run, const QString& value)
+{
+    if (value.compare(u"detect"_s, Qt::CaseInsensitive) == 0)
+        run.write.size = FlashSizeChoice{FlashSizeChoice::Kind::detect, 0};
+    else if (value.compare(u"keep"_s, Qt::CaseInsensitive) == 0)
+        run.write.size = FlashSizeChoice{FlashSizeChoice::Kind::keep, 0};
+    else if (const std::optional<quint32> bytes = flash::sizeFromName(value))
+        run.write.size = FlashSizeChoice{FlashSizeChoice::Kind::fixed, *bytes};
+    else
+        return u"--flash-size takes detect, keep, 1MB, 2MB, 4MB, 8MB or 16MB, not '%1'."_s.arg(value);
+    return std::nullopt;
+}
+
+// Every option, with its names, its value, its help and what it does: the parser and the help
+// text both read this table, so an option is named once.
+const std::array<OptionSpec, 15>& options()
+{
+    using S = Scope;
+    using R = std::optional<QString>;
+    static const std::array<OptionSpec, 15> table{{
+        {S::global, u"-c"_s, u"--chip"_s, u"esp32|auto"_s,
+         u"chip type; only the ESP32 is supported"_s, setChip},
+        {S::global, u"-p"_s, u"--port"_s, u"PORT"_s, u"serial device, e.g. /dev/ttyUSB0"_s,
+         setPort},
+        {S::global, u"-b"_s, u"--baud"_s, u"N"_s, u"rate for the transfer (default 115200)"_s,
+         setBaud},
+        {S::global, {}, u"--before"_s, u"default-reset|no-reset"_s,
+         u"reset into the loader first (default)"_s, setBefore},
+        {S::global, u"-a"_s, u"--after"_s, u"hard-reset|no-reset"_s,
+         u"start the firmware when done (default)"_s, setAfter},
+        {S::global, {}, u"--no-baud-fallback"_s, {},
+         u"fail on a line too noisy for the rate\ninstead of moving to a lower one"_s,
+         [](Invocation& run, const QString&) -> R {
+             run.session.baudFallback = false;
+             return std::nullopt;
+         }},
+        {S::writeFlash, u"-z"_s, u"--compress"_s, {}, u"send the data compressed"_s,
+         [](Invocation& run, const QString&) -> R {
+             run.write.compress = true;
+             return std::nullopt;
+         }},
+        {S::writeFlash, u"-u"_s, u"--no-compress"_s, {}, u"send the data as it is (default)"_s,
+         [](Invocation& run, const QString&) -> R {
+             run.write.compress = false;
+             return std::nullopt;
+         }},
+        {S::writeFlash, u"-fm"_s, u"--flash-mode"_s, u"keep|qio|qout|dio|dout"_s, {},
+         setFlashMode},
+        {S::writeFlash, u"-ff"_s, u"--flash-freq"_s, u"keep|80m|40m|26m|20m"_s, {},
+         setFlashFrequency},
+        {S::writeFlash, u"-fs"_s, u"--flash-size"_s, u"detect|keep|1MB|2MB|4MB|8MB|16MB"_s,
+         u"mode, frequency and size are written into the header of an\nimage at 0x1000 (the "
+         "bootloader); other data is left alone"_s,
+         setFlashSize},
+        {S::writeFlash, {}, u"--no-skip"_s, {},
+         u"write everything, even where the board\nalready holds it (by default a piece the\n"
+         "chip's MD5 shows there is skipped)"_s,
+         [](Invocation& run, const QString&) -> R {
+             run.write.skip = false;
+             return std::nullopt;
+         }},
+        // The name other flashers give to skipping what is already there, which is always done.
+        {S::writeFlash, {}, u"--skip-flashed"_s, {}, u"accepted; skipping is on anyway"_s,
+         [](Invocation&, const QString&) -> R { return std::nullopt; }},
+        {S::writeFlash, {}, u"--force"_s, {},
+         u"write even where the eFuses say the\nboard would no longer boot"_s,
+         [](Invocation& run, const QString&) -> R {
+             run.session.force = true;
+             return std::nullopt;
+         }},
+        {S::eraseFlash, {}, u"--force"_s, {},
+         u"erase even where the eFuses say the\nboard could not be restored"_s,
+         [](Invocation& run, const QString&) -> R {
+             run.session.force = true;
+             return std::nullopt;
+         }},
+    }};
+    return table;
+}
+
+const OptionSpec* findOption(Scope scope, const QString& name)
+{
+    for (const OptionSpec& option : options()) {
+        if (option.scope == scope && (name == option.longName || name == option.shortName))
+            return &option;
+    }
+    return nullptr;
+}
+
+// "  -c, --chip esp32|auto       chip type..." for each option of `scope`, at `indent`.
+QString optionHelp(Scope scope, qsizetype indent)
+{
+    QString text;
+    const QString margin(indent, u' ');
+    for (const OptionSpec& option : options()) {
+        if (option.scope != scope)
+            continue;
+        QString names = option.shortName.isEmpty() ? option.longName
+                                                   : option.shortName + u", "_s + option.longName;
+        if (!option.value.isEmpty())
+            names += u' ' + option.value;
+        QString line = margin + names;
+        const QStringList help = option.help.split(u'\n', Qt::SkipEmptyParts);
+        for (qsizetype i = 0; i < help.size(); ++i) {
+            if (i > 0 || line.size() >= helpColumn) {
+                text += line + u'\n';
+                line.clear();
+            }
+            line = line.leftJustified(helpColumn) + help[i];
+        }
+        text += line + u'\n';
+    }
+    return text;
+}
+
+struct Token
+{
+    QString name;                  // long names hyphenated, e.g. "--flash-mode"
+    std::optional<QString> value;  // from "--name=value"
+};
+
+Token splitOption(const QString& token)
+{
+    if (!token.startsWith(u"--"_s))
+        return Token{token, std::nullopt};
+    const qsizetype equals = token.indexOf(u'=');
+    if (equals < 0)
+        return Token{hyphenated(token), std::nullopt};
+    return Token{hyphenated(token.left(equals)), token.mid(equals + 1)};
+}
+
+bool isHelp(const QString& name)
+{
+    return name == u"--help"_s || name == u"-h"_s;
+}
+
 class Parser
 {
 public:
@@ -57,21 +270,18 @@ public:
 
 private:
     bool atEnd() const { return m_index >= m_arguments.size(); }
-    // The option's value: after "=" or the next argument.
-    std::optional<QString> valueOf(const Option& option);
     bool fail(const QString& message);
-
-    bool parseGlobalOption(const Option& option);
+    // Applies the option of `scope` that `token` names; `unknown` is the complaint otherwise.
+    bool parseOption(Scope scope, const Token& token, const QString& unknown);
     bool parseCommand(const QString& name);
     bool parseWriteFlash();
-    bool parseWriteOption(const Option& option);
+    bool parseEraseFlash();
     bool parseItems(const QStringList& positionals);
 
     const QStringList& m_arguments;
     qsizetype m_index = 0;
     ParsedCommandLine m_result;
-    bool m_compressSeen = false;
-    bool m_noCompressSeen = false;
+    QStringList m_seen;  // the options given, by long name
     bool m_helpAsked = false;
 };
 
@@ -84,136 +294,28 @@ bool Parser::fail(const QString& message)
     return false;
 }
 
-std::optional<QString> Parser::valueOf(const Option& option)
+bool Parser::parseOption(Scope scope, const Token& token, const QString& unknown)
 {
-    if (option.value)
-        return option.value;
-    if (atEnd()) {
-        fail(u"option %1 needs a value."_s.arg(option.name));
-        return std::nullopt;
-    }
-    return m_arguments[m_index++];
-}
-
-bool Parser::parseGlobalOption(const Option& option)
-{
-    Invocation& run = m_result.invocation;
-    const QString& name = option.name;
-    if (name == u"--help"_s || name == u"-h"_s) {
+    if (isHelp(token.name)) {
         m_helpAsked = true;
         return true;
     }
-    if (name == u"--version"_s) {
-        m_result.action = ParsedCommandLine::Action::version;
-        return true;
-    }
-    if (name == u"--no-baud-fallback"_s) {
-        run.session.baudFallback = false;
-        return true;
-    }
-    const bool known = name == u"--chip"_s || name == u"-c"_s || name == u"--port"_s ||
-                       name == u"-p"_s || name == u"--baud"_s || name == u"-b"_s ||
-                       name == u"--before"_s || name == u"--after"_s || name == u"-a"_s;
-    if (!known)
-        return fail(u"unknown option %1."_s.arg(name));
-    const std::optional<QString> value = valueOf(option);
-    if (!value)
-        return false;
-    if (name == u"--chip"_s || name == u"-c"_s) {
-        const QString chip = QString(*value).toLower().remove(u'-').remove(u'_');
-        if (chip != u"esp32"_s && chip != u"auto"_s)
-            return fail(u"chip '%1' is not supported; only esp32 is."_s.arg(*value));
-    } else if (name == u"--port"_s || name == u"-p"_s) {
-        if (value->isEmpty())
-            return fail(u"the port name is empty."_s);
-        run.port = *value;
-    } else if (name == u"--baud"_s || name == u"-b"_s) {
-        const std::optional<quint64> baud = parseNumber(*value);
-        if (!baud || *baud < minimumBaud || *baud > maximumBaud) {
-            return fail(u"baud rate '%1' is not a number from %2 to %3."_s.arg(*value)
-                            .arg(minimumBaud)
-                            .arg(maximumBaud));
+    const OptionSpec* option = findOption(scope, token.name);
+    if (option == nullptr)
+        return fail(unknown);
+    m_seen << option->longName;
+    QString value;
+    if (!option->value.isEmpty()) {
+        if (token.value) {
+            value = *token.value;
+        } else if (atEnd()) {
+            return fail(u"option %1 needs a value."_s.arg(token.name));
+        } else {
+            value = m_arguments[m_index++];
         }
-        run.session.baud = static_cast<int>(*baud);
-    } else if (name == u"--before"_s) {
-        const QString mode = hyphenated(*value);
-        if (mode == u"default-reset"_s)
-            run.session.before = BeforeReset::defaultReset;
-        else if (mode == u"no-reset"_s)
-            run.session.before = BeforeReset::noReset;
-        else
-            return fail(u"--before takes default-reset or no-reset, not '%1'."_s.arg(*value));
-    } else {
-        const QString mode = hyphenated(*value);
-        if (mode == u"hard-reset"_s)
-            run.after = AfterReset::hardReset;
-        else if (mode == u"no-reset"_s)
-            run.after = AfterReset::noReset;
-        else
-            return fail(u"--after takes hard-reset or no-reset, not '%1'."_s.arg(*value));
     }
-    return true;
-}
-
-bool Parser::parseWriteOption(const Option& option)
-{
-    WriteSettings& write = m_result.invocation.write;
-    const QString& name = option.name;
-    if (name == u"--compress"_s || name == u"-z"_s) {
-        m_compressSeen = true;
-        write.compress = true;
-        return true;
-    }
-    if (name == u"--no-compress"_s || name == u"-u"_s) {
-        m_noCompressSeen = true;
-        write.compress = false;
-        return true;
-    }
-    if (name == u"--help"_s || name == u"-h"_s) {
-        m_helpAsked = true;
-        return true;
-    }
-    if (name == u"--force"_s) {
-        m_result.invocation.session.force = true;
-        return true;
-    }
-    if (name == u"--no-skip"_s) {
-        write.skip = false;
-        return true;
-    }
-    // The name other flashers give to skipping what is already there, which is always done.
-    if (name == u"--skip-flashed"_s)
-        return true;
-    const bool isMode = name == u"--flash-mode"_s || name == u"-fm"_s;
-    const bool isFrequency = name == u"--flash-freq"_s || name == u"-ff"_s;
-    const bool isSize = name == u"--flash-size"_s || name == u"-fs"_s;
-    if (!isMode && !isFrequency && !isSize)
-        return fail(u"unknown option %1 for write-flash."_s.arg(name));
-    const std::optional<QString> value = valueOf(option);
-    if (!value)
-        return false;
-    if (isMode) {
-        const std::optional<flash::Mode> mode = flash::modeFromName(*value);
-        if (!mode)
-            return fail(
-                u"--flash-mode takes keep, qio, qout, dio or dout, not '%1'."_s.arg(*value));
-        write.mode = *mode;
-    } else if (isFrequency) {
-        const std::optional<flash::Frequency> frequency = flash::frequencyFromName(*value);
-        if (!frequency) {
-            return fail(u"--flash-freq takes keep, 80m, 40m, 26m or 20m, not '%1'."_s.arg(*value));
-        }
-        write.frequency = *frequency;
-    } else if (value->compare(u"detect"_s, Qt::CaseInsensitive) == 0) {
-        write.size = FlashSizeChoice{FlashSizeChoice::Kind::detect, 0};
-    } else if (value->compare(u"keep"_s, Qt::CaseInsensitive) == 0) {
-        write.size = FlashSizeChoice{FlashSizeChoice::Kind::keep, 0};
-    } else if (const std::optional<quint32> bytes = flash::sizeFromName(*value)) {
-        write.size = FlashSizeChoice{FlashSizeChoice::Kind::fixed, *bytes};
-    } else {
-        return fail(u"--flash-size takes detect, keep, 1MB, 2MB, 4MB, 8MB or 16MB, not '%1'."_s.arg(
-            *value));
-    }
+    if (const std::optional<QString> wrong = option->apply(m_result.invocation, value))
+        return fail(*wrong);
     return true;
 }
 
@@ -256,17 +358,32 @@ bool Parser::parseWriteFlash()
             break;
         }
         if (token.size() > 1 && token.startsWith(u'-')) {
-            if (!parseWriteOption(splitOption(token)))
+            const Token option = splitOption(token);
+            if (!parseOption(Scope::writeFlash, option,
+                             u"unknown option %1 for write-flash."_s.arg(option.name))) {
                 return false;
+            }
         } else {
             positionals.append(token);
         }
     }
     if (m_helpAsked)
         return true;
-    if (m_compressSeen && m_noCompressSeen)
+    if (m_seen.contains(u"--compress"_s) && m_seen.contains(u"--no-compress"_s))
         return fail(u"--compress and --no-compress exclude each other."_s);
     return parseItems(positionals);
+}
+
+bool Parser::parseEraseFlash()
+{
+    while (!atEnd()) {
+        const Token option = splitOption(m_arguments[m_index++]);
+        if (!parseOption(Scope::eraseFlash, option,
+                         u"erase-flash takes no argument '%1'."_s.arg(option.name))) {
+            return false;
+        }
+    }
+    return true;
 }
 
 bool Parser::parseCommand(const QString& name)
@@ -278,16 +395,7 @@ bool Parser::parseCommand(const QString& name)
     }
     if (command == u"erase-flash"_s) {
         m_result.invocation.command = Command::eraseFlash;
-        while (!atEnd()) {
-            const Option option = splitOption(m_arguments[m_index++]);
-            if (option.name == u"--force"_s)
-                m_result.invocation.session.force = true;
-            else if (option.name == u"--help"_s || option.name == u"-h"_s)
-                m_helpAsked = true;
-            else
-                return fail(u"erase-flash takes no argument '%1'."_s.arg(option.name));
-        }
-        return true;
+        return parseEraseFlash();
     }
     if (command == u"version"_s) {
         if (!atEnd())
@@ -302,7 +410,12 @@ ParsedCommandLine Parser::parse()
 {
     m_result.action = ParsedCommandLine::Action::run;
     while (!atEnd() && m_arguments[m_index].startsWith(u'-')) {
-        if (!parseGlobalOption(splitOption(m_arguments[m_index++])))
+        const Token option = splitOption(m_arguments[m_index++]);
+        if (option.name == u"--version"_s) {
+            m_result.action = ParsedCommandLine::Action::version;
+            continue;
+        }
+        if (!parseOption(Scope::global, option, u"unknown option %1."_s.arg(option.name)))
             return m_result;
     }
     if (m_helpAsked) {
@@ -342,43 +455,15 @@ QString usageLine()
 
 QString helpText()
 {
-    return usageLine() + u"\n"
-                         "\n"
-                         "Writes or erases the flash of an ESP32 through its ROM serial loader.\n"
-                         "\n"
-                         "Global options (before the command):\n"
-                         "  -c, --chip esp32|auto       chip type; only the ESP32 is supported\n"
-                         "  -p, --port PORT             serial device, e.g. /dev/ttyUSB0\n"
-                         "  -b, --baud N                rate for the transfer (default 115200)\n"
-                         "  --before default-reset|no-reset\n"
-                         "                              reset into the loader first (default)\n"
-                         "  -a, --after hard-reset|no-reset\n"
-                         "                              start the firmware when done (default)\n"
-                         "  --no-baud-fallback          fail on a line too noisy for the rate\n"
-                         "                              instead of moving to a lower one\n"
-                         "\n"
-                         "Commands:\n"
-                         "  write-flash [options] ADDRESS FILE [ADDRESS FILE ...]\n"
-                         "    -z, --compress            send the data compressed\n"
-                         "    -u, --no-compress         send the data as it is (default)\n"
-                         "    -fm, --flash-mode keep|qio|qout|dio|dout\n"
-                         "    -ff, --flash-freq keep|80m|40m|26m|20m\n"
-                         "    -fs, --flash-size detect|keep|1MB|2MB|4MB|8MB|16MB\n"
-                         "        mode, frequency and size are written into the header of an\n"
-                         "        image at 0x1000 (the bootloader); other data is left alone\n"
-                         "    --no-skip                 write everything, even where the board\n"
-                         "                              already holds it (by default a piece the\n"
-                         "                              chip's MD5 shows there is skipped)\n"
-                         "    --skip-flashed            accepted; skipping is on anyway\n"
-                         "    --force                   write even where the eFuses say the\n"
-                         "                              board would no longer boot\n"
-                         "  erase-flash [--force]       erase the whole flash\n"
-                         "  version                     print the version\n"
-                         "\n"
-                         "Underscore spellings (write_flash, --flash_mode, default_reset, ...) "
-                         "are accepted too.\n"
-                         "Exit status: 0 on success, 2 for bad arguments, 1 for any other "
-                         "failure."_s;
+    return usageLine() + u"\n\nWrites or erases the flash of an ESP32 through its ROM serial "
+                         "loader.\n\nGlobal options (before the command):\n"_s +
+           optionHelp(Scope::global, 2) +
+           u"\nCommands:\n  write-flash [options] ADDRESS FILE [ADDRESS FILE ...]\n"_s +
+           optionHelp(Scope::writeFlash, 4) + u"  erase-flash [options]\n"_s +
+           optionHelp(Scope::eraseFlash, 4) +
+           u"  version                     print the version\n\n"
+           "Underscore spellings (write_flash, --flash_mode, default_reset, ...) are accepted "
+           "too.\nExit status: 0 on success, 2 for bad arguments, 1 for any other failure."_s;
 }
 
 }  // namespace esptool::cli
