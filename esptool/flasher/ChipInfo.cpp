@@ -103,7 +103,6 @@ ChipDescription describeChip(const EfuseWords& efuses)
         chip.mac.append(static_cast<char>(byte));
     }
     chip.features = features(efuses);
-    chip.flashEncryptionOn = qPopulationCount(efuses.field(efuse::flashCryptCount)) % 2 == 1;
     return chip;
 }
 

@@ -31,7 +31,6 @@ struct ChipDescription
     int minorRevision = 0;
     QByteArray mac;  // six bytes
     QStringList features;
-    bool flashEncryptionOn = false;
 
     QString revisionText() const;  // "v3.1"
     QString macText() const;       // "24:0a:c4:12:34:56"

@@ -31,7 +31,6 @@ public:
     // `link` is open at `baud`.
     RomConnection(SerialLink& link, int baud);
 
-    SerialLink& link() { return *m_link; }
     // The port was opened again, at `baud`, after the link went away.
     void setLink(SerialLink& link, int baud);
 
