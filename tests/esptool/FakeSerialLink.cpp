@@ -30,6 +30,7 @@ esptool::Result<QByteArray> FakeSerialLink::read(QDeadlineTimer deadline)
     if (m_incoming.isEmpty()) {
         // Nothing will come: let the real deadline pass, as a silent port would.
         QThread::msleep(static_cast<unsigned long>(std::max<qint64>(deadline.remainingTime(), 0)));
+        m_incoming.swap(m_late);
         return QByteArray();
     }
     // Small pieces, as a UART hands them out, so that frames arrive split.

@@ -22,6 +22,8 @@ public:
 
     // Bytes that arrive unasked (before the next read).
     void deliver(const QByteArray& bytes) { m_incoming.append(bytes); }
+    // Bytes that arrive just after the next wait for something gave up: a late reply.
+    void deliverAfterNextTimeout(const QByteArray& bytes) { m_late = bytes; }
 
     QStringList lineChanges() const { return m_lines; }
     const QList<QByteArray>& writes() const { return m_writes; }
@@ -44,6 +46,7 @@ private:
     bool m_hasModemLines;
     Responder m_responder;
     QByteArray m_incoming;
+    QByteArray m_late;
     QStringList m_lines;
     QList<QByteArray> m_writes;
     QList<int> m_bauds;

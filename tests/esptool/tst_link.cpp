@@ -56,6 +56,7 @@ private Q_SLOTS:
     void replies();
     void syncKeepsWhatWaitedAndTakesUpTheEchoes();
     void confirmedReadWaitsForTwoAgreeingAnswers();
+    void repeatNeverTakesTheLateReply();
     void openFailures_data();
     void openFailures();
 };
@@ -177,6 +178,20 @@ void TestLink::confirmedReadWaitsForTwoAgreeingAnswers()
     QVERIFY(value);
     QCOMPARE(value.value(), 0xC4123457u);
     QCOMPARE(link.writes().size(), 3);
+}
+
+void TestLink::repeatNeverTakesTheLateReply()
+{
+    // The first try goes unanswered until its wait has given up; its reply then arrives late,
+    // and is no reply to the second try, which gets its own.
+    int tries = 0;
+    FakeSerialLink link(true, [&tries](const QByteArray&) {
+        return ++tries == 1 ? QByteArray() : romreplies::frame(0x0A, 0x2222);
+    });
+    link.deliverAfterNextTimeout(romreplies::frame(0x0A, 0x1111));
+    RomConnection rom(link, 115200);
+    QCOMPARE(outcome(rom.repeatable(esptool::command::readReg(0x3FF5A004))), u"value 00002222"_s);
+    QCOMPARE(tries, 2);
 }
 
 void TestLink::openFailures_data()
