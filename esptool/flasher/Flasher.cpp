@@ -21,6 +21,9 @@ constexpr quint32 fallbackFlashSize = 4 * 1024 * 1024;
 constexpr int reconnectsPerRun = 3;
 // A board that restarts more often than this is not going to get through a write.
 constexpr int restartsPerRun = 3;
+// A chip found again after falling silent, for whatever reason, this often at most: every way
+// of losing the session ends in bounded time.
+constexpr int resyncsPerRun = 8;
 
 QString hex32(quint32 value)
 {
@@ -209,6 +212,10 @@ Result<SessionKeeper::Recovery> Flasher::reconnect(const FlasherError& lost,
 
 Result<SessionKeeper::Recovery> Flasher::resync(const QString& resuming)
 {
+    if (++m_resyncs > resyncsPerRun) {
+        return failure(Failure::stoppedAnswering,
+                       {m_session.path(), QString::number(m_session.sessionBaud())});
+    }
     const int sessionRate = m_session.rom().baud();
     const Result<ChipSession::Resync> heard = m_session.listenForRestart();
     if (!heard)

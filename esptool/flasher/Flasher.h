@@ -65,6 +65,7 @@ private:
     bool m_force;
     int m_reconnects = 0;
     int m_restarts = 0;
+    int m_resyncs = 0;
 };
 
 }  // namespace esptool
