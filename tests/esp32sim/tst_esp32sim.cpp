@@ -3,9 +3,9 @@
 // restarts and the faults a flasher has yet to meet are pinned down here too; everything else the
 // simulator does is proven by the flasher's runs against it (tests/esptool).
 
-#include "CommandLine.h"
-#include "Esp32Simulator.h"
-#include "RomLoader.h"
+#include "esp32sim/chip/RomLoader.h"
+#include "esp32sim/host/CommandLine.h"
+#include "esp32sim/host/Esp32Simulator.h"
 #include "protocol/RomCommand.h"
 #include "protocol/RomReply.h"
 #include "protocol/Slip.h"
@@ -473,11 +473,11 @@ void TestEsp32Sim::onThePort()
         u"--restart-into firmware --restart-after %1"_s.arg(attach.size() + begin.size() + 1)));
     QVERIFY(chip.open(nullptr));
     {
-        PortClient first(chip.slavePath());
+        PortClient first(chip.portPath());
         QVERIFY(first.send(attach));
         QTRY_COMPARE(first.received().size(), replies);
     }
-    PortClient second(chip.slavePath());
+    PortClient second(chip.portPath());
     QVERIFY(second.send(begin));
     QTRY_COMPARE(second.received().size(), replies);
     QCOMPARE(parsed(second.received().last(14)).error, quint8(0x01));
