@@ -49,8 +49,6 @@ public:
 
     bool isActive(Mode mode) const { return m_active && m_mode == mode; }
     quint32 expectedSequence() const { return m_nextSequence; }
-    // Bytes written to flash so far in this session (inflated bytes for deflate).
-    quint32 bytesWritten() const { return m_written; }
     void reset();
 
 private:
@@ -63,7 +61,7 @@ private:
     Begin m_begin;
     quint32 m_limit = 0;
     quint32 m_nextSequence = 0;
-    quint32 m_written = 0;
+    quint32 m_written = 0;  // so far in this session (inflated bytes for deflate)
     Inflater m_inflater;
 };
 

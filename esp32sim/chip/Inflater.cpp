@@ -60,11 +60,6 @@ void Inflater::reset()
     m_stream = std::make_unique<Stream>();
 }
 
-bool Inflater::isFinished() const
-{
-    return m_stream->finished();
-}
-
 Inflater::Result Inflater::push(QByteArrayView input)
 {
     Stream& s = *m_stream;

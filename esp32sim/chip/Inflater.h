@@ -30,9 +30,6 @@ public:
     // Feeds the next piece of the stream; `output` is what it inflates to.
     Result push(QByteArrayView input);
 
-    // True once the stream's end and its trailer have been seen and checked.
-    bool isFinished() const;
-
     void reset();
 
 private:

@@ -23,10 +23,6 @@ constexpr qsizetype readFlashSlowRequestLength = 2 * wordSize;
 constexpr qsizetype memBeginLength = 4 * wordSize;
 constexpr qsizetype memEndLength = 2 * wordSize;
 
-constexpr quint32 paramsBlockSize = 0x10000;
-constexpr quint32 paramsSectorSize = 0x1000;
-constexpr quint32 paramsPageSize = 0x100;
-
 constexpr quint8 syncPreamble[] = {0x07, 0x07, 0x12, 0x20};
 constexpr quint8 syncFill = 0x55;
 
@@ -356,7 +352,7 @@ void RomLoader::resetSession()
     m_registers.resetSession();
     m_registers.spi().setFlashConnected(false);
     m_attachConfig.reset();
-    m_spiParameters.reset();
+    m_declaredFlashSize.reset();
     m_writer.reset();
     m_memActive = false;
     m_memNextSequence = 0;
@@ -419,14 +415,14 @@ RomLoader::Reply RomLoader::handleSpiSetParams(QByteArrayView data)
 {
     if (data.size() != spiSetParamsLength)
         return {0, {}, RomError::invalidMessage, {}};
-    const SpiParameters params{word(data, 0), word(data, 1), word(data, 2),
-                               word(data, 3), word(data, 4), word(data, 5)};
-    const bool valid = isPowerOfTwo(params.totalSize) && params.blockSize == paramsBlockSize &&
-                       params.sectorSize == paramsSectorSize && params.pageSize == paramsPageSize;
+    // The words: flash ID, total size, block, sector and page size, status mask.
+    const quint32 totalSize = word(data, 1);
+    const bool valid = isPowerOfTwo(totalSize) && word(data, 2) == flashBlockSize &&
+                       word(data, 3) == flashSectorSize && word(data, 4) == flashPageSize;
     if (!m_attachConfig || !valid)
         return {0, {}, RomError::invalidParameter, {}};
-    m_spiParameters = params;
-    m_statistics.lastSpiFlashSize = params.totalSize;
+    m_declaredFlashSize = totalSize;
+    m_statistics.lastSpiFlashSize = totalSize;
     return {};
 }
 
@@ -444,9 +440,7 @@ std::optional<RomLoader::Reply> RomLoader::handleChangeBaudrate(QByteArrayView d
         if (fault == BaudChange::requestLost)
             return std::nullopt;
     }
-    m_lastBaudRequest = requested;
     m_statistics.lastBaudRequest = requested;
-    m_lastBaudRequestOld = word(data, 1);
     m_registers.setUartBaud(requested);
     if (fault == BaudChange::replyLost) {
         m_baud = m_registers.baudAfterChange(requested);
@@ -459,8 +453,8 @@ std::optional<RomLoader::Reply> RomLoader::handleChangeBaudrate(QByteArrayView d
 quint32 RomLoader::flashLimit() const
 {
     const quint32 physical = m_flash.size();
-    if (m_spiParameters)
-        return std::min(physical, m_spiParameters->totalSize);
+    if (m_declaredFlashSize)
+        return std::min(physical, *m_declaredFlashSize);
     return physical;
 }
 

@@ -27,16 +27,6 @@ enum class LoaderState
     failedBootLoop,      // restarted into a flash it cannot boot: prints, resets, never listens
 };
 
-struct SpiParameters
-{
-    quint32 flashId = 0;
-    quint32 totalSize = 0;
-    quint32 blockSize = 0;
-    quint32 sectorSize = 0;
-    quint32 pageSize = 0;
-    quint32 statusMask = 0;
-};
-
 // The ESP32 ROM loader as a pure state machine: bytes from the host go in, SLIP-encoded reply
 // frames come out together with the modelled time each exchange takes. No I/O, no clock.
 //
@@ -91,13 +81,6 @@ public:
 
     LoaderState state() const { return m_state; }
     quint32 baud() const { return m_baud; }
-    bool isHungUp() const { return m_hungUp; }
-    // The pin configuration of the last SPI_ATTACH of this session.
-    std::optional<quint32> spiAttachConfig() const { return m_attachConfig; }
-    std::optional<SpiParameters> spiParameters() const { return m_spiParameters; }
-    // The first word of the last CHANGE_BAUDRATE (the possibly corrected rate) and its second.
-    std::optional<quint32> lastBaudRequest() const { return m_lastBaudRequest; }
-    std::optional<quint32> lastBaudRequestOldBaud() const { return m_lastBaudRequestOld; }
 
     const FlashMemory& flash() const { return m_flash; }
     FlashMemory& flash() { return m_flash; }
@@ -137,7 +120,6 @@ private:
     void startSession();
     // A frame sent at another rate than the chip's, as far as --check-baud compares them.
     bool sentAtOtherRate() const;
-    std::optional<Reply> handleSync(QByteArrayView data);
     Reply handleReadReg(QByteArrayView data);
     Reply handleWriteReg(QByteArrayView data);
     Reply handleSpiAttach(QByteArrayView data);
@@ -170,9 +152,7 @@ private:
     quint32 m_requestBaud = initialBaud;  // rate the frame being handled arrived at
     std::optional<quint32> m_lineBaud;    // the client's rate during the current feed(), if known
     std::optional<quint32> m_attachConfig;
-    std::optional<SpiParameters> m_spiParameters;
-    std::optional<quint32> m_lastBaudRequest;
-    std::optional<quint32> m_lastBaudRequestOld;
+    std::optional<quint32> m_declaredFlashSize;  // SPI_SET_PARAMS's total size
     std::optional<quint32> m_pendingBaud;
     bool m_leaveLoaderAfterReply = false;
     bool m_memActive = false;

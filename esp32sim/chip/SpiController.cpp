@@ -48,7 +48,6 @@ void SpiController::reset()
 
 void SpiController::runUserCommand()
 {
-    ++m_userCommandsRun;
     const quint32 phases = read(user);
     if ((phases & userMiso) == 0)
         return;  // nothing clocked in: the data buffer keeps what it held

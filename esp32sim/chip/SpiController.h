@@ -36,7 +36,6 @@ public:
 
     // A flash that is not wired to the attached pins answers with a floating bus.
     void setFlashConnected(bool connected) { m_flashConnected = connected; }
-    int userCommandsRun() const { return m_userCommandsRun; }
 
 private:
     void runUserCommand();
@@ -44,7 +43,6 @@ private:
 
     quint32 m_jedecId;
     bool m_flashConnected = true;
-    int m_userCommandsRun = 0;
     std::array<quint32, wordCount> m_words{};
 };
 

@@ -48,8 +48,6 @@ public:
     // What the client opens: SimulatorOptions::linkPath, or without one the pty's own path
     // (e.g. /dev/pts/5).
     QString portPath() const;
-    // False before open() and after the link was dropped or closed.
-    bool isLinkUp() const { return m_pty.isOpen(); }
     // Whether the rate a client sets on the pty can be read here, as
     // SimulatorOptions::checkLineBaud needs; false under qemu-user 7.2 (no TCGETS2).
     bool canReadLineBaud() const;
