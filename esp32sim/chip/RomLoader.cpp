@@ -58,6 +58,17 @@ bool isSyncPayload(QByteArrayView data)
     return true;
 }
 
+// The data after the header, when the header's size field agrees with it.
+std::optional<QByteArrayView> payload(const QByteArray& frame, bool oversized)
+{
+    if (oversized || frame.size() < packetHeaderLength)
+        return std::nullopt;
+    const QByteArrayView data = QByteArrayView(frame).sliced(packetHeaderLength);
+    if (qFromLittleEndian<quint16>(frame.constData() + 2) != quint16(data.size()))
+        return std::nullopt;
+    return data;
+}
+
 bool isPowerOfTwo(quint32 v)
 {
     return v != 0 && (v & (v - 1)) == 0;
@@ -226,59 +237,76 @@ void RomLoader::clientOpened()
 std::optional<RomLoader::Answer> RomLoader::handleFrame(const QByteArray& frame, qint64 wireLength,
                                                         bool oversized, bool deliver)
 {
-    // Frames the host did not send as requests, or too short to name a command, are noise.
-    if (frame.size() < 2 || quint8(frame[0]) != directionRequest)
+    if (!hears(frame))
         return std::nullopt;
     const auto opcode = quint8(frame[1]);
-    // Until a SYNC has locked the UART (and again once the application runs) the loader hears
-    // nothing but SYNC.
-    if (m_state != LoaderState::synced && opcode != quint8(Opcode::sync))
-        return std::nullopt;
-    if (m_state == LoaderState::synced && sentAtOtherRate()) {
-        ++m_statistics.baudMismatches;
-        return std::nullopt;
-    }
-
-    Answer answer;
-    answer.opcode = opcode;
-    answer.requestWireTime = wireTime(wireLength, m_baud);
-
-    std::optional<Reply> reply;
     int copies = 1;
-    const QByteArrayView data =
-        QByteArrayView(frame).sliced(std::min<qsizetype>(frame.size(), packetHeaderLength));
-    const bool sizeMatches =
-        frame.size() >= packetHeaderLength &&
-        qFromLittleEndian<quint16>(frame.constData() + 2) == quint16(data.size()) && !oversized;
-
-    if (opcode == quint8(Opcode::sync)) {
-        // A damaged SYNC never locks the baud rate: no answer at all.
-        const FaultOptions& faults = m_options.faults;
-        if (!sizeMatches || faults.noSync || faults.bootFromFlash || !isSyncPayload(data))
-            return std::nullopt;
-        ++m_statistics.commands[opcode];
-        // Once synced, a SYNC is an ordinary command: answered, and nothing changes.
-        if (m_state != LoaderState::synced)
-            startSession();
-        m_requestBaud = m_baud;
-        answer.requestWireTime = wireTime(wireLength, m_baud);
-        reply = Reply{syncReplyValue, {}, std::nullopt, {}};
-        copies = syncReplyCount;
-    } else if (!sizeMatches) {
-        reply = Reply{0, {}, RomError::invalidMessage, {}};
-    } else {
-        ++m_statistics.commands[opcode];
-        const auto checksum = qFromLittleEndian<quint32>(frame.constData() + 4);
-        reply = dispatch(opcode, data, checksum, copies);
-    }
+    const std::optional<Reply> reply = opcode == quint8(Opcode::sync)
+                                           ? handleSync(frame, oversized, copies)
+                                           : handleCommand(frame, oversized, copies);
     if (!reply)
         return std::nullopt;
 
-    answer.workTime = reply->work;
+    // A SYNC that started a session arrived at the session's rate, which may be new.
+    Answer answer{opcode, wireTime(wireLength, m_baud), reply->work, {}};
     m_statistics.addWork(reply->workKind, reply->work);
     // The reply to CHANGE_BAUDRATE still goes out at the old rate, so encode first.
     for (int i = 0; deliver && i < copies; ++i)
         answer.frames.append(encodeReply(opcode, *reply));
+    settleAfterReply(opcode);
+    if (!deliver)
+        return std::nullopt;
+    return answer;
+}
+
+bool RomLoader::hears(const QByteArray& frame)
+{
+    // Frames the host did not send as requests, or too short to name a command, are noise.
+    if (frame.size() < 2 || quint8(frame[0]) != directionRequest)
+        return false;
+    // Until a SYNC has locked the UART (and again once the application runs) the loader hears
+    // nothing but SYNC.
+    if (m_state != LoaderState::synced)
+        return quint8(frame[1]) == quint8(Opcode::sync);
+    if (sentAtOtherRate()) {
+        ++m_statistics.baudMismatches;
+        return false;
+    }
+    return true;
+}
+
+std::optional<RomLoader::Reply> RomLoader::handleSync(const QByteArray& frame, bool oversized,
+                                                      int& copies)
+{
+    // A damaged SYNC never locks the baud rate: no answer at all.
+    const FaultOptions& faults = m_options.faults;
+    const std::optional<QByteArrayView> data = payload(frame, oversized);
+    if (!data || !isSyncPayload(*data) || faults.noSync || faults.bootFromFlash)
+        return std::nullopt;
+    ++m_statistics.commands[quint8(Opcode::sync)];
+    // Once synced, a SYNC is an ordinary command: answered, and nothing changes.
+    if (m_state != LoaderState::synced)
+        startSession();
+    m_requestBaud = m_baud;
+    copies = syncReplyCount;
+    return Reply{syncReplyValue, {}, std::nullopt, {}};
+}
+
+std::optional<RomLoader::Reply> RomLoader::handleCommand(const QByteArray& frame, bool oversized,
+                                                         int& copies)
+{
+    const std::optional<QByteArrayView> data = payload(frame, oversized);
+    if (!data)
+        return Reply{0, {}, RomError::invalidMessage, {}};
+    const auto opcode = quint8(frame[1]);
+    ++m_statistics.commands[opcode];
+    const auto checksum = qFromLittleEndian<quint32>(frame.constData() + 4);
+    return dispatch(opcode, *data, checksum, copies);
+}
+
+void RomLoader::settleAfterReply(quint8 opcode)
+{
+    // FaultOptions::flipRate flips bits from the first SYNC answered on.
     if (opcode == quint8(Opcode::sync))
         m_noiseArmed = !m_noise.isQuiet();
     if (m_pendingBaud) {
@@ -289,9 +317,6 @@ std::optional<RomLoader::Answer> RomLoader::handleFrame(const QByteArray& frame,
         m_state = LoaderState::applicationRunning;
         m_leaveLoaderAfterReply = false;
     }
-    if (!deliver)
-        return std::nullopt;
-    return answer;
 }
 
 std::optional<RomLoader::Reply> RomLoader::dispatch(quint8 opcode, QByteArrayView data,

@@ -100,9 +100,15 @@ private:
     // `deliver` false: the link is going down, so the frame takes effect but nothing is sent.
     std::optional<Answer> handleFrame(const QByteArray& frame, qint64 wireLength, bool oversized,
                                       bool deliver);
-    // `copies` may be raised for replies the ROM repeats.
+    // Whether the loader listens to this frame at all, in its state and at the line's rate.
+    bool hears(const QByteArray& frame);
+    // `copies`: how many times the reply goes out, raised for replies the ROM repeats.
+    std::optional<Reply> handleSync(const QByteArray& frame, bool oversized, int& copies);
+    std::optional<Reply> handleCommand(const QByteArray& frame, bool oversized, int& copies);
     std::optional<Reply> dispatch(quint8 opcode, QByteArrayView data, quint32 checksum,
                                   int& copies);
+    // What changes once a reply is out: the new rate, leaving the loader, a line that flips.
+    void settleAfterReply(quint8 opcode);
 
     // The byte through the SLIP decoder and, when it ends a frame, the frame through the loader;
     // `deliver` false keeps its answer. The rate the frame arrived at, if the byte ended one.
