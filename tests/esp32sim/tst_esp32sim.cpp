@@ -607,7 +607,8 @@ void TestEsp32Sim::onThePort()
 {
     const QByteArray attach = wire(command::sync()) + wire(command::spiAttach(0));
     const QByteArray begin = wire(command::sync()) + wire(command::flashBegin(0x1000, 1, 0x400, 0));
-    const qsizetype replies = 9 * 14;  // to SYNC, 8 of them, and to the other request
+    constexpr qsizetype replyLength = 14;       // SLIP-framed, without data
+    const qsizetype replies = 9 * replyLength;  // to SYNC, 8 of them, and to the other request
     // The restart comes with the first byte after those two.
     const std::optional<esp32sim::SimulatorOptions> options =
         simulatorOptions({u"--restart-into"_s, u"firmware"_s, u"--restart-after"_s,
@@ -623,7 +624,7 @@ void TestEsp32Sim::onThePort()
     PortClient second(chip.portPath());
     QVERIFY(second.send(begin));
     QTRY_COMPARE(second.received().size(), replies);
-    QCOMPARE(parsed(second.received().last(14)).error, quint8(RomError::invalidParameter));
+    QCOMPARE(parsed(second.received().last(replyLength)).error, quint8(RomError::invalidParameter));
 
     QVERIFY(second.send(wire(command::sync())));
     const QByteArray printed =
