@@ -248,7 +248,7 @@ std::optional<RomLoader::Answer> RomLoader::handleFrame(const QByteArray& frame,
         return std::nullopt;
 
     // A SYNC that started a session arrived at the session's rate, which may be new.
-    Answer answer{opcode, wireTime(wireLength, m_baud), reply->work, {}};
+    Answer answer{wireTime(wireLength, m_baud), reply->work, {}};
     m_statistics.addWork(reply->workKind, reply->work);
     // The reply to CHANGE_BAUDRATE still goes out at the old rate, so encode first.
     for (int i = 0; deliver && i < copies; ++i)

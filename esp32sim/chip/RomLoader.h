@@ -47,7 +47,6 @@ public:
     // The loader's answer to one request.
     struct Answer
     {
-        quint8 opcode = 0;
         Duration requestWireTime{0};  // the request's own bytes on the wire
         Duration workTime{0};         // flash erase/program/hash and register delays
         QList<OutgoingFrame> frames;

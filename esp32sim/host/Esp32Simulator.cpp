@@ -135,7 +135,6 @@ void Esp32Simulator::hangUp()
         QFile::remove(m_options.linkPath);
     if (!wasUp)
         return;
-    Q_EMIT linkDropped();
     if (const auto after = m_options.faults.returnAfter)
         QTimer::singleShot(*after, this, &Esp32Simulator::bringBack);
 }
@@ -160,8 +159,6 @@ void Esp32Simulator::readMaster()
             if (m_loader.state() == LoaderState::failedBootLoop)
                 m_watchdog->start();
         }
-        for (const RomLoader::Answer& answer : result.answers)
-            Q_EMIT requestReceived(answer.opcode);
         schedule(result, arrival);
         sendDue();
         if (result.hangUp)
@@ -181,11 +178,10 @@ void Esp32Simulator::schedule(const RomLoader::FeedResult& result, qint64 arriva
             due = std::max(arrivalNs, m_lastDueNs) + answer.requestWireTime.count() +
                   answer.workTime.count();
         }
-        for (qsizetype i = 0; i < answer.frames.size(); ++i) {
+        for (const RomLoader::OutgoingFrame& frame : answer.frames) {
             if (m_options.timing)
-                due += answer.frames.at(i).wireTime.count();
-            m_pending.append(
-                {due, answer.opcode, answer.frames.at(i).bytes, i + 1 == answer.frames.size()});
+                due += frame.wireTime.count();
+            m_pending.append({due, frame.bytes});
         }
         m_lastDueNs = std::max(m_lastDueNs, due);
     }
@@ -197,7 +193,7 @@ void Esp32Simulator::schedulePrinted(const QByteArray& bytes, qint64 fromNs)
     qint64 due = 0;
     if (m_options.timing)
         due = std::max(fromNs, m_lastDueNs) + wireTime(bytes.size(), initialBaud).count();
-    m_pending.append({due, 0, bytes, false});
+    m_pending.append({due, bytes});
     m_lastDueNs = std::max(m_lastDueNs, due);
 }
 
@@ -214,17 +210,10 @@ void Esp32Simulator::watchdogReset()
 void Esp32Simulator::sendDue()
 {
     const qint64 now = m_clock.nsecsElapsed();
-    QList<quint8> answered;
-    while (!m_pending.isEmpty() && m_pending.constFirst().dueNs <= now + dueTolerance) {
-        const Pending next = m_pending.takeFirst();
-        m_output.append(next.bytes);
-        if (next.lastOfAnswer)
-            answered.append(next.opcode);
-    }
+    while (!m_pending.isEmpty() && m_pending.constFirst().dueNs <= now + dueTolerance)
+        m_output.append(m_pending.takeFirst().bytes);
     flushOutput();
     armTimer();
-    for (const quint8 opcode : answered)
-        Q_EMIT replySent(opcode);
 }
 
 void Esp32Simulator::flushOutput()

@@ -51,32 +51,21 @@ public:
     // Whether the rate a client sets on the pty can be read here, as
     // SimulatorOptions::checkLineBaud needs; false under qemu-user 7.2 (no TCGETS2).
     bool canReadLineBaud() const;
-    // Drops the link now: pending replies are discarded and the client sees a hangup. With
-    // FaultOptions::returnAfter the link comes back later at the same port path.
-    void hangUp();
-
     const RomLoader& loader() const { return m_loader; }
     const FlashMemory& flash() const { return m_loader.flash(); }
     const SimulatorStatistics& statistics() const { return m_loader.statistics(); }
-
-Q_SIGNALS:
-    // A request was answered; its reply frames are on their way (now or, with timing, later).
-    void requestReceived(quint8 opcode);
-    // Every reply frame of one request has been written to the pty, or queued for it.
-    void replySent(quint8 opcode);
-    // The link went down (drop fault or hangUp()).
-    void linkDropped();
 
 private:
     struct Pending
     {
         qint64 dueNs = 0;  // on m_clock
-        quint8 opcode = 0;
         QByteArray bytes;
-        bool lastOfAnswer = false;
     };
 
     bool openLink(QString* error);
+    // Drops the link now: pending replies are discarded and the client sees a hangup. With
+    // FaultOptions::returnAfter the link comes back later at the same port path.
+    void hangUp();
     void bringBack();
     void clientOpened();
     void dropQueuedOutput();

@@ -81,7 +81,6 @@ inline constexpr int bitsPerUartByte = 10;  // 8N1: start bit, 8 data bits, stop
 inline constexpr quint32 romFlashBlockSize = 0x400;
 inline constexpr quint32 romMemBlockLimit = 0x1800;
 inline constexpr quint32 readFlashSlowLength = 64;
-inline constexpr quint32 md5HexLength = 32;
 
 // Largest SLIP frame the loader buffers: a RAM block with its headers. Longer frames are
 // answered with InvalidMessage, as a ROM with a fixed receive buffer would refuse them.
