@@ -16,8 +16,10 @@
 #include <QTest>
 #include <QtEndian>
 
+#include <algorithm>
 #include <fcntl.h>
 #include <initializer_list>
+#include <memory>
 #include <numeric>
 #include <unistd.h>
 
@@ -135,6 +137,22 @@ bool allSucceed(esp32sim::RomLoader& loader, const QList<QByteArray>& requests)
         const std::optional<esptool::RomReply> reply = lastReply(loader, request);
         return reply && reply->succeeded();
     });
+}
+
+// A loader with these options, taken to `stage`; none, with the reason in the log, when the options
+// are refused or a step on the way is not answered with success.
+std::unique_ptr<esp32sim::RomLoader> loaderAt(const QStringList& arguments,
+                                              Stage stage = Stage::fresh)
+{
+    const std::optional<esp32sim::SimulatorOptions> options = simulatorOptions(arguments);
+    if (!options)
+        return nullptr;
+    auto loader = std::make_unique<esp32sim::RomLoader>(*options);
+    if (!allSucceed(*loader, stepsTo(stage))) {
+        qWarning("a request on the way to the stage failed");
+        return nullptr;
+    }
+    return loader;
 }
 
 // A register as READ_REG reads it after a SYNC at `lineBaud`; none when nothing answers.
@@ -327,11 +345,9 @@ void TestEsp32Sim::refused()
     QFETCH(Stage, stage);
     QFETCH(QByteArray, request);
     QFETCH(RomError, error);
-    const std::optional<esp32sim::SimulatorOptions> options = simulatorOptions(arguments);
-    QVERIFY(options);
-    esp32sim::RomLoader loader(*options);
-    QVERIFY(allSucceed(loader, stepsTo(stage)));
-    const std::optional<esptool::RomReply> reply = lastReply(loader, request);
+    const std::unique_ptr<esp32sim::RomLoader> loader = loaderAt(arguments, stage);
+    QVERIFY(loader);
+    const std::optional<esptool::RomReply> reply = lastReply(*loader, request);
     QVERIFY(reply && !reply->succeeded());
     QCOMPARE(RomError(reply->error), error);
 }
@@ -353,10 +369,9 @@ void TestEsp32Sim::accepted()
     QFETCH(QStringList, arguments);
     QFETCH(Stage, stage);
     QFETCH(QByteArray, request);
-    const std::optional<esp32sim::SimulatorOptions> options = simulatorOptions(arguments);
-    QVERIFY(options);
-    esp32sim::RomLoader loader(*options);
-    QVERIFY(allSucceed(loader, stepsTo(stage) << request));
+    const std::unique_ptr<esp32sim::RomLoader> loader = loaderAt(arguments, stage);
+    QVERIFY(loader);
+    QVERIFY(allSucceed(*loader, {request}));
 }
 
 void TestEsp32Sim::unanswered_data()
@@ -380,11 +395,9 @@ void TestEsp32Sim::unanswered()
     QFETCH(QStringList, arguments);
     QFETCH(Stage, stage);
     QFETCH(QByteArray, request);
-    const std::optional<esp32sim::SimulatorOptions> options = simulatorOptions(arguments);
-    QVERIFY(options);
-    esp32sim::RomLoader loader(*options);
-    QVERIFY(allSucceed(loader, stepsTo(stage)));
-    QVERIFY(!lastReply(loader, request));
+    const std::unique_ptr<esp32sim::RomLoader> loader = loaderAt(arguments, stage);
+    QVERIFY(loader);
+    QVERIFY(!lastReply(*loader, request));
 }
 
 void TestEsp32Sim::sessions_data()
@@ -422,17 +435,16 @@ void TestEsp32Sim::sessions()
     QFETCH(QList<Sent>, sent);
     QFETCH(std::optional<quint8>, error);
     QFETCH(int, sessions);
-    const std::optional<esp32sim::SimulatorOptions> options = simulatorOptions(arguments);
-    QVERIFY(options);
-    esp32sim::RomLoader loader(*options);
+    const std::unique_ptr<esp32sim::RomLoader> loader = loaderAt(arguments);
+    QVERIFY(loader);
     std::optional<quint8> last;
     for (const Sent& step : sent) {
         if (step.opensPort)
-            loader.clientOpened();
-        last = errorAnswering(loader, step.bytes, step.lineBaud);
+            loader->clientOpened();
+        last = errorAnswering(*loader, step.bytes, step.lineBaud);
     }
     QCOMPARE(last, error);
-    QCOMPARE(loader.statistics().sessions, sessions);
+    QCOMPARE(loader->statistics().sessions, sessions);
 }
 
 void TestEsp32Sim::restarts_data()
@@ -469,23 +481,22 @@ void TestEsp32Sim::restarts()
     QFETCH(QByteArray, printed);
     QFETCH(std::optional<quint32>, resetState);
     QFETCH(QByteArray, watchdogPrinted);
-    const std::optional<esp32sim::SimulatorOptions> options = simulatorOptions(arguments);
-    QVERIFY(options);
-    esp32sim::RomLoader loader(*options);
-    QCOMPARE(loader.registers().read(resetStateRegister), 0x41U);  // as after any EN reset
+    const std::unique_ptr<esp32sim::RomLoader> loader = loaderAt(arguments);
+    QVERIFY(loader);
+    QCOMPARE(loader->registers().read(resetStateRegister), 0x41U);  // as after any EN reset
     for (const QByteArray& step :
          {wire(command::sync()), wire(command::spiAttach(0)),
           wire(command::flashBegin(0x1000, 4, 0x400, 0)), wire(command::flashData(0, block)),
           wire(command::flashData(1, block))})
-        QCOMPARE(errorAnswering(loader, step, hostBaud), std::optional<quint8>(0));
+        QCOMPARE(errorAnswering(*loader, step, hostBaud), std::optional<quint8>(0));
     const esp32sim::RomLoader::FeedResult fed =
-        loader.feed(wire(command::flashData(2, QByteArray(0x400, '\x33'))), hostBaud);
+        loader->feed(wire(command::flashData(2, QByteArray(0x400, '\x33'))), hostBaud);
     QVERIFY(fed.restarted && fed.answers.isEmpty());
     QCOMPARE(fed.printed, printed);
     // The piece stays as the restart left it: two blocks written, the rest erased.
-    QCOMPARE(loader.flash().read(0, 0x1000), block + block + QByteArray(0x800, '\xFF'));
-    QCOMPARE(readAfterSync(loader, resetStateRegister, hostBaud), resetState);
-    QCOMPARE(loader.watchdogReset(hostBaud), watchdogPrinted);
+    QCOMPARE(loader->flash().read(0, 0x1000), block + block + QByteArray(0x800, '\xFF'));
+    QCOMPARE(readAfterSync(*loader, resetStateRegister, hostBaud), resetState);
+    QCOMPARE(loader->watchdogReset(hostBaud), watchdogPrinted);
 }
 
 void TestEsp32Sim::flipsOnlyAboveTheRate_data()
@@ -500,25 +511,23 @@ void TestEsp32Sim::flipsOnlyAboveTheRate()
 {
     QFETCH(quint32, sessionBaud);
     QFETCH(bool, flipped);
-    const std::optional<esp32sim::SimulatorOptions> options = simulatorOptions(
-        {u"--check-baud"_s, u"--flip-rate"_s, u"0.05"_s, u"--flip-above"_s, u"460800"_s});
-    QVERIFY(options);
-    esp32sim::RomLoader loader(*options);
-    loader.feed(wire(command::sync()) + wire(command::readReg(0x40001000)).repeated(20),
-                sessionBaud);
-    QCOMPARE(loader.statistics().bitsFlipped > 0, flipped);
+    const std::unique_ptr<esp32sim::RomLoader> loader =
+        loaderAt({u"--check-baud"_s, u"--flip-rate"_s, u"0.05"_s, u"--flip-above"_s, u"460800"_s});
+    QVERIFY(loader);
+    loader->feed(wire(command::sync()) + wire(command::readReg(0x40001000)).repeated(20),
+                 sessionBaud);
+    QCOMPARE(loader->statistics().bitsFlipped > 0, flipped);
 }
 
 // The named fields go over the words --efuse gave.
 void TestEsp32Sim::securityEfuses()
 {
-    const std::optional<esp32sim::SimulatorOptions> options = simulatorOptions(
-        {u"--efuse"_s, u"0=0x87654321"_s, u"--flash-crypt-cnt"_s, u"3"_s, u"--efuse"_s, u"6=0x3"_s,
-         u"--secure-boot"_s, u"v2"_s, u"--disable-dl-encrypt"_s});
-    QVERIFY(options);
-    esp32sim::RomLoader loader(*options);
-    QCOMPARE(readAfterSync(loader, 0x3FF5A000), 0x80354321U);
-    QCOMPARE(readAfterSync(loader, 0x3FF5A018), 0xA3U);
+    const std::unique_ptr<esp32sim::RomLoader> loader =
+        loaderAt({u"--efuse"_s, u"0=0x87654321"_s, u"--flash-crypt-cnt"_s, u"3"_s, u"--efuse"_s,
+                  u"6=0x3"_s, u"--secure-boot"_s, u"v2"_s, u"--disable-dl-encrypt"_s});
+    QVERIFY(loader);
+    QCOMPARE(readAfterSync(*loader, 0x3FF5A000), 0x80354321U);
+    QCOMPARE(readAfterSync(*loader, 0x3FF5A018), 0xA3U);
 }
 
 // The third data block of the run, a compressed one, is answered with a failure although
@@ -526,25 +535,24 @@ void TestEsp32Sim::securityEfuses()
 // 1 MiB/s and waits 1 ms for a register.
 void TestEsp32Sim::writeFigures()
 {
-    const std::optional<esp32sim::SimulatorOptions> options =
-        simulatorOptions({u"--garble-status"_s, u"3"_s, u"--md5-rate"_s, u"1024"_s});
-    QVERIFY(options);
-    esp32sim::RomLoader loader(*options);
-    loader.feed(wire(command::sync()) + wire(command::spiAttach(0)) +
-                wire(command::flashBegin(0x10000, 2, 0x400, 0)));
+    const std::unique_ptr<esp32sim::RomLoader> loader =
+        loaderAt({u"--garble-status"_s, u"3"_s, u"--md5-rate"_s, u"1024"_s});
+    QVERIFY(loader);
+    loader->feed(wire(command::sync()) + wire(command::spiAttach(0)) +
+                 wire(command::flashBegin(0x10000, 2, 0x400, 0)));
     const QList<QByteArray> blocks{wire(command::flashData(0, QByteArray(0x400, '\x11'))),
                                    wire(command::flashData(1, QByteArray(0x400, '\x22'))),
                                    wire(command::flashDeflBegin(0x400, 1, 0x400, 0x10000)) +
                                        wire(command::flashDeflData(0, qCompress(block).mid(4)))};
     for (qsizetype i = 0; i < blocks.size(); ++i) {
-        const std::optional<esptool::RomReply> reply = lastReply(loader, blocks.at(i));
+        const std::optional<esptool::RomReply> reply = lastReply(*loader, blocks.at(i));
         QVERIFY(reply && reply->error == 0);
         QCOMPARE(reply->status, quint8(i == 2));
     }
-    QCOMPARE(loader.flash().read(0x10000, 0x400), block);
-    loader.feed(wire(command::spiFlashMd5(0, 0x100000)) +
-                wire(command::writeReg(0x3FF00000, 1, 0xFFFFFFFF, 1000)));
-    const QJsonObject stats = loader.statistics().toJson();
+    QCOMPARE(loader->flash().read(0x10000, 0x400), block);
+    loader->feed(wire(command::spiFlashMd5(0, 0x100000)) +
+                 wire(command::writeReg(0x3FF00000, 1, 0xFFFFFFFF, 1000)));
+    const QJsonObject stats = loader->statistics().toJson();
     QCOMPARE(stats.value(u"eraseSeconds"_s).toDouble(), 0.150 + 0.045);
     QCOMPARE(stats.value(u"programSeconds"_s).toDouble(), 0.0048);
     QCOMPARE(stats.value(u"md5Seconds"_s).toDouble(), 1.0);
@@ -554,13 +562,12 @@ void TestEsp32Sim::writeFigures()
 // The file's bytes 0..255 up to the flash's end, and one load over another.
 void TestEsp32Sim::loadedFlash()
 {
-    const std::optional<esp32sim::SimulatorOptions> options =
-        simulatorOptions({u"--flash-size"_s, u"1MB"_s, u"--load"_s, u"0xFFF00="_s + m_image,
-                          u"--load"_s, u"0x80="_s + m_image, u"--load"_s, m_image});
-    QVERIFY(options);
-    const esp32sim::RomLoader loader(*options);
-    QCOMPARE(loader.flash().read(0xFFFFF, 1), "\xFF"_ba);
-    QCOMPARE(loader.flash().read(0xFF, 2), "\xFF\x80"_ba);
+    const std::unique_ptr<esp32sim::RomLoader> loader =
+        loaderAt({u"--flash-size"_s, u"1MB"_s, u"--load"_s, u"0xFFF00="_s + m_image, u"--load"_s,
+                  u"0x80="_s + m_image, u"--load"_s, m_image});
+    QVERIFY(loader);
+    QCOMPARE(loader->flash().read(0xFFFFF, 1), "\xFF"_ba);
+    QCOMPARE(loader->flash().read(0xFF, 2), "\xFF\x80"_ba);
 }
 
 void TestEsp32Sim::refusedOptions_data()
