@@ -15,7 +15,7 @@
 //
 // build/bench/bench_esptool [--noise-only | --skip-only]
 
-#include "SimulatedBoard.h"
+#include "support/simboard/SimulatedBoard.h"
 #include "SyntheticImage.h"
 #include "flash/EsptoolCommandLine.h"
 

@@ -2,7 +2,7 @@
 // home, against esp32-sim: what a user gets when pressing the buttons, minus the window.
 
 #include "FakeEsptoolHome.h"
-#include "SimulatedBoard.h"
+#include "support/simboard/SimulatedBoard.h"
 #include "flash/ESPToolManager.h"
 
 #include <QDir>

@@ -1,11 +1,11 @@
 // The simulated ROM loader is strict so that a sloppy flasher fails on it: each malformed or
 // out-of-order request is answered with its ROM error code (or not at all). Its sessions, its
-// restarts and the faults a flasher has yet to meet are pinned down here too; everything else the
-// simulator does is proven by the flasher's runs against it (tests/esptool).
+// restarts, its command line and the faults a flasher has yet to meet are pinned down here too;
+// everything else the simulator does is proven by the flasher's runs against it (tests/esptool).
 
-#include "CommandLine.h"
-#include "Esp32Simulator.h"
-#include "RomLoader.h"
+#include "esp32sim/chip/RomLoader.h"
+#include "esp32sim/host/CommandLine.h"
+#include "esp32sim/host/Esp32Simulator.h"
 #include "protocol/RomCommand.h"
 #include "protocol/RomReply.h"
 #include "protocol/Slip.h"
@@ -16,16 +16,26 @@
 #include <QTest>
 #include <QtEndian>
 
+#include <algorithm>
 #include <fcntl.h>
 #include <initializer_list>
+#include <memory>
 #include <numeric>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
 namespace command = esptool::command;
+using esp32sim::RomError;
 using esptool::rom::Opcode;
 
 namespace {
+
+// Commands the flasher never sends, from the protocol's documentation.
+constexpr quint8 memDataOpcode = 0x07;
+constexpr quint8 readFlashSlowOpcode = 0x0E;
+constexpr quint8 getSecurityInfoOpcode = 0x14;
+
+constexpr quint32 resetStateRegister = 0x3FF48034;  // RTC_CNTL_RESET_STATE_REG
 
 // How far a fresh loader is taken before the request under test.
 enum class Stage
@@ -61,16 +71,42 @@ QByteArray raw(quint8 opcode, const QByteArray& data, quint32 checksum = 0)
 
 const QByteArray block(0x400, '\x5A');
 
-constexpr quint32 resetStateRegister = 0x3FF48034;  // RTC_CNTL_RESET_STATE_REG
-
-esp32sim::ParsedCommandLine parse(const QString& options)
+QList<QByteArray> stepsTo(Stage stage)
 {
-    return esp32sim::parseCommandLine((u"esp32-sim "_s + options).split(u' ', Qt::SkipEmptyParts));
+    const QByteArray sync = wire(command::sync());
+    const QByteArray attach = wire(command::spiAttach(0));
+    switch (stage) {
+    case Stage::fresh:
+        return {};
+    case Stage::synced:
+        return {sync};
+    case Stage::attached:
+        return {sync, attach};
+    case Stage::writing:
+        return {sync, attach, wire(command::flashBegin(0x400, 1, 0x400, 0))};
+    case Stage::writingDeflated:
+        return {sync, attach, wire(command::flashDeflBegin(0x400, 1, 0x400, 0))};
+    case Stage::blockWritten:
+        return {sync, attach, wire(command::flashBegin(0x800, 2, 0x400, 0)),
+                wire(command::flashData(0, block))};
+    }
+    return {};
 }
 
-esp32sim::SimulatorOptions simulatorOptions(const QString& options)
+esp32sim::ParsedCommandLine parse(const QStringList& arguments)
 {
-    return parse(options).options.value_or(esp32sim::CommandLineOptions{}).simulator;
+    return esp32sim::parseCommandLine(QStringList{u"esp32-sim"_s} + arguments);
+}
+
+// The chip's options from its command line; none, with the reason in the log, when refused.
+std::optional<esp32sim::SimulatorOptions> simulatorOptions(const QStringList& arguments)
+{
+    const esp32sim::ParsedCommandLine parsed = parse(arguments);
+    if (!parsed.options) {
+        qWarning("%s", qPrintable(parsed.error));
+        return std::nullopt;
+    }
+    return parsed.options->simulator;
 }
 
 esptool::RomReply parsed(const QByteArray& wireFrame)
@@ -87,30 +123,46 @@ std::optional<esptool::RomReply> lastReply(esp32sim::RomLoader& loader, const QB
                                  : std::optional(parsed(fed.answers.last().frames.last().bytes));
 }
 
-// The error code the loader answers the last of these bytes with: 0 for success, -1 for none.
-int answer(esp32sim::RomLoader& loader, const QByteArray& bytes,
-           std::optional<quint32> lineBaud = std::nullopt)
+// The error byte of the answer to the last of these bytes (0 on success); none when unanswered.
+std::optional<quint8> errorAnswering(esp32sim::RomLoader& loader, const QByteArray& bytes,
+                                     quint32 lineBaud)
 {
     const std::optional<esptool::RomReply> reply = lastReply(loader, bytes, lineBaud);
-    return !reply ? -1 : reply->succeeded() ? 0 : reply->error;
+    return reply ? std::optional(reply->error) : std::nullopt;
 }
 
-// A register as READ_REG reads it after a SYNC at `lineBaud`; -1 when nothing answers.
-qint64 readAfterSync(esp32sim::RomLoader& loader, quint32 address, quint32 lineBaud = 115200)
+bool allSucceed(esp32sim::RomLoader& loader, const QList<QByteArray>& requests)
+{
+    return std::all_of(requests.cbegin(), requests.cend(), [&loader](const QByteArray& request) {
+        const std::optional<esptool::RomReply> reply = lastReply(loader, request);
+        return reply && reply->succeeded();
+    });
+}
+
+// A loader with these options, taken to `stage`; none, with the reason in the log, when the options
+// are refused or a step on the way is not answered with success.
+std::unique_ptr<esp32sim::RomLoader> loaderAt(const QStringList& arguments,
+                                              Stage stage = Stage::fresh)
+{
+    const std::optional<esp32sim::SimulatorOptions> options = simulatorOptions(arguments);
+    if (!options)
+        return nullptr;
+    auto loader = std::make_unique<esp32sim::RomLoader>(*options);
+    if (!allSucceed(*loader, stepsTo(stage))) {
+        qWarning("a request on the way to the stage failed");
+        return nullptr;
+    }
+    return loader;
+}
+
+// A register as READ_REG reads it after a SYNC at `lineBaud`; none when nothing answers.
+std::optional<quint32> readAfterSync(esp32sim::RomLoader& loader, quint32 address,
+                                     quint32 lineBaud = 115200)
 {
     const std::optional<esptool::RomReply> reply =
         lastReply(loader, wire(command::sync()) + wire(command::readReg(address)), lineBaud);
-    return reply && reply->opcode == quint8(Opcode::readReg) ? qint64(reply->value) : -1;
-}
-
-// Options with FILE standing for a file of the 256 bytes 0, 1, 2, ... in `folder`.
-QString withFile(QString options, const QTemporaryDir& folder)
-{
-    QFile file(folder.filePath(u"image.bin"_s));
-    QByteArray bytes(256, '\0');
-    std::iota(bytes.begin(), bytes.end(), '\0');
-    const bool written = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-    return written ? options.replace(u"FILE"_s, file.fileName()) : QString();
+    return reply && reply->opcode == quint8(Opcode::readReg) ? std::optional(reply->value)
+                                                             : std::nullopt;
 }
 
 // One write of a client's, at the rate its port is set to, maybe on a port it has just opened.
@@ -155,15 +207,18 @@ const QByteArray failing =
 
 }  // namespace
 
-Q_DECLARE_METATYPE(Sent)
-
 class TestEsp32Sim : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void strictness_data();
-    void strictness();
+    void initTestCase();
+    void refused_data();
+    void refused();
+    void accepted_data();
+    void accepted();
+    void unanswered_data();
+    void unanswered();
     void sessions_data();
     void sessions();
     void restarts_data();
@@ -176,231 +231,303 @@ private Q_SLOTS:
     void refusedOptions_data();
     void refusedOptions();
     void onThePort();
+
+private:
+    QTemporaryDir m_folder;
+    QString m_image;  // the 256 bytes 0, 1, 2, ...
 };
 
-void TestEsp32Sim::strictness_data()
+void TestEsp32Sim::initTestCase()
 {
-    QTest::addColumn<Stage>("stage");
-    QTest::addColumn<QByteArray>("request");
-    QTest::addColumn<QString>("options");
-    QTest::addColumn<int>("code");
-    const QByteArray sync = wire(command::sync());
-    const QByteArray readReg = wire(command::readReg(0x40001000));
-    const QByteArray md5 = wire(command::spiFlashMd5(0, 0x400));
-
-    QTest::newRow("nothing but SYNC before SYNC") << Stage::fresh << readReg << QString() << -1;
-    QTest::newRow("damaged SYNC") << Stage::fresh << raw(0x08, sync.mid(9, 35)) << QString() << -1;
-    QTest::newRow("SYNC of a board running its firmware")
-        << Stage::fresh << sync << u"--boot-from-flash"_s << -1;
-    QTest::newRow("size field one too big")
-        << Stage::synced
-        << wire({Opcode::readReg, "\x00\x0A\x05\x00\x00\x00\x00\x00\x00\x10\x00\x40"_ba})
-        << QString() << 0x05;
-    QTest::newRow("READ_REG with two words")
-        << Stage::synced << raw(0x0A, words({0, 0})) << QString() << 0x05;
-    QTest::newRow("GET_SECURITY_INFO") << Stage::synced << raw(0x14, {}) << QString() << 0x05;
-    QTest::newRow("longer than the receive buffer")
-        << Stage::synced << raw(0x07, QByteArray(0x2000, '\x01')) << QString() << 0x05;
-    QTest::newRow("bad escape") << Stage::synced << "\xC0\x00\x0A\x04\x00\xDB\x01\xC0"_ba
-                                << QString() << -1;
-    QTest::newRow("SPI_ATTACH legacy flag set")
-        << Stage::synced << raw(0x0D, words({0, 1})) << QString() << 0x01;
-    QTest::newRow("SPI_SET_PARAMS before attach")
-        << Stage::synced << wire(command::spiSetParams(0x400000)) << QString() << 0x01;
-    QTest::newRow("SPI_SET_PARAMS 3MB")
-        << Stage::attached << wire(command::spiSetParams(0x300000)) << QString() << 0x01;
-    QTest::newRow("CHANGE_BAUDRATE to 0")
-        << Stage::synced << wire(command::changeBaudrate(0)) << QString() << 0x01;
-    QTest::newRow("FLASH_BEGIN before attach")
-        << Stage::synced << wire(command::flashBegin(0x400, 1, 0x400, 0)) << QString() << 0x01;
-    QTest::newRow("FLASH_BEGIN off the sector")
-        << Stage::attached << wire(command::flashBegin(0x400, 1, 0x400, 0x1400)) << QString()
-        << 0x01;
-    QTest::newRow("FLASH_BEGIN past the flash")
-        << Stage::attached << wire(command::flashBegin(0x2000, 8, 0x400, 0x3FF000)) << QString()
-        << 0x01;
-    QTest::newRow("FLASH_BEGIN with stub-size blocks")
-        << Stage::attached << wire(command::flashBegin(0x4000, 1, 0x4000, 0)) << QString() << 0x01;
-    QTest::newRow("FLASH_DATA without FLASH_BEGIN")
-        << Stage::attached << wire(command::flashData(0, block)) << QString() << 0x01;
-    QTest::newRow("FLASH_DATA out of sequence")
-        << Stage::writing << wire(command::flashData(1, block)) << QString() << 0x01;
-    QTest::newRow("FLASH_DATA block sent again")
-        << Stage::blockWritten << wire(command::flashData(0, block)) << QString() << 0x01;
-    QTest::newRow("FLASH_DATA block sent again, chip applies repeats")
-        << Stage::blockWritten << wire(command::flashData(0, block)) << u"--apply-repeats"_s << 0;
-    QTest::newRow("FLASH_DATA bad checksum")
-        << Stage::writing << raw(0x03, words({0x400, 0, 0, 0}) + block, 0xEE) << QString() << 0x07;
-    QTest::newRow("FLASH_DATA last block not padded")
-        << Stage::writing << wire(command::flashData(0, block.left(0x100))) << QString() << 0x05;
-    QTest::newRow("FLASH_DATA length word disagrees")
-        << Stage::writing << raw(0x03, words({0x3FF, 0, 0, 0}) + block, 0xEF) << QString() << 0x05;
-    QTest::newRow("FLASH_DATA reserved words set")
-        << Stage::writing << raw(0x03, words({0x400, 0, 1, 0}) + block, 0xEF) << QString() << 0x05;
-    QTest::newRow("FLASH_DATA block fails to write")
-        << Stage::writing << wire(command::flashData(0, block)) << u"--write-error-block 0"_s
-        << 0x08;
-    QTest::newRow("FLASH_DEFL_DATA that is not zlib")
-        << Stage::writingDeflated << wire(command::flashDeflData(0, "not a zlib stream"_ba))
-        << QString() << 0x0B;
-    QTest::newRow("FLASH_DEFL_DATA with a wrong Adler-32")
-        << Stage::writingDeflated
-        << wire(command::flashDeflData(0, "\x78\x9C\x63\x00\x00\x00\x01\x00\x02"_ba)) << QString()
-        << 0x0C;
-    QTest::newRow("FLASH_END without a session")
-        << Stage::attached << raw(0x04, words({0})) << QString() << 0x01;
-    QTest::newRow("SPI_FLASH_MD5 with three words")
-        << Stage::attached << raw(0x13, words({0, 0x400, 0})) << QString() << 0x05;
-    QTest::newRow("SPI_FLASH_MD5 past the flash")
-        << Stage::attached << wire(command::spiFlashMd5(0x3FFC00, 0x800)) << QString() << 0x01;
-    QTest::newRow("READ_FLASH_SLOW of more than 64 bytes")
-        << Stage::attached << raw(0x0E, words({0, 65})) << QString() << 0x0A;
-    QTest::newRow("SPI_FLASH_MD5 in order") << Stage::attached << md5 << QString() << 0;
+    QFile file(m_folder.filePath(u"image.bin"_s));
+    QByteArray bytes(256, '\0');
+    std::iota(bytes.begin(), bytes.end(), '\0');
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    m_image = file.fileName();
 }
 
-void TestEsp32Sim::strictness()
+void TestEsp32Sim::refused_data()
 {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<Stage>("stage");
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<RomError>("error");
+    const QStringList plain;
+
+    QTest::newRow("size field one too big")
+        << plain << Stage::synced
+        << wire({Opcode::readReg, "\x00\x0A\x05\x00\x00\x00\x00\x00\x00\x10\x00\x40"_ba})
+        << RomError::invalidMessage;
+    QTest::newRow("READ_REG with two words")
+        << plain << Stage::synced << raw(quint8(Opcode::readReg), words({0, 0}))
+        << RomError::invalidMessage;
+    QTest::newRow("GET_SECURITY_INFO")
+        << plain << Stage::synced << raw(getSecurityInfoOpcode, {}) << RomError::invalidMessage;
+    QTest::newRow("longer than the receive buffer")
+        << plain << Stage::synced << raw(memDataOpcode, QByteArray(0x2000, '\x01'))
+        << RomError::invalidMessage;
+    QTest::newRow("SPI_ATTACH legacy flag set")
+        << plain << Stage::synced << raw(quint8(Opcode::spiAttach), words({0, 1}))
+        << RomError::invalidParameter;
+    QTest::newRow("SPI_SET_PARAMS before attach")
+        << plain << Stage::synced << wire(command::spiSetParams(0x400000))
+        << RomError::invalidParameter;
+    QTest::newRow("SPI_SET_PARAMS 3MB")
+        << plain << Stage::attached << wire(command::spiSetParams(0x300000))
+        << RomError::invalidParameter;
+    QTest::newRow("CHANGE_BAUDRATE to 0")
+        << plain << Stage::synced << wire(command::changeBaudrate(0)) << RomError::invalidParameter;
+    QTest::newRow("FLASH_BEGIN before attach")
+        << plain << Stage::synced << wire(command::flashBegin(0x400, 1, 0x400, 0))
+        << RomError::invalidParameter;
+    QTest::newRow("FLASH_BEGIN off the sector")
+        << plain << Stage::attached << wire(command::flashBegin(0x400, 1, 0x400, 0x1400))
+        << RomError::invalidParameter;
+    QTest::newRow("FLASH_BEGIN past the flash")
+        << plain << Stage::attached << wire(command::flashBegin(0x2000, 8, 0x400, 0x3FF000))
+        << RomError::invalidParameter;
+    QTest::newRow("FLASH_BEGIN with stub-size blocks")
+        << plain << Stage::attached << wire(command::flashBegin(0x4000, 1, 0x4000, 0))
+        << RomError::invalidParameter;
+    QTest::newRow("FLASH_DATA without FLASH_BEGIN")
+        << plain << Stage::attached << wire(command::flashData(0, block))
+        << RomError::invalidParameter;
+    QTest::newRow("FLASH_DATA out of sequence")
+        << plain << Stage::writing << wire(command::flashData(1, block))
+        << RomError::invalidParameter;
+    QTest::newRow("FLASH_DATA block sent again")
+        << plain << Stage::blockWritten << wire(command::flashData(0, block))
+        << RomError::invalidParameter;
+    QTest::newRow("FLASH_DATA bad checksum")
+        << plain << Stage::writing
+        << raw(quint8(Opcode::flashData), words({0x400, 0, 0, 0}) + block, 0xEE)
+        << RomError::badChecksum;
+    QTest::newRow("FLASH_DATA last block not padded")
+        << plain << Stage::writing << wire(command::flashData(0, block.left(0x100)))
+        << RomError::invalidMessage;
+    QTest::newRow("FLASH_DATA length word disagrees")
+        << plain << Stage::writing
+        << raw(quint8(Opcode::flashData), words({0x3FF, 0, 0, 0}) + block, 0xEF)
+        << RomError::invalidMessage;
+    QTest::newRow("FLASH_DATA reserved words set")
+        << plain << Stage::writing
+        << raw(quint8(Opcode::flashData), words({0x400, 0, 1, 0}) + block, 0xEF)
+        << RomError::invalidMessage;
+    QTest::newRow("FLASH_DATA block fails to write")
+        << QStringList{u"--write-error-block"_s, u"0"_s} << Stage::writing
+        << wire(command::flashData(0, block)) << RomError::flashWriteFailed;
+    QTest::newRow("FLASH_DEFL_DATA that is not zlib")
+        << plain << Stage::writingDeflated
+        << wire(command::flashDeflData(0, "not a zlib stream"_ba)) << RomError::inflateFailed;
+    QTest::newRow("FLASH_DEFL_DATA with a wrong Adler-32")
+        << plain << Stage::writingDeflated
+        << wire(command::flashDeflData(0, "\x78\x9C\x63\x00\x00\x00\x01\x00\x02"_ba))
+        << RomError::inflateAdlerMismatch;
+    QTest::newRow("FLASH_END without a session")
+        << plain << Stage::attached << raw(quint8(Opcode::flashEnd), words({0}))
+        << RomError::invalidParameter;
+    QTest::newRow("SPI_FLASH_MD5 with three words")
+        << plain << Stage::attached << raw(quint8(Opcode::spiFlashMd5), words({0, 0x400, 0}))
+        << RomError::invalidMessage;
+    QTest::newRow("SPI_FLASH_MD5 past the flash")
+        << plain << Stage::attached << wire(command::spiFlashMd5(0x3FFC00, 0x800))
+        << RomError::invalidParameter;
+    QTest::newRow("READ_FLASH_SLOW of more than 64 bytes")
+        << plain << Stage::attached << raw(readFlashSlowOpcode, words({0, 65}))
+        << RomError::flashReadLength;
+}
+
+// The error comes as a RomError through QFETCH, so the column's type must be found under its
+// full name.
+void TestEsp32Sim::refused()
+{
+    QFETCH(QStringList, arguments);
     QFETCH(Stage, stage);
     QFETCH(QByteArray, request);
-    QFETCH(QString, options);
-    QFETCH(int, code);
-    QVERIFY2(parse(options).options, qPrintable(parse(options).error));
-    esp32sim::RomLoader loader(simulatorOptions(options));
-    QList<QByteArray> setup;
-    if (stage != Stage::fresh)
-        setup << wire(command::sync());
-    if (stage > Stage::synced)
-        setup << wire(command::spiAttach(0));
-    if (stage == Stage::writing)
-        setup << wire(command::flashBegin(0x400, 1, 0x400, 0));
-    if (stage == Stage::writingDeflated)
-        setup << wire(command::flashDeflBegin(0x400, 1, 0x400, 0));
-    if (stage == Stage::blockWritten)
-        setup << wire(command::flashBegin(0x800, 2, 0x400, 0))
-              << wire(command::flashData(0, block));
-    for (const QByteArray& step : setup)
-        QCOMPARE(answer(loader, step), 0);
-    QCOMPARE(answer(loader, request), code);
+    QFETCH(RomError, error);
+    const std::unique_ptr<esp32sim::RomLoader> loader = loaderAt(arguments, stage);
+    QVERIFY(loader);
+    const std::optional<esptool::RomReply> reply = lastReply(*loader, request);
+    QVERIFY(reply && !reply->succeeded());
+    QCOMPARE(RomError(reply->error), error);
+}
+
+void TestEsp32Sim::accepted_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<Stage>("stage");
+    QTest::addColumn<QByteArray>("request");
+    QTest::newRow("SPI_FLASH_MD5 in order")
+        << QStringList() << Stage::attached << wire(command::spiFlashMd5(0, 0x400));
+    QTest::newRow("FLASH_DATA block sent again, chip applies repeats")
+        << QStringList{u"--apply-repeats"_s} << Stage::blockWritten
+        << wire(command::flashData(0, block));
+}
+
+void TestEsp32Sim::accepted()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(Stage, stage);
+    QFETCH(QByteArray, request);
+    const std::unique_ptr<esp32sim::RomLoader> loader = loaderAt(arguments, stage);
+    QVERIFY(loader);
+    QVERIFY(allSucceed(*loader, {request}));
+}
+
+void TestEsp32Sim::unanswered_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<Stage>("stage");
+    QTest::addColumn<QByteArray>("request");
+    const QByteArray sync = wire(command::sync());
+    QTest::newRow("nothing but SYNC before SYNC")
+        << QStringList() << Stage::fresh << wire(command::readReg(0x40001000));
+    QTest::newRow("damaged SYNC") << QStringList() << Stage::fresh
+                                  << raw(quint8(Opcode::sync), sync.mid(9, 35));
+    QTest::newRow("SYNC of a board running its firmware")
+        << QStringList{u"--boot-from-flash"_s} << Stage::fresh << sync;
+    QTest::newRow("bad escape") << QStringList() << Stage::synced
+                                << "\xC0\x00\x0A\x04\x00\xDB\x01\xC0"_ba;
+}
+
+void TestEsp32Sim::unanswered()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(Stage, stage);
+    QFETCH(QByteArray, request);
+    const std::unique_ptr<esp32sim::RomLoader> loader = loaderAt(arguments, stage);
+    QVERIFY(loader);
+    QVERIFY(!lastReply(*loader, request));
 }
 
 void TestEsp32Sim::sessions_data()
 {
-    QTest::addColumn<QString>("options");
+    QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QList<Sent>>("sent");
-    QTest::addColumn<int>("code");  // of the last request's answer
+    QTest::addColumn<std::optional<quint8>>("error");  // answering the last request
     QTest::addColumn<int>("sessions");
     const QByteArray sync = wire(command::sync());
     const QByteArray attach = wire(command::spiAttach(0));
     const QByteArray begin = wire(command::flashBegin(0x400, 1, 0x400, 0));
     const QByteArray to921600 = wire(command::changeBaudrate(921600));
+    const std::optional<quint8> succeeded = 0;
+    const std::optional<quint8> unanswered;
     QTest::newRow("SYNC in a session keeps the attach")
-        << QString() << QList<Sent>{{sync}, {attach}, {sync}, {begin}} << 0 << 1;
+        << QStringList() << QList<Sent>{{sync}, {attach}, {sync}, {begin}} << succeeded << 1;
     QTest::newRow("opening the port ends the session")
-        << QString() << QList<Sent>{{sync}, {attach}, {sync, 115200, true}, {begin}} << 0x01 << 2;
+        << QStringList() << QList<Sent>{{sync}, {attach}, {sync, 115200, true}, {begin}}
+        << std::optional(quint8(RomError::invalidParameter)) << 2;
     QTest::newRow("SYNC in a session at another rate goes unheard")
-        << u"--check-baud"_s << QList<Sent>{{sync}, {attach}, {to921600}, {sync}} << -1 << 1;
+        << QStringList{u"--check-baud"_s} << QList<Sent>{{sync}, {attach}, {to921600}, {sync}}
+        << unanswered << 1;
     // Restarts after bytes 100 and 200 cut the third and the fifth SYNC short.
-    QTest::newRow("restarts") << u"--restart-after 100 --restart-times 2"_s
-                              << QList<Sent>(6, {sync}) << 0 << 3;
+    QTest::newRow("restarts") << QStringList{u"--restart-after"_s, u"100"_s, u"--restart-times"_s,
+                                             u"2"_s}
+                              << QList<Sent>(6, {sync}) << succeeded << 3;
     QTest::newRow("restarts into the firmware, which no open gets out of")
-        << u"--restart-after 100 --restart-into firmware"_s
-        << QList<Sent>(5, {sync}) + QList<Sent>{{sync, 115200, true}} << -1 << 1;
+        << QStringList{u"--restart-after"_s, u"100"_s, u"--restart-into"_s, u"firmware"_s}
+        << QList<Sent>(5, {sync}) + QList<Sent>{{sync, 115200, true}} << unanswered << 1;
 }
 
 void TestEsp32Sim::sessions()
 {
-    QFETCH(QString, options);
+    QFETCH(QStringList, arguments);
     QFETCH(QList<Sent>, sent);
-    QFETCH(int, code);
+    QFETCH(std::optional<quint8>, error);
     QFETCH(int, sessions);
-    esp32sim::RomLoader loader(simulatorOptions(options));
-    int last = -1;
+    const std::unique_ptr<esp32sim::RomLoader> loader = loaderAt(arguments);
+    QVERIFY(loader);
+    std::optional<quint8> last;
     for (const Sent& step : sent) {
         if (step.opensPort)
-            loader.clientOpened();
-        last = answer(loader, step.bytes, step.lineBaud);
+            loader->clientOpened();
+        last = errorAnswering(*loader, step.bytes, step.lineBaud);
     }
-    QCOMPARE(last, code);
-    QCOMPARE(loader.statistics().sessions, sessions);
+    QCOMPARE(last, error);
+    QCOMPARE(loader->statistics().sessions, sessions);
 }
 
 void TestEsp32Sim::restarts_data()
 {
-    QTest::addColumn<QString>("options");
+    QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<quint32>("hostBaud");
     QTest::addColumn<QByteArray>("printed");
-    QTest::addColumn<qint64>("resetState");  // as READ_REG reads it after a SYNC, -1: no answer
+    QTest::addColumn<std::optional<quint32>>("resetState");  // as READ_REG reads it after a SYNC
     QTest::addColumn<QByteArray>("watchdogPrinted");
     // The restart falls in the middle of the third block.
     const qsizetype upToTheThird = wire(command::sync()).size() +
                                    wire(command::spiAttach(0)).size() +
                                    wire(command::flashBegin(0x1000, 4, 0x400, 0)).size() +
                                    wire(command::flashData(0, block)).size() * 5 / 2;
-    const QString restart = u"--check-baud --restart-after %1 "_s.arg(upToTheThird);
+    const QStringList restart{u"--check-baud"_s, u"--restart-after"_s,
+                              QString::number(upToTheThird)};
     // A host at 921600 samples the start bit in its first seven data bits, bit 0 in its last.
     QByteArray at921600 = banner("0xf (RTCWDT_BROWN_OUT_RESET)", waiting);
     for (char& byte : at921600)
         byte = (byte & 1) != 0 ? '\x80' : '\0';
     QTest::newRow("brown-out, into the loader, host at 921600")
-        << restart + u"--restart-cause brown-out"_s << 921600U << at921600 << qint64(0x3CF)
-        << QByteArray();
-    QTest::newRow("into the firmware") << restart + u"--restart-into firmware"_s << 115200U
-                                       << banner("0x1 (POWERON_RESET)", failing) << qint64(-1)
-                                       << banner("0x10 (RTCWDT_RTC_RESET)", failing);
+        << restart + QStringList{u"--restart-cause"_s, u"brown-out"_s} << 921600U << at921600
+        << std::optional<quint32>(0x3CF) << QByteArray();
+    QTest::newRow("into the firmware")
+        << restart + QStringList{u"--restart-into"_s, u"firmware"_s} << 115200U
+        << banner("0x1 (POWERON_RESET)", failing) << std::optional<quint32>()
+        << banner("0x10 (RTCWDT_RTC_RESET)", failing);
 }
 
 void TestEsp32Sim::restarts()
 {
-    QFETCH(QString, options);
+    QFETCH(QStringList, arguments);
     QFETCH(quint32, hostBaud);
     QFETCH(QByteArray, printed);
-    QFETCH(qint64, resetState);
+    QFETCH(std::optional<quint32>, resetState);
     QFETCH(QByteArray, watchdogPrinted);
-    esp32sim::RomLoader loader(simulatorOptions(options));
-    QCOMPARE(loader.registers().read(resetStateRegister), 0x41U);  // as after any EN reset
+    const std::unique_ptr<esp32sim::RomLoader> loader = loaderAt(arguments);
+    QVERIFY(loader);
+    QCOMPARE(loader->registers().read(resetStateRegister), 0x41U);  // as after any EN reset
     for (const QByteArray& step :
          {wire(command::sync()), wire(command::spiAttach(0)),
           wire(command::flashBegin(0x1000, 4, 0x400, 0)), wire(command::flashData(0, block)),
           wire(command::flashData(1, block))})
-        QCOMPARE(answer(loader, step, hostBaud), 0);
+        QCOMPARE(errorAnswering(*loader, step, hostBaud), std::optional<quint8>(0));
     const esp32sim::RomLoader::FeedResult fed =
-        loader.feed(wire(command::flashData(2, QByteArray(0x400, '\x33'))), hostBaud);
+        loader->feed(wire(command::flashData(2, QByteArray(0x400, '\x33'))), hostBaud);
     QVERIFY(fed.restarted && fed.answers.isEmpty());
     QCOMPARE(fed.printed, printed);
     // The piece stays as the restart left it: two blocks written, the rest erased.
-    QCOMPARE(loader.flash().read(0, 0x1000), block + block + QByteArray(0x800, '\xFF'));
-    QCOMPARE(readAfterSync(loader, resetStateRegister, hostBaud), resetState);
-    QCOMPARE(loader.watchdogReset(hostBaud), watchdogPrinted);
+    QCOMPARE(loader->flash().read(0, 0x1000), block + block + QByteArray(0x800, '\xFF'));
+    QCOMPARE(readAfterSync(*loader, resetStateRegister, hostBaud), resetState);
+    QCOMPARE(loader->watchdogReset(hostBaud), watchdogPrinted);
 }
 
 void TestEsp32Sim::flipsOnlyAboveTheRate_data()
 {
-    QTest::addColumn<QString>("options");
     QTest::addColumn<quint32>("sessionBaud");
     QTest::addColumn<bool>("flipped");
-    QTest::newRow("above 460800, at 460800") << u"--flip-above 460800"_s << 460800U << false;
-    QTest::newRow("above 460800, at 921600") << u"--flip-above 460800"_s << 921600U << true;
+    QTest::newRow("at 460800") << 460800U << false;
+    QTest::newRow("at 921600") << 921600U << true;
 }
 
 void TestEsp32Sim::flipsOnlyAboveTheRate()
 {
-    QFETCH(QString, options);
     QFETCH(quint32, sessionBaud);
     QFETCH(bool, flipped);
-    esp32sim::RomLoader loader(simulatorOptions(u"--check-baud --flip-rate 0.05 "_s + options));
-    loader.feed(wire(command::sync()) + wire(command::readReg(0x40001000)).repeated(20),
-                sessionBaud);
-    QCOMPARE(loader.statistics().bitsFlipped > 0, flipped);
+    const std::unique_ptr<esp32sim::RomLoader> loader =
+        loaderAt({u"--check-baud"_s, u"--flip-rate"_s, u"0.05"_s, u"--flip-above"_s, u"460800"_s});
+    QVERIFY(loader);
+    loader->feed(wire(command::sync()) + wire(command::readReg(0x40001000)).repeated(20),
+                 sessionBaud);
+    QCOMPARE(loader->statistics().bitsFlipped > 0, flipped);
 }
 
 // The named fields go over the words --efuse gave.
 void TestEsp32Sim::securityEfuses()
 {
-    esp32sim::RomLoader loader(
-        simulatorOptions(u"--efuse 0=0x87654321 --flash-crypt-cnt 3 "
-                         "--efuse 6=0x3 --secure-boot v2 --disable-dl-encrypt"_s));
-    QCOMPARE(readAfterSync(loader, 0x3FF5A000), 0x80354321);
-    QCOMPARE(readAfterSync(loader, 0x3FF5A018), 0xA3);
+    const std::unique_ptr<esp32sim::RomLoader> loader =
+        loaderAt({u"--efuse"_s, u"0=0x87654321"_s, u"--flash-crypt-cnt"_s, u"3"_s, u"--efuse"_s,
+                  u"6=0x3"_s, u"--secure-boot"_s, u"v2"_s, u"--disable-dl-encrypt"_s});
+    QVERIFY(loader);
+    QCOMPARE(readAfterSync(*loader, 0x3FF5A000), 0x80354321U);
+    QCOMPARE(readAfterSync(*loader, 0x3FF5A018), 0xA3U);
 }
 
 // The third data block of the run, a compressed one, is answered with a failure although
@@ -408,22 +535,24 @@ void TestEsp32Sim::securityEfuses()
 // 1 MiB/s and waits 1 ms for a register.
 void TestEsp32Sim::writeFigures()
 {
-    esp32sim::RomLoader loader(simulatorOptions(u"--garble-status 3 --md5-rate 1024"_s));
-    loader.feed(wire(command::sync()) + wire(command::spiAttach(0)) +
-                wire(command::flashBegin(0x10000, 2, 0x400, 0)));
+    const std::unique_ptr<esp32sim::RomLoader> loader =
+        loaderAt({u"--garble-status"_s, u"3"_s, u"--md5-rate"_s, u"1024"_s});
+    QVERIFY(loader);
+    loader->feed(wire(command::sync()) + wire(command::spiAttach(0)) +
+                 wire(command::flashBegin(0x10000, 2, 0x400, 0)));
     const QList<QByteArray> blocks{wire(command::flashData(0, QByteArray(0x400, '\x11'))),
                                    wire(command::flashData(1, QByteArray(0x400, '\x22'))),
                                    wire(command::flashDeflBegin(0x400, 1, 0x400, 0x10000)) +
                                        wire(command::flashDeflData(0, qCompress(block).mid(4)))};
     for (qsizetype i = 0; i < blocks.size(); ++i) {
-        const std::optional<esptool::RomReply> reply = lastReply(loader, blocks.at(i));
+        const std::optional<esptool::RomReply> reply = lastReply(*loader, blocks.at(i));
         QVERIFY(reply && reply->error == 0);
         QCOMPARE(reply->status, quint8(i == 2));
     }
-    QCOMPARE(loader.flash().read(0x10000, 0x400), block);
-    loader.feed(wire(command::spiFlashMd5(0, 0x100000)) +
-                wire(command::writeReg(0x3FF00000, 1, 0xFFFFFFFF, 1000)));
-    const QJsonObject stats = loader.statistics().toJson();
+    QCOMPARE(loader->flash().read(0x10000, 0x400), block);
+    loader->feed(wire(command::spiFlashMd5(0, 0x100000)) +
+                 wire(command::writeReg(0x3FF00000, 1, 0xFFFFFFFF, 1000)));
+    const QJsonObject stats = loader->statistics().toJson();
     QCOMPARE(stats.value(u"eraseSeconds"_s).toDouble(), 0.150 + 0.045);
     QCOMPARE(stats.value(u"programSeconds"_s).toDouble(), 0.0048);
     QCOMPARE(stats.value(u"md5Seconds"_s).toDouble(), 1.0);
@@ -433,31 +562,49 @@ void TestEsp32Sim::writeFigures()
 // The file's bytes 0..255 up to the flash's end, and one load over another.
 void TestEsp32Sim::loadedFlash()
 {
-    const QTemporaryDir folder;
-    const esp32sim::RomLoader loader(simulatorOptions(
-        withFile(u"--flash-size 1MB --load 0xFFF00=FILE --load 0x80=FILE --load FILE"_s, folder)));
-    QCOMPARE(loader.flash().read(0xFFFFF, 1), "\xFF"_ba);
-    QCOMPARE(loader.flash().read(0xFF, 2), "\xFF\x80"_ba);
+    const std::unique_ptr<esp32sim::RomLoader> loader =
+        loaderAt({u"--flash-size"_s, u"1MB"_s, u"--load"_s, u"0xFFF00="_s + m_image, u"--load"_s,
+                  u"0x80="_s + m_image, u"--load"_s, m_image});
+    QVERIFY(loader);
+    QCOMPARE(loader->flash().read(0xFFFFF, 1), "\xFF"_ba);
+    QCOMPARE(loader->flash().read(0xFF, 2), "\xFF\x80"_ba);
 }
 
 void TestEsp32Sim::refusedOptions_data()
 {
-    QTest::addColumn<QString>("options");  // FILE stands for a file of 256 bytes
+    QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("error");
+    QTest::newRow("unknown option") << QStringList{u"--colour"_s} << u"Unknown option"_s;
+    QTest::newRow("an argument") << QStringList{u"4MB"_s} << u"unexpected argument: 4MB"_s;
+    QTest::newRow("number out of range")
+        << QStringList{u"--fill"_s, u"256"_s} << u"invalid value for --fill: 256"_s;
+    QTest::newRow("not hexadecimal")
+        << QStringList{u"--jedec-id"_s, u"0x"_s} << u"invalid value for --jedec-id: 0x"_s;
+    QTest::newRow("not one of the choices")
+        << QStringList{u"--flash-size"_s, u"3MB"_s}
+        << u"invalid value for --flash-size: 3MB (1MB, 2MB, 4MB, 8MB or 16MB)"_s;
+    QTest::newRow("eFuse word past the block")
+        << QStringList{u"--efuse"_s, u"7=0"_s} << u"invalid value for --efuse: 7=0"_s;
+    QTest::newRow("flip rate above 0.1")
+        << QStringList{u"--flip-rate"_s, u"0.2"_s} << u"invalid value for --flip-rate: 0.2"_s;
     QTest::newRow("restart options without --restart-after")
-        << u"--restart-times 2"_s << u"need --restart-after"_s;
-    QTest::newRow("missing file") << u"--load FILE.missing"_s << u"cannot read --load"_s;
+        << QStringList{u"--restart-times"_s, u"2"_s} << u"need --restart-after"_s;
+    QTest::newRow("return without a link")
+        << QStringList{u"--drop-after"_s, u"10"_s, u"--return-after"_s, u"0"_s}
+        << u"--return-after needs --drop-after and --link"_s;
+    QTest::newRow("address not a number")
+        << QStringList{u"--load"_s, u"zz="_s + m_image} << u"invalid value for --load"_s;
+    QTest::newRow("missing file") << QStringList{u"--load"_s, m_image + u".missing"_s}
+                                  << u"cannot read --load"_s;
     QTest::newRow("past the end of the flash")
-        << u"--load 0x3FFFF8=FILE"_s << u"run past the end of the flash"_s;
-    QTest::newRow("address not a number") << u"--load zz=FILE"_s << u"invalid value for --load"_s;
+        << QStringList{u"--load"_s, u"0x3FFFF8="_s + m_image} << u"run past the end of the flash"_s;
 }
 
 void TestEsp32Sim::refusedOptions()
 {
-    QFETCH(QString, options);
+    QFETCH(QStringList, arguments);
     QFETCH(QString, error);
-    const QTemporaryDir folder;
-    const esp32sim::ParsedCommandLine parsed = parse(withFile(options, folder));
+    const esp32sim::ParsedCommandLine parsed = parse(arguments);
     QVERIFY2(!parsed.options && parsed.error.contains(error), qPrintable(parsed.error));
 }
 
@@ -467,20 +614,24 @@ void TestEsp32Sim::onThePort()
 {
     const QByteArray attach = wire(command::sync()) + wire(command::spiAttach(0));
     const QByteArray begin = wire(command::sync()) + wire(command::flashBegin(0x1000, 1, 0x400, 0));
-    const qsizetype replies = 9 * 14;  // to SYNC, 8 of them, and to the other request
+    constexpr qsizetype replyLength = 14;       // SLIP-framed, without data
+    const qsizetype replies = 9 * replyLength;  // to SYNC, 8 of them, and to the other request
     // The restart comes with the first byte after those two.
-    esp32sim::Esp32Simulator chip(simulatorOptions(
-        u"--restart-into firmware --restart-after %1"_s.arg(attach.size() + begin.size() + 1)));
+    const std::optional<esp32sim::SimulatorOptions> options =
+        simulatorOptions({u"--restart-into"_s, u"firmware"_s, u"--restart-after"_s,
+                          QString::number(attach.size() + begin.size() + 1)});
+    QVERIFY(options);
+    esp32sim::Esp32Simulator chip(*options);
     QVERIFY(chip.open(nullptr));
     {
-        PortClient first(chip.slavePath());
+        PortClient first(chip.portPath());
         QVERIFY(first.send(attach));
         QTRY_COMPARE(first.received().size(), replies);
     }
-    PortClient second(chip.slavePath());
+    PortClient second(chip.portPath());
     QVERIFY(second.send(begin));
     QTRY_COMPARE(second.received().size(), replies);
-    QCOMPARE(parsed(second.received().last(14)).error, quint8(0x01));
+    QCOMPARE(parsed(second.received().last(replyLength)).error, quint8(RomError::invalidParameter));
 
     QVERIFY(second.send(wire(command::sync())));
     const QByteArray printed =

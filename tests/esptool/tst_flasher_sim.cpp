@@ -3,7 +3,7 @@
 // Every fault the simulator models has a row: a run must either end with the flash holding the
 // image, or fail with one error line that names the cause.
 
-#include "SimulatedBoard.h"
+#include "support/simboard/SimulatedBoard.h"
 #include "flash/EsptoolCommandLine.h"
 
 #include <QFile>

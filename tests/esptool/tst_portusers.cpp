@@ -1,4 +1,4 @@
-#include "SimulatedBoard.h"
+#include "support/simboard/SimulatedBoard.h"
 #include "link/BusyPort.h"
 #include "link/PortUsers.h"
 #include "support/FakeProcfs.h"

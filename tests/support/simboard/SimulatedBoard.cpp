@@ -1,4 +1,4 @@
-#include "SimulatedBoard.h"
+#include "support/simboard/SimulatedBoard.h"
 
 #include <QDeadlineTimer>
 #include <QFile>

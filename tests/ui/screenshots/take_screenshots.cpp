@@ -15,7 +15,7 @@
 // usage: take-screenshots OUTPUT_DIRECTORY
 
 #include "DemoSession.h"
-#include "SimulatedBoard.h"
+#include "support/simboard/SimulatedBoard.h"
 #include "UiTestHarness.h"
 #include "flash/ESPToolManager.h"
 #include "ui/ContentView.h"
