@@ -498,7 +498,10 @@ RomLoader::Reply RomLoader::handleFlashBegin(FlashWriter::Mode mode, QByteArrayV
         return {0, {}, RomError::flashWriteFailed, {}};
     const FlashWriter::Begin request{word(data, 0), word(data, 1), word(data, 2), word(data, 3)};
     const FlashWriter::Outcome outcome = m_writer.begin(mode, request, flashLimit());
-    return {0, {}, outcome.error, outcome.time, FlashWork::erase};
+    const Duration time = m_options.eraseKibPerSecond && !outcome.error
+                              ? rateTime(request.size, *m_options.eraseKibPerSecond)
+                              : outcome.time;
+    return {0, {}, outcome.error, time, FlashWork::erase};
 }
 
 RomLoader::Reply RomLoader::handleFlashData(FlashWriter::Mode mode, QByteArrayView data,

@@ -58,6 +58,9 @@ struct SimulatorOptions
     QList<FlashPreset> flashPresets;
     // How fast SPI_FLASH_MD5 reads and hashes flash, in KiB/s; empty means 250 ns a byte.
     std::optional<quint32> md5KibPerSecond;
+    // How fast a BEGIN erases, in KiB/s, for a flash slower than the typical part; empty means
+    // the sector and block times of the typical part.
+    std::optional<quint32> eraseKibPerSecond;
     // Replace eFuse words 0-6 (0x3FF5A000 + 4n); empty entries keep the defaults, which
     // describe an ESP32-D0WD-V3 revision v3.1 with MAC 24:0a:c4:12:34:56 and default SPI pads.
     std::array<std::optional<quint32>, efuseWordCount> efuseWords;

@@ -22,7 +22,14 @@ Duration md5Time(qint64 bytes, std::optional<quint32> kibPerSecond)
 {
     if (!kibPerSecond || *kibPerSecond == 0)
         return md5TimePerByte * bytes;
-    return Duration{bytes * nanosecondsPerSecond / (qint64(*kibPerSecond) * bytesPerKib)};
+    return rateTime(bytes, *kibPerSecond);
+}
+
+Duration rateTime(qint64 bytes, quint32 kibPerSecond)
+{
+    if (kibPerSecond == 0)
+        return Duration{0};
+    return Duration{bytes * nanosecondsPerSecond / (qint64(kibPerSecond) * bytesPerKib)};
 }
 
 }  // namespace esp32sim

@@ -28,5 +28,7 @@ inline constexpr Duration rtcWatchdogPeriod = std::chrono::milliseconds(300);
 Duration wireTime(qint64 bytes, quint32 baud);
 // Time SPI_FLASH_MD5 takes over `bytes` at `kibPerSecond`, or at md5TimePerByte without it.
 Duration md5Time(qint64 bytes, std::optional<quint32> kibPerSecond);
+// Time `bytes` take at `kibPerSecond`.
+Duration rateTime(qint64 bytes, quint32 kibPerSecond);
 
 }  // namespace esp32sim

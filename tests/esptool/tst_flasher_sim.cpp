@@ -359,6 +359,10 @@ void TestFlasherSim::erases_data()
     QTest::addColumn<QString>("says");
     QTest::newRow("4MB") << QStringList() << u"4MB"_s << u"Erased 4MB in"_s;
     QTest::newRow("noisy line") << args(u"--flip-rate 1e-4"_s) << u"4MB"_s << u"Erased 4MB in"_s;
+    // A flash that erases about as slowly as a real part may (some tens of seconds for a large
+    // one): the flasher waits as long as the ROM takes, not as long as a fast simulator.
+    QTest::newRow("a slow flash, in real time")
+        << args(u"--timing --erase-rate 40 --flash-size 1MB"_s) << u"1MB"_s << u"Erased 1MB in"_s;
     QTest::newRow("link drops and comes back")
         << args(u"--link LINK --drop-after 1500 --return-after 500"_s) << u"4MB"_s
         << u"came back after"_s;
