@@ -30,9 +30,15 @@ if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$key" ]; then
 fi
 echo "clang-tidy: ${#files[@]} files"
 log=$(mktemp)
-trap 'rm -f "$log"' EXIT
+errors=$(mktemp)
+trap 'rm -f "$log" "$errors"' EXIT
 printf '%s\0' "${files[@]}" |
-    xargs -0 -P2 -n4 clang-tidy -p "$build" --quiet >"$log" 2>/dev/null || true
+    xargs -0 -P2 -n4 clang-tidy -p "$build" --quiet >"$log" 2>"$errors" || true
+# A configuration clang-tidy cannot read is said on standard error, and checks nothing.
+if grep -E 'error:|Error parsing' "$errors" | sort -u; then
+    echo "clang-tidy could not run as configured (above)." >&2
+    exit 1
+fi
 if grep -E '(warning|error):' "$log"; then
     echo "clang-tidy found problems (above)." >&2
     exit 1
