@@ -2,14 +2,20 @@
 #include "support/FakePortLister.h"
 
 #include <QFile>
+#include <QLoggingCategory>
+#include <QMetaProperty>
+#include <QSequentialIterable>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
 
-using Scheme = PortNaming::Scheme;
-Q_DECLARE_METATYPE(PortNaming::Scheme)
+using tavix::PortlessAdapter;
+using tavix::SerialPortInfo;
+using tavix::SerialPortManager;
+using Scheme = tavix::PortNaming::Scheme;
+Q_DECLARE_METATYPE(Scheme)
 
 namespace {
 
@@ -19,6 +25,112 @@ QStringList pathsOf(const QList<SerialPortInfo>& ports)
     for (const SerialPortInfo& info : ports)
         paths.append(info.path());
     return paths;
+}
+
+// A port as the lister reports it, and what lists it: a keyword of its names, a board's vendor
+// ID, or nothing (a near miss).
+struct Reported
+{
+    const char* tag;
+    SerialPortInfo::Fields port;
+    QString keyword = {};
+    qint64 vendorId = 0;
+    Scheme scheme = Scheme::singleNode;
+};
+
+// Every vendor ID and every keyword selects a port here, so that a typo in any of them fails;
+// near misses do not.
+QList<Reported> reportedPorts()
+{
+    const QString usb0 = u"/dev/ttyUSB0"_s;
+    return {
+        {"vendor Espressif", {.path = usb0, .vendorID = 0x303A}, {}, 0x303A},
+        {"vendor Silicon Labs", {.path = usb0, .vendorID = 0x10C4}, {}, 0x10C4},
+        {"vendor WCH", {.path = usb0, .vendorID = 0x1A86}, {}, 0x1A86},
+        {"vendor FTDI", {.path = usb0, .vendorID = 0x0403}, {}, 0x0403},
+        {"vendor near miss", {.path = usb0, .vendorID = 0x303B}},
+        {"vendor Prolific",
+         {.path = usb0,
+          .vendor = u"Prolific Technology Inc."_s,
+          .product = u"USB-Serial Controller"_s,
+          .vendorID = 0x067B}},
+        {"espressif", {.path = usb0, .vendor = u"Espressif Systems"_s}, u"espressif"_s},
+        {"esp32", {.path = usb0, .product = u"My Esp32-S3 Board"_s}, u"esp32"_s},
+        {"m5stack", {.path = usb0, .vendor = u"M5Stack"_s}, u"m5stack"_s},
+        {"cp210", {.path = usb0, .product = u"CP2104 Bridge"_s}, u"cp210"_s},
+        {"slab_usbtouart", {.path = u"/dev/SLAB_USBtoUART"_s}, u"slab_usbtouart"_s},
+        {"silicon labs across the blank",
+         {.path = usb0, .vendor = u"Silicon"_s, .product = u"Labs Bridge"_s},
+         u"silicon labs"_s},
+        {"wchusbserial", {.path = usb0, .name = u"wchusbserial1410"_s}, u"wchusbserial"_s},
+        {"ch340", {.path = usb0, .product = u"CH340 serial"_s}, u"ch340"_s},
+        {"ch341", {.path = u"/dev/ttyCH341USB0"_s}, u"ch341"_s},
+        {"ch910", {.path = usb0, .product = u"CH9102F"_s}, u"ch910"_s},
+        {"ftdi", {.path = usb0, .vendor = u"FTDI"_s}, u"ftdi"_s},
+        {"esp-32", {.path = usb0, .product = u"ESP-32 clone"_s}},
+        {"silicon labs across an empty field",
+         {.path = usb0, .name = u"Labs0"_s, .vendor = u"Silicon"_s}},
+        {"serial alone", {.path = usb0, .product = u"USB Serial"_s}},
+        {"board port", {.path = u"/dev/ttyS0"_s}},
+        {"outside /dev", {.path = u"/run/ttyUSB0"_s, .vendorID = 0x303A}},
+        // macOS: only callout nodes.
+        {"mac callout",
+         {.path = u"/dev/cu.usbserial-0001"_s, .vendorID = 0x10C4},
+         {},
+         0x10C4,
+         Scheme::calloutAndDialIn},
+        {"mac dial-in",
+         {.path = u"/dev/tty.usbserial-0001"_s, .vendorID = 0x10C4},
+         {},
+         0,
+         Scheme::calloutAndDialIn},
+    };
+}
+
+// An entry of /dev, listed by name when the lister cannot list, and the keyword that takes it.
+struct Named
+{
+    const char* tag;
+    Scheme scheme;
+    QString entry;
+    QString keyword;   // empty: not taken
+    QString listedAs;  // the port's name
+};
+
+QList<Named> devEntries()
+{
+    const Scheme linux = Scheme::singleNode;
+    const Scheme mac = Scheme::calloutAndDialIn;
+    QList<Named> entries{
+        // "wchusbserial" holds "usbserial", so that row cannot tell the two apart.
+        {"usbserial", linux, u"tty.usbserial-0001"_s, u"usbserial"_s, u"tty.usbserial-0001"_s},
+        {"slab_usbtouart", linux, u"tty.SLAB_USBtoUART"_s, u"slab_usbtouart"_s,
+         u"tty.SLAB_USBtoUART"_s},
+        {"wchusbserial", linux, u"tty.wchusbserial1410"_s, u"wchusbserial"_s,
+         u"tty.wchusbserial1410"_s},
+        {"usbmodem", linux, u"tty.usbmodem1101"_s, u"usbmodem"_s, u"tty.usbmodem1101"_s},
+        {"cp210", linux, u"ttyCP2102"_s, u"cp210"_s, u"ttyCP2102"_s},
+        {"ch340", linux, u"ttyCH340"_s, u"ch340"_s, u"ttyCH340"_s},
+        {"ch341", linux, u"ttyCH341USB0"_s, u"ch341"_s, u"ttyCH341USB0"_s},
+        {"ch910", linux, u"ttyCH9102"_s, u"ch910"_s, u"ttyCH9102"_s},
+        {"ttyusb", linux, u"ttyUSB0"_s, u"ttyusb"_s, u"ttyUSB0"_s},
+        {"ttyacm", linux, u"ttyACM12"_s, u"ttyacm"_s, u"ttyACM12"_s},
+        {"board port", linux, u"ttyS0"_s, {}, {}},
+        {"console", linux, u"tty0"_s, {}, {}},
+        {"prefix is case-sensitive", linux, u"TTYUSB0"_s, {}, {}},
+        {"keyword without prefix", linux, u"usbserial-0001"_s, {}, {}},
+        // macOS: callout nodes, named without their "cu.".
+        {"mac dial-in", mac, u"tty.usbmodem1101"_s, {}, {}},
+        {"mac without keyword", mac, u"cu.Bluetooth-Incoming-Port"_s, {}, {}},
+        {"mac has no linux names", mac, u"cu.ttyUSB0"_s, {}, {}},
+        {"mac has no linux names either", mac, u"cu.ttyACM0"_s, {}, {}},
+    };
+    for (const QString& keyword : {u"usbserial"_s, u"slab_usbtouart"_s, u"wchusbserial"_s,
+                                   u"usbmodem"_s, u"cp210"_s, u"ch340"_s, u"ch341"_s, u"ch910"_s}) {
+        const QString name = u"X-"_s + keyword.toUpper() + u"-1"_s;
+        entries.append({"mac", mac, u"cu."_s + name, keyword, name});
+    }
+    return entries;
 }
 
 }  // namespace
@@ -31,13 +143,22 @@ private:
     std::unique_ptr<QTemporaryDir> m_dev;
     FakePortLister* m_lister = nullptr;
     std::unique_ptr<SerialPortManager> m_manager;
+    QtMessageHandler m_previousHandler = nullptr;
+
+    // The port trace's lines, as a support request would show them.
+    static inline QStringList traced;
+    static void collectTrace(QtMsgType, const QMessageLogContext& context, const QString& line)
+    {
+        if (QByteArrayView(context.category) == "tavix.ports")
+            traced.append(line);
+    }
 
     void makeManager(Scheme scheme)
     {
         auto lister = std::make_unique<FakePortLister>();
         m_lister = lister.get();
         m_manager = std::make_unique<SerialPortManager>(std::move(lister), m_dev->path(),
-                                                        PortNaming(scheme));
+                                                        tavix::PortNaming(scheme));
     }
     void makeDevEntries(const QStringList& names)
     {
@@ -46,10 +167,10 @@ private:
             QVERIFY(file.open(QIODevice::WriteOnly));
         }
     }
-    void plug(const QString& path, std::optional<qint64> vendorID = 0x10C4)
+    void plug(const QString& path, std::optional<qint64> vendorId = 0x10C4)
     {
         m_lister->ports.append(
-            SerialPortInfo({.path = path, .name = path.section(u'/', -1), .vendorID = vendorID}));
+            SerialPortInfo({.path = path, .name = path.section(u'/', -1), .vendorID = vendorId}));
     }
 
 private Q_SLOTS:
@@ -58,105 +179,89 @@ private Q_SLOTS:
         m_dev = std::make_unique<QTemporaryDir>();
         makeManager(Scheme::singleNode);
     }
+    void cleanup()
+    {
+        QLoggingCategory::setFilterRules(QString());
+        if (m_previousHandler)
+            qInstallMessageHandler(std::exchange(m_previousHandler, nullptr));
+    }
 
-    // Every vendor ID and every keyword of both lists selects a port here, so that a typo in any
-    // of them fails; near misses do not.
     void listsWhatLooksLikeABoard_data()
     {
         QTest::addColumn<Scheme>("scheme");
-        QTest::addColumn<QString>("devEntry");     // set: listed by name, the lister unavailable
-        QTest::addColumn<SerialPortInfo>("port");  // otherwise: what the lister reports
-        QTest::addColumn<QString>("listedAs");     // the listed port's name; empty: not listed
-
-        const auto reported = [](const char* tag, SerialPortInfo::Fields port, bool listed,
-                                 Scheme scheme = Scheme::singleNode) {
-            port.name = port.name.isEmpty() ? port.path.section(u'/', -1) : port.name;
-            QTest::newRow(tag) << scheme << QString() << SerialPortInfo(port)
-                               << (listed ? port.name : QString());
-        };
-        const auto named = [](const char* tag, const QString& entry, const QString& listedAs,
-                              Scheme scheme = Scheme::singleNode) {
-            QTest::newRow(tag) << scheme << entry << SerialPortInfo() << listedAs;
-        };
-        const QString usb0 = u"/dev/ttyUSB0"_s;
-
-        reported("vendor Espressif", {.path = usb0, .vendorID = 0x303A}, true);
-        reported("vendor Silicon Labs", {.path = usb0, .vendorID = 0x10C4}, true);
-        reported("vendor WCH", {.path = usb0, .vendorID = 0x1A86}, true);
-        reported("vendor FTDI", {.path = usb0, .vendorID = 0x0403}, true);
-        reported("vendor near miss", {.path = usb0, .vendorID = 0x303B}, false);
-        reported("vendor Prolific",
-                 {.path = usb0,
-                  .vendor = u"Prolific Technology Inc."_s,
-                  .product = u"USB-Serial Controller"_s,
-                  .vendorID = 0x067B},
-                 false);
-
-        reported("espressif", {.path = usb0, .vendor = u"Espressif Systems"_s}, true);
-        reported("esp32", {.path = usb0, .product = u"My Esp32-S3 Board"_s}, true);
-        reported("m5stack", {.path = usb0, .vendor = u"M5Stack"_s}, true);
-        reported("cp210", {.path = usb0, .product = u"CP2104 Bridge"_s}, true);
-        reported("slab_usbtouart", {.path = u"/dev/SLAB_USBtoUART"_s}, true);
-        reported("silicon labs across the blank",
-                 {.path = usb0, .vendor = u"Silicon"_s, .product = u"Labs Bridge"_s}, true);
-        reported("wchusbserial", {.path = usb0, .name = u"wchusbserial1410"_s}, true);
-        reported("ch340", {.path = usb0, .product = u"CH340 serial"_s}, true);
-        reported("ch341", {.path = u"/dev/ttyCH341USB0"_s}, true);
-        reported("ch910", {.path = usb0, .product = u"CH9102F"_s}, true);
-        reported("ftdi", {.path = usb0, .vendor = u"FTDI"_s}, true);
-        reported("esp-32", {.path = usb0, .product = u"ESP-32 clone"_s}, false);
-        reported("silicon labs across an empty field",
-                 {.path = usb0, .name = u"Labs0"_s, .vendor = u"Silicon"_s}, false);
-        reported("serial alone", {.path = usb0, .product = u"USB Serial"_s}, false);
-        reported("board port", {.path = u"/dev/ttyS0"_s}, false);
-        reported("outside /dev", {.path = u"/run/ttyUSB0"_s, .vendorID = 0x303A}, false);
-
-        // "wchusbserial" holds "usbserial", so that row cannot tell the two apart.
-        named("dev usbserial", u"tty.usbserial-0001"_s, u"tty.usbserial-0001"_s);
-        named("dev slab_usbtouart", u"tty.SLAB_USBtoUART"_s, u"tty.SLAB_USBtoUART"_s);
-        named("dev wchusbserial", u"tty.wchusbserial1410"_s, u"tty.wchusbserial1410"_s);
-        named("dev usbmodem", u"tty.usbmodem1101"_s, u"tty.usbmodem1101"_s);
-        named("dev cp210", u"ttyCP2102"_s, u"ttyCP2102"_s);
-        named("dev ch340", u"ttyCH340"_s, u"ttyCH340"_s);
-        named("dev ch341", u"ttyCH341USB0"_s, u"ttyCH341USB0"_s);
-        named("dev ch910", u"ttyCH9102"_s, u"ttyCH9102"_s);
-        named("dev ttyusb", u"ttyUSB0"_s, u"ttyUSB0"_s);
-        named("dev ttyacm", u"ttyACM12"_s, u"ttyACM12"_s);
-        named("dev board port", u"ttyS0"_s, {});
-        named("dev console", u"tty0"_s, {});
-        named("dev prefix is case-sensitive", u"TTYUSB0"_s, {});
-        named("dev keyword without prefix", u"usbserial-0001"_s, {});
-
-        // macOS: only callout nodes, named without their "cu.".
-        const Scheme mac = Scheme::calloutAndDialIn;
-        reported("mac callout", {.path = u"/dev/cu.usbserial-0001"_s, .vendorID = 0x10C4}, true,
-                 mac);
-        reported("mac dial-in", {.path = u"/dev/tty.usbserial-0001"_s, .vendorID = 0x10C4}, false,
-                 mac);
-        named("mac dev callout", u"cu.usbmodem1101"_s, u"usbmodem1101"_s, mac);
-        named("mac dev dial-in", u"tty.usbmodem1101"_s, {}, mac);
-        named("mac dev without keyword", u"cu.Bluetooth-Incoming-Port"_s, {}, mac);
-        named("mac dev has no linux names", u"cu.ttyUSB0"_s, {}, mac);
+        QTest::addColumn<SerialPortInfo>("port");
+        QTest::addColumn<QStringList>("listed");  // the port's path, or nothing
+        for (const Reported& row : reportedPorts()) {
+            const bool listed = !row.keyword.isEmpty() || row.vendorId != 0;
+            QTest::newRow(row.tag) << row.scheme << SerialPortInfo(row.port)
+                                   << (listed ? QStringList{row.port.path} : QStringList());
+        }
     }
-
     void listsWhatLooksLikeABoard()
     {
         QFETCH(Scheme, scheme);
-        QFETCH(QString, devEntry);
         QFETCH(SerialPortInfo, port);
-        QFETCH(QString, listedAs);
-
+        QFETCH(QStringList, listed);
         makeManager(scheme);
-        if (devEntry.isEmpty()) {
-            m_lister->ports = {port};
-        } else {
-            makeDevEntries({devEntry});
-            m_lister->available = false;
+        m_lister->ports = {port};
+        QCOMPARE(pathsOf(m_manager->scanPorts()), listed);
+    }
+
+    void listsDevEntriesByName_data()
+    {
+        QTest::addColumn<Scheme>("scheme");
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<QStringList>("listedAs");  // the port's name, or nothing
+        for (const Named& row : devEntries()) {
+            QTest::addRow("%s %s", row.tag, qPrintable(row.entry))
+                << row.scheme << row.entry
+                << (row.listedAs.isEmpty() ? QStringList() : QStringList{row.listedAs});
         }
+    }
+    void listsDevEntriesByName()
+    {
+        QFETCH(Scheme, scheme);
+        QFETCH(QString, entry);
+        QFETCH(QStringList, listedAs);
+        makeManager(scheme);
+        makeDevEntries({entry});
+        m_lister->available = false;
+        QStringList names;
         const QList<SerialPortInfo> ports = m_manager->scanPorts();
-        QCOMPARE(ports.isEmpty() ? QString() : ports.first().name(), listedAs);
-        if (!devEntry.isEmpty() && !listedAs.isEmpty())
-            QCOMPARE(ports.first().path(), m_dev->filePath(devEntry));
+        for (const SerialPortInfo& port : ports) {
+            names << port.name();
+            QCOMPARE(port.path(), m_dev->filePath(entry));
+        }
+        QCOMPARE(names, listedAs);
+    }
+
+    // A keyword or vendor ID added to a list without a row above that shows what it takes would
+    // list ports nobody asked for; one dropped fails its row.
+    void listsExactlyWhatItsRowsShow()
+    {
+        QSet<QString> keywords;
+        QSet<qint64> vendors;
+        for (const Reported& row : reportedPorts()) {
+            if (!row.keyword.isEmpty())
+                keywords.insert(row.keyword);
+            if (row.vendorId != 0)
+                vendors.insert(row.vendorId);
+        }
+        const QStringList& portKeywords = m_manager->portKeywords();
+        QCOMPARE(QSet<QString>(portKeywords.cbegin(), portKeywords.cend()), keywords);
+        QCOMPARE(portKeywords.size(), keywords.size());
+        QCOMPARE(m_manager->supportedVendorIDs(), vendors);
+
+        for (const Scheme scheme : {Scheme::singleNode, Scheme::calloutAndDialIn}) {
+            QSet<QString> named;
+            for (const Named& row : devEntries()) {
+                if (row.scheme == scheme && !row.keyword.isEmpty())
+                    named.insert(row.keyword);
+            }
+            const QStringList devKeywords = tavix::PortNaming(scheme).devEntryKeywords();
+            QCOMPARE(QSet<QString>(devKeywords.cbegin(), devKeywords.cend()), named);
+            QCOMPARE(devKeywords.size(), named.size());
+        }
     }
 
     // Only when the lister cannot list; an empty listing is an answer.
@@ -190,11 +295,80 @@ private Q_SLOTS:
         m_manager->refreshPorts();  // nothing changed: published all the same
         QCOMPARE(spy.count(), 3);
         QCOMPARE(m_lister->listings, 4);
-        QCOMPARE(m_manager->property("ports").value<QList<SerialPortInfo>>(), m_manager->ports());
 
         m_lister->ports.clear();
         m_manager->refreshPorts();
         QVERIFY(m_manager->ports().isEmpty());
+    }
+
+    // Anything that reads a property by its type's name (a QVariant, a queued argument) finds the
+    // lists under their full names.
+    void publishesItsListsUnderTheirFullTypeNames_data()
+    {
+        QTest::addColumn<QByteArray>("property");
+        QTest::addColumn<QByteArray>("typeName");
+        QTest::newRow("ports") << "ports"_ba
+                               << "QList<tavix::SerialPortInfo>"_ba;
+        QTest::newRow("adapters without a port") << "portlessAdapters"_ba
+                                                 << "QList<tavix::PortlessAdapter>"_ba;
+    }
+    void publishesItsListsUnderTheirFullTypeNames()
+    {
+        QFETCH(QByteArray, property);
+        QFETCH(QByteArray, typeName);
+        std::chrono::seconds now{0};
+        m_manager->setClock([&now] { return tavix::SettledAdapters::Clock::time_point(now); });
+        plug(u"/dev/ttyUSB1"_s);
+        m_lister->adapters = {{.location = u"1-2"_s, .vendorId = 0x1a86, .productId = 0x7523}};
+        m_manager->refreshPorts();
+        now += std::chrono::seconds(2);
+        m_manager->refreshPorts();
+
+        const QMetaObject* meta = m_manager->metaObject();
+        const QMetaProperty published = meta->property(meta->indexOfProperty(property.constData()));
+        QCOMPARE(QByteArray(published.typeName()), typeName);
+        const QVariant value = m_manager->property(property.constData());
+        QCOMPARE(value.metaType(), published.metaType());
+        QCOMPARE(value.value<QSequentialIterable>().size(), 1);
+    }
+
+    // With QT_LOGGING_RULES="tavix.ports.debug=true" each port left out says why, in a line that
+    // never reads as a flasher's progress; without, the trace is silent.
+    void tracesEachPortItLeavesOut_data()
+    {
+        QTest::addColumn<SerialPortInfo>("port");
+        QTest::addColumn<QStringList>("trace");
+        QTest::newRow("listed") << SerialPortInfo({.path = u"/dev/ttyUSB0"_s, .vendorID = 0x10C4})
+                                << QStringList();
+        QTest::newRow("outside /dev")
+            << SerialPortInfo({.path = u"/run/ttyUSB0"_s, .vendorID = 0x303A})
+            << QStringList{u"left out \"/run/ttyUSB0\": not a device node that a flasher opens"_s};
+        QTest::newRow("no board's")
+            << SerialPortInfo({.path = u"/dev/ttyS0"_s, .name = u"ttyS0"_s})
+            << QStringList{u"left out \"/dev/ttyS0\": its vendor ID (none) is none of the boards' "
+                           "and no keyword is in \"  ttys0 /dev/ttys0\""_s};
+        QTest::newRow("a percent sign in its name")
+            << SerialPortInfo({.path = u"/dev/ttyUSB3"_s,
+                               .name = u"ttyUSB3"_s,
+                               .vendor = u"100% Serial"_s,
+                               .vendorID = 0x067B})
+            << QStringList{u"left out \"/dev/ttyUSB3\": its vendor ID (067b) is none of the "
+                           "boards' and no keyword is in \"100(percent) serial  ttyusb3 "
+                           "/dev/ttyusb3\""_s};
+    }
+    void tracesEachPortItLeavesOut()
+    {
+        QFETCH(SerialPortInfo, port);
+        QFETCH(QStringList, trace);
+        m_lister->ports = {port};
+        traced.clear();
+        m_previousHandler = qInstallMessageHandler(collectTrace);
+        m_manager->scanPorts();
+        QVERIFY(traced.isEmpty());
+
+        QLoggingCategory::setFilterRules(u"tavix.ports.debug=true"_s);
+        m_manager->scanPorts();
+        QCOMPARE(traced, trace);
     }
 
     // Refreshes at the given times, with the adapter seen at each (0 or 1 of it): whether it is
@@ -207,8 +381,8 @@ private Q_SLOTS:
         QTest::addColumn<QList<bool>>("told");
 
         const PortlessAdapter ch340{.location = u"1-2"_s,
-                                    .vendorID = 0x1a86,
-                                    .productID = 0x7523,
+                                    .vendorId = 0x1a86,
+                                    .productId = 0x7523,
                                     .expectedDriver = u"ch341"_s,
                                     .boundDriver = u"usbfs"_s};
         QTest::newRow("two refreshes, two seconds apart")
@@ -222,13 +396,13 @@ private Q_SLOTS:
         QTest::newRow("another vendor's, named as a board")
             << PortlessAdapter{.location = u"3-1"_s,
                                .product = u"ESP32-S3 DevKit"_s,
-                               .vendorID = 0x2341,
+                               .vendorId = 0x2341,
                                .expectedDriver = u"cdc_acm"_s}
             << QList{0, 1000} << QList<qsizetype>{1, 1} << QList{false, true};
         QTest::newRow("another vendor's, named as no board")
             << PortlessAdapter{.location = u"3-1"_s,
                                .product = u"Uno"_s,
-                               .vendorID = 0x2341,
+                               .vendorId = 0x2341,
                                .expectedDriver = u"cdc_acm"_s}
             << QList{0, 1000} << QList<qsizetype>{1, 1} << QList{false, false};
     }
@@ -239,7 +413,7 @@ private Q_SLOTS:
         QFETCH(QList<qsizetype>, seen);
         QFETCH(QList<bool>, told);
         std::chrono::milliseconds now{0};
-        m_manager->setClock([&now] { return SettledAdapters::Clock::time_point(now); });
+        m_manager->setClock([&now] { return tavix::SettledAdapters::Clock::time_point(now); });
         QList<bool> tellings;
         for (qsizetype i = 0; i < refreshesAtMs.size(); ++i) {
             now = std::chrono::milliseconds(refreshesAtMs[i]);
@@ -256,8 +430,8 @@ private Q_SLOTS:
         QTest::addColumn<PortlessAdapter>("adapter");
         QTest::addColumn<QString>("says");
         const PortlessAdapter unnamed{.location = u"1-2"_s,
-                                      .vendorID = 0x10c4,
-                                      .productID = 0xea60,
+                                      .vendorId = 0x10c4,
+                                      .productId = 0xea60,
                                       .interfaceName = u"1-2:1.0"_s,
                                       .expectedDriver = u"cp210x"_s};
         PortlessAdapter brltty = unnamed;
