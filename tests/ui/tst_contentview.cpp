@@ -379,9 +379,10 @@ private Q_SLOTS:
         QCOMPARE(enabled(), (QList<bool>{false, false, false, false, false}));
         QVERIFY(!engine.isRunning());
         QTest::mouseClick(child(second.toLatin1().constData()), Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(runs.count() == 2 && !engine.isRunning(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(runs.count() >= 2 && !engine.isRunning(), 20000);
         FakeEsptoolHome::setRecordFile({});
 
+        QCOMPARE(runs.count(), 2);  // on, then off: one operation
         QCOMPARE(engine.esptoolLogResets(), quint64(1));
         QCOMPARE(FakeEsptoolHome::recordedLines(record).value(10), command);
         QCOMPARE(enabled(), (QList<bool>{true, true, true, true, true}));
