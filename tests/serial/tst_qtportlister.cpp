@@ -15,8 +15,9 @@ private Q_SLOTS:
     {
         const std::unique_ptr<tavix::PortLister> lister = tavix::createPlatformPortLister();
         QVERIFY(dynamic_cast<tavix::QtPortLister*>(lister.get()));
+        const QList<tavix::SerialPortInfo> ports = lister->listPorts().value();
         QStringList listed;
-        for (const tavix::SerialPortInfo& port : lister->listPorts().value())
+        for (const tavix::SerialPortInfo& port : ports)
             listed << port.path() + u' ' + port.name();
         QStringList expected;
         for (const QSerialPortInfo& port : QSerialPortInfo::availablePorts())
