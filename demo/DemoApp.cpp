@@ -1,7 +1,7 @@
-#include "DemoApp.h"
+#include "demo/DemoApp.h"
 
-#include "DemoSession.h"
 #include "app/AppDelegate.h"
+#include "demo/DemoSession.h"
 #include "ui/MainWindow.h"
 
 #include <QApplication>
@@ -11,6 +11,8 @@
 #include <cstdio>
 
 using namespace Qt::StringLiterals;
+
+namespace tavix {
 
 namespace {
 
@@ -73,3 +75,5 @@ int DemoApp::main(int argc, char* argv[])
                           .arg(session.boardPort()));
     return QApplication::exec();
 }
+
+}  // namespace tavix

@@ -1,5 +1,7 @@
 #pragma once
 
+namespace tavix {
+
 // The demo program: options, the application object, one DemoSession, the event loop.
 class DemoApp
 {
@@ -7,3 +9,5 @@ public:
     // Runs the demo until its window is closed; the process's exit status (2: a usage error).
     static int main(int argc, char* argv[]);
 };
+
+}  // namespace tavix

@@ -1,8 +1,10 @@
-#include "DemoFault.h"
+#include "demo/DemoFault.h"
 
 #include <algorithm>
 
 using namespace Qt::StringLiterals;
+
+namespace tavix {
 
 namespace {
 
@@ -57,3 +59,5 @@ std::optional<DemoFault> findDemoFault(const QString& name)
                                     [&name](const DemoFault& fault) { return fault.name == name; });
     return found == faults.cend() ? std::nullopt : std::optional(*found);
 }
+
+}  // namespace tavix

@@ -6,6 +6,8 @@
 
 #include <optional>
 
+namespace tavix {
+
 // A fault of a real line or board that the simulated board commits on request, so that the
 // window shows what a user would see: the flasher recovering, or its error and hint.
 struct DemoFault
@@ -19,3 +21,5 @@ struct DemoFault
 
 const QList<DemoFault>& demoFaults();
 std::optional<DemoFault> findDemoFault(const QString& name);
+
+}  // namespace tavix

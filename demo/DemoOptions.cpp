@@ -1,8 +1,10 @@
-#include "DemoOptions.h"
+#include "demo/DemoOptions.h"
 
 #include <QCommandLineParser>
 
 using namespace Qt::StringLiterals;
+
+namespace tavix {
 
 namespace {
 
@@ -78,3 +80,5 @@ ParsedDemoOptions parseDemoOptions(const QStringList& arguments)
     parsed.options = options;
     return parsed;
 }
+
+}  // namespace tavix

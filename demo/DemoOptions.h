@@ -1,11 +1,13 @@
 #pragma once
 
-#include "DemoFault.h"
+#include "demo/DemoFault.h"
 
 #include <QString>
 #include <QStringList>
 
 #include <optional>
+
+namespace tavix {
 
 // What the demo was asked for on its command line.
 struct DemoOptions
@@ -33,3 +35,5 @@ struct ParsedDemoOptions
 ParsedDemoOptions parseDemoOptions(const QStringList& arguments);
 QString demoHelp();
 QString demoUsage();
+
+}  // namespace tavix

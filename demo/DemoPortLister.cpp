@@ -1,10 +1,12 @@
-#include "DemoPortLister.h"
+#include "demo/DemoPortLister.h"
 
 #include <QFileInfo>
 
 #include <utility>
 
 using namespace Qt::StringLiterals;
+
+namespace tavix {
 
 DemoPortLister::DemoPortLister(std::unique_ptr<PortLister> platform, QString boardPort,
                                bool pluggedIn)
@@ -47,3 +49,5 @@ void DemoPortLister::plugIn()
     if (m_watch)
         Q_EMIT m_watch->portsChanged();
 }
+
+}  // namespace tavix

@@ -7,6 +7,8 @@
 
 #include <memory>
 
+namespace tavix {
+
 // The machine's own serial ports and the simulated board, named so that nobody takes it for
 // hardware: the menu shows "Simulated ESP32 (/dev/pts/3)", short enough for the closed menu to
 // show the path. That path (/dev/pts/N, or /dev/shm/... for a link that returns) sorts before
@@ -33,3 +35,5 @@ private:
     bool m_pluggedIn;
     QPointer<PortWatch> m_watch;
 };
+
+}  // namespace tavix

@@ -1,6 +1,6 @@
-#include "DemoSession.h"
+#include "demo/DemoSession.h"
 
-#include "DemoPortLister.h"
+#include "demo/DemoPortLister.h"
 #include "flash/ESPToolManager.h"
 #include "serial/SerialPortManager.h"
 #include "ui/ContentView.h"
@@ -12,6 +12,8 @@
 #include <utility>
 
 using namespace Qt::StringLiterals;
+
+namespace tavix {
 
 DemoSession::DemoSession(DemoOptions options, Setup setup)
     : m_options(std::move(options))
@@ -79,3 +81,5 @@ bool DemoSession::eventFilter(QObject* watched, QEvent* event)
         m_board.stop();
     return QObject::eventFilter(watched, event);
 }
+
+}  // namespace tavix

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "DemoOptions.h"
-#include "SimulatorProcess.h"
+#include "demo/DemoOptions.h"
+#include "demo/SimulatorProcess.h"
 #include "flash/EsptoolEnvironment.h"
 
 #include <QObject>
@@ -9,6 +9,8 @@
 #include <QTemporaryFile>
 
 #include <memory>
+
+namespace tavix {
 
 class MainWindow;
 
@@ -48,3 +50,5 @@ private:
     QTemporaryFile m_stablePath;
     std::unique_ptr<MainWindow> m_window;
 };
+
+}  // namespace tavix

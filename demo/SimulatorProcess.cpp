@@ -1,4 +1,4 @@
-#include "SimulatorProcess.h"
+#include "demo/SimulatorProcess.h"
 
 #include <QDeadlineTimer>
 #include <QFileInfo>
@@ -7,6 +7,8 @@
 #include <utility>
 
 using namespace Qt::StringLiterals;
+
+namespace tavix {
 
 namespace {
 
@@ -53,3 +55,5 @@ void SimulatorProcess::stop()
         m_process.waitForFinished();
     }
 }
+
+}  // namespace tavix

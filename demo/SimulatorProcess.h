@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+namespace tavix {
+
 // esp32-sim as a child process. It leaves with this process however this one ends, a crash or
 // SIGKILL included: its standard input is a pipe from here, and it stops when that closes.
 class SimulatorProcess
@@ -26,3 +28,5 @@ private:
     QProcess m_process;
     QString m_port;
 };
+
+}  // namespace tavix

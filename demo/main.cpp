@@ -1,6 +1,6 @@
-#include "DemoApp.h"
+#include "demo/DemoApp.h"
 
 int main(int argc, char* argv[])
 {
-    return DemoApp::main(argc, argv);
+    return tavix::DemoApp::main(argc, argv);
 }

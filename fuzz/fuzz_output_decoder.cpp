@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     const QList<QByteArray> reads = fuzz::lengthPrefixedReads(fuzz::bytes(data, size));
 
-    OutputDecoder decoder;
+    tavix::OutputDecoder decoder;
     QString text;
     for (const QByteArray& read : reads) {
         const QString piece = decoder.decode(read);

@@ -1,4 +1,4 @@
-// ProgressParser::firstPercentage on any text.
+// tavix::progress::firstPercentage on any text.
 //
 // Input: the text, taken once as UTF-8 and once as UTF-16 code units. Invariants:
 // - a result is a number from 0 to 100, and only a text with '%' and an ASCII digit has one;
@@ -62,7 +62,7 @@ std::optional<double> expectedPercentage(const QString& text)
 
 void checkText(const QString& text)
 {
-    const std::optional<double> percent = ProgressParser::firstPercentage(text);
+    const std::optional<double> percent = tavix::progress::firstPercentage(text);
     if (percent) {
         fuzz::check(*percent >= 0.0 && *percent <= 100.0, "a percentage is from 0 to 100");
         fuzz::check(text.contains(u'%') && std::any_of(text.cbegin(), text.cend(), isAsciiDigit),

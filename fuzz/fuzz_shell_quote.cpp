@@ -1,4 +1,4 @@
-// ShellQuote on any words.
+// tavix::shell on any words.
 //
 // Input: NUL-separated words (see FuzzInput.h), once as UTF-8 and once as UTF-16 code units
 // separated by U+0000. Invariants, checked with a small reader of POSIX shell words (single
@@ -88,7 +88,7 @@ void checkWords(const QStringList& words)
 {
     QStringList nonEmpty;
     for (const QString& word : words) {
-        const QString quoted = ShellQuote::quoted(word);
+        const QString quoted = tavix::shell::quoted(word);
         if (quoted == word)
             fuzz::check(onlySafeCharacters(word), "a bare word holds only safe characters");
         if (!word.isEmpty()) {
@@ -97,7 +97,7 @@ void checkWords(const QStringList& words)
             nonEmpty.append(word);
         }
     }
-    fuzz::check(shellWords(ShellQuote::commandLine(words)) == nonEmpty,
+    fuzz::check(shellWords(tavix::shell::commandLine(words)) == nonEmpty,
                 "the shell reads the command line back as the words");
 }
 

@@ -74,7 +74,7 @@ Run flashOnce(const QString& folder, const QString& imagePath, const QByteArray&
     QElapsedTimer timer;
     timer.start();
     flasher.start(QStringLiteral(ESPTOOL_BINARY),
-                  EsptoolCommandLine::flashArguments(board.port(), baud, imagePath) +
+                  tavix::commandline::flashArguments(board.port(), baud, imagePath) +
                       flasherOptions);
     const bool finished = flasher.waitForFinished(timeoutMs);
     run.wallSeconds = double(timer.nsecsElapsed()) / 1e9;

@@ -3,8 +3,8 @@
 // the throughput, the number of chunks the engine handled, the peak memory and the ratio of the
 // two times: about 2 means the cost per byte does not grow with the log.
 
-#include "FakeEsptoolHome.h"
 #include "flash/ESPToolManager.h"
+#include "support/fakeesptool/FakeEsptoolHome.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -14,6 +14,9 @@
 #include <sys/resource.h>
 
 using namespace Qt::StringLiterals;
+
+using tavix::ESPToolManager;
+using tavix::FlashResult;
 
 namespace {
 

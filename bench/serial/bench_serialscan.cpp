@@ -23,6 +23,14 @@
 
 using namespace Qt::StringLiterals;
 
+using tavix::LinuxPortLister;
+using tavix::LinuxPortWatch;
+using tavix::PortLister;
+using tavix::PortWatch;
+using tavix::SerialPortInfo;
+using tavix::SerialPortManager;
+using tavix::UsbNames;
+
 namespace {
 
 constexpr int warmUpRuns = 20;
@@ -156,7 +164,7 @@ int main(int argc, char* argv[])
                                      sysfs.root(), [](quint16, quint16) { return UsbNames(); }),
                                  u"/nonexistent"_s);
     const Timing fake64 = timeMedian(fakeRuns, [&fake] { return fake.scanPorts().size(); });
-    const std::unique_ptr<PortLister> machine = createPlatformPortLister();
+    const std::unique_ptr<PortLister> machine = tavix::createPlatformPortLister();
     const Timing portless =
         timeMedian(realRuns, [&machine] { return machine->listPortlessAdapters().size(); });
     LinuxPortLister fakeLister(sysfs.root(), [](quint16, quint16) { return UsbNames(); });

@@ -3,10 +3,10 @@
 // chunks (equal costs mean no relayout of the whole log per chunk), the longest stall of the
 // event loop (painting included), and the total time against the engine alone on the same output.
 
-#include "FakeEsptoolHome.h"
 #include "flash/ESPToolManager.h"
 #include "serial/SerialPortManager.h"
 #include "support/FakePortLister.h"
+#include "support/fakeesptool/FakeEsptoolHome.h"
 #include "ui/ContentView.h"
 #include "ui/MainWindow.h"
 
@@ -20,6 +20,12 @@
 #include <cstdio>
 
 using namespace Qt::StringLiterals;
+
+using tavix::ContentView;
+using tavix::ESPToolManager;
+using tavix::FlashResult;
+using tavix::MainWindow;
+using tavix::SerialPortManager;
 
 namespace {
 

@@ -6,6 +6,8 @@
 
 using namespace Qt::StringLiterals;
 
+namespace tavix {
+
 void AppDelegate::applicationWillFinishLaunching(QObject* object)
 {
     auto* application = qobject_cast<QApplication*>(object);
@@ -18,3 +20,5 @@ void AppDelegate::applicationWillFinishLaunching(QObject* object)
     // Fusion's own palette is light and ignores the desktop theme.
     QApplication::setPalette(fusion->standardPalette());
 }
+
+}  // namespace tavix

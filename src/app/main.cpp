@@ -2,5 +2,5 @@
 
 int main(int argc, char* argv[])
 {
-    return tavix_flash_toolApp::main(argc, argv);
+    return tavix::tavix_flash_toolApp::main(argc, argv);
 }

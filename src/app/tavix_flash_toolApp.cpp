@@ -7,6 +7,8 @@
 
 using namespace Qt::StringLiterals;
 
+namespace tavix {
+
 std::unique_ptr<MainWindow> tavix_flash_toolApp::body()
 {
     return std::make_unique<MainWindow>();
@@ -23,3 +25,5 @@ int tavix_flash_toolApp::main(int argc, char* argv[])
     window->show();
     return QApplication::exec();
 }
+
+}  // namespace tavix

@@ -2,6 +2,8 @@
 
 #include <memory>
 
+namespace tavix {
+
 class MainWindow;
 
 // The application: one window, the light look, the event loop.
@@ -13,3 +15,5 @@ public:
     // Runs the app until its window is closed; the process's exit status.
     static int main(int argc, char* argv[]);
 };
+
+}  // namespace tavix

@@ -11,6 +11,8 @@
 
 using namespace Qt::StringLiterals;
 
+namespace tavix {
+
 namespace {
 
 void deliver(const FlashCompletion& completion, const FlashResult& result)
@@ -51,7 +53,7 @@ void ESPToolManager::flashFirmware(const QString& port, const QString& baud,
         return;
     }
 
-    const QStringList arguments = EsptoolCommandLine::flashArguments(port, baud, *image);
+    const QStringList arguments = commandline::flashArguments(port, baud, *image);
     appendToLog(u"Connecting to ESP32 and writing firmware...\n"_s);
     logCommandLine(*esptool, arguments);
     runProcess(*esptool, arguments, u"Flash completed successfully."_s, completion);
@@ -68,7 +70,7 @@ void ESPToolManager::eraseFlash(const QString& port, const QString& baud,
         return;
     }
 
-    const QStringList arguments = EsptoolCommandLine::eraseArguments(port, baud);
+    const QStringList arguments = commandline::eraseArguments(port, baud);
     appendToLog(u"Connecting to ESP32 and erasing flash...\n"_s);
     logCommandLine(*esptool, arguments);
     runProcess(*esptool, arguments, u"Erase completed successfully."_s, completion);
@@ -76,8 +78,7 @@ void ESPToolManager::eraseFlash(const QString& port, const QString& baud,
 
 void ESPToolManager::logCommandLine(const QString& executablePath, const QStringList& arguments)
 {
-    appendToLog(u"$ "_s + ShellQuote::commandLine(QStringList{executablePath} + arguments) +
-                u"\n\n"_s);
+    appendToLog(u"$ "_s + shell::commandLine(QStringList{executablePath} + arguments) + u"\n\n"_s);
 }
 
 void ESPToolManager::failBeforeLaunch(const QString& message, const FlashCompletion& completion)
@@ -153,7 +154,7 @@ void ESPToolManager::handleOutputChunk(const QString& chunk)
 
 void ESPToolManager::updateProgress(const QString& text)
 {
-    const std::optional<double> percent = ProgressParser::firstPercentage(text);
+    const std::optional<double> percent = progress::firstPercentage(text);
     if (!percent)
         return;
     setFlashProgress(*percent / 100.0);
@@ -216,3 +217,5 @@ void ESPToolManager::appendToLog(const QString& text)
     m_esptoolLog += text;
     Q_EMIT esptoolLogChanged();
 }
+
+}  // namespace tavix

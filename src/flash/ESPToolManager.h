@@ -10,6 +10,8 @@
 
 #include <optional>
 
+namespace tavix {
+
 // The flashing engine: runs the flasher against the board and publishes what the window shows.
 // Lives on the main thread; every published property notifies on each assignment.
 class ESPToolManager : public QObject
@@ -84,3 +86,5 @@ private:
     quint64 m_esptoolLogResets = 0;
     EsptoolInstaller m_installer;
 };
+
+}  // namespace tavix

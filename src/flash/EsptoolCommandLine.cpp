@@ -2,7 +2,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace EsptoolCommandLine {
+namespace tavix::commandline {
 namespace {
 
 QStringList globalOptions(const QString& port, const QString& baud)
@@ -26,4 +26,4 @@ QStringList eraseArguments(const QString& port, const QString& baud)
     return globalOptions(port, baud) + QStringList{u"erase-flash"_s};
 }
 
-}  // namespace EsptoolCommandLine
+}  // namespace tavix::commandline

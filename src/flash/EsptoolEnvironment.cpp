@@ -8,6 +8,8 @@
 
 using namespace Qt::StringLiterals;
 
+namespace tavix {
+
 namespace {
 
 QString applicationResourceDirectory()
@@ -45,3 +47,5 @@ EsptoolEnvironment EsptoolEnvironment::fromSystem()
     environment.machine = machineName();
     return environment;
 }
+
+}  // namespace tavix

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+namespace tavix {
+
 // Where the engine looks for its resources and where it installs the flasher. The app takes these
 // from the running system; tests point them at temporary folders.
 struct EsptoolEnvironment
@@ -22,3 +24,5 @@ struct EsptoolEnvironment
 
     static EsptoolEnvironment fromSystem();
 };
+
+}  // namespace tavix

@@ -16,6 +16,8 @@
 
 using namespace Qt::StringLiterals;
 
+namespace tavix {
+
 namespace {
 
 constexpr mode_t executableMode = 0755;
@@ -44,6 +46,17 @@ std::optional<qint64> fileSize(const QString& path)
     if (::stat(QFile::encodeName(path).constData(), &info) != 0)
         return std::nullopt;
     return qint64(info.st_size);
+}
+
+// Whether both files could be read and hold the same bytes.
+bool sameContents(const QString& first, const QString& second)
+{
+    QFile a(first);
+    QFile b(second);
+    if (!a.open(QIODevice::ReadOnly) || !b.open(QIODevice::ReadOnly))
+        return false;
+    const bool same = a.readAll() == b.readAll();
+    return same && a.error() == QFile::NoError && b.error() == QFile::NoError;
 }
 
 bool isExecutable(const QString& path)
@@ -131,8 +144,10 @@ bool EsptoolInstaller::needsCopy(const QString& source, const QString& installed
 {
     if (!exists(installed))
         return true;
-    // Size alone decides: comparing contents would read the whole flasher on every operation.
-    return fileSize(source) != fileSize(installed);
+    // Another size settles it at once. The same size proves nothing (an update that changes one
+    // character of a message keeps it), so the contents decide then: the flasher is small, and
+    // this runs once per operation.
+    return fileSize(source) != fileSize(installed) || !sameContents(source, installed);
 }
 
 std::optional<EsptoolInstaller::Error>
@@ -197,3 +212,5 @@ EsptoolInstaller::Outcome EsptoolInstaller::prepare() const
         return {std::nullopt, u"Prepared esptool is not executable: "_s + installed + u'\n'};
     return {installed, {}};
 }
+
+}  // namespace tavix

@@ -8,6 +8,8 @@
 #include <optional>
 #include <sys/types.h>
 
+namespace tavix {
+
 // Puts a runnable copy of the flasher into the per-user tool folder. The engine never runs the
 // flasher from the resources: those may sit on a read-only medium or lack the execute bit.
 class EsptoolInstaller
@@ -40,6 +42,7 @@ public:
     // working directory's "tavix-flash-tool" folder and the working directory itself.
     std::optional<QString> locateResource(const QString& name, const QString& type = {}) const;
     QString preparedEsptoolDirectory() const;
+    // Whether the installed copy is missing, or differs from the source in size or contents.
     bool needsCopy(const QString& source, const QString& installed) const;
     std::optional<Error> replaceExecutable(const QString& source, const QString& installed,
                                            const QString& directory) const;
@@ -55,3 +58,5 @@ private:
     EsptoolEnvironment m_environment;
     ChmodFunction m_chmod;
 };
+
+}  // namespace tavix

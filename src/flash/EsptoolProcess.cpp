@@ -4,6 +4,8 @@
 
 using namespace Qt::StringLiterals;
 
+namespace tavix {
+
 EsptoolProcess::EsptoolProcess(const QString& executablePath, const QStringList& arguments)
 {
     m_process.setProgram(executablePath);
@@ -49,3 +51,5 @@ void EsptoolProcess::handleFinished(int exitCode)
     Q_EMIT finished(rest, exitCode);
     deleteLater();
 }
+
+}  // namespace tavix

@@ -9,6 +9,8 @@
 
 #include <optional>
 
+namespace tavix {
+
 // One run of the flasher as a child process. Standard output and standard error share one
 // channel, so the log shows them in the order the child wrote them.
 //
@@ -39,3 +41,5 @@ private:
     QProcess m_process;
     OutputDecoder m_decoder;
 };
+
+}  // namespace tavix

@@ -4,6 +4,8 @@
 
 #include <functional>
 
+namespace tavix {
+
 // Outcome of one flash or erase: success, or failure with a message saying why.
 class FlashResult
 {
@@ -39,3 +41,5 @@ private:
 
 // Receives the result of an operation, exactly once. May be empty when the caller does not care.
 using FlashCompletion = std::function<void(const FlashResult&)>;
+
+}  // namespace tavix

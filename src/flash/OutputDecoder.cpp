@@ -4,6 +4,8 @@
 
 using namespace Qt::StringLiterals;
 
+namespace tavix {
+
 namespace {
 
 // Length of the UTF-8 sequence a lead byte announces; 1 for anything that cannot start one
@@ -67,3 +69,5 @@ QString OutputDecoder::clean(QString text)
     text.replace(u'\r', u'\n');
     return text;
 }
+
+}  // namespace tavix

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+namespace tavix {
+
 // Turns the bytes a child process writes into text for the console log.
 //
 // The whole run goes through one decoder, so a UTF-8 character split across two reads comes out
@@ -24,3 +26,5 @@ private:
     QByteArray m_pending;
     bool m_lastWasCarriageReturn = false;
 };
+
+}  // namespace tavix

@@ -6,7 +6,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace ProgressParser {
+namespace tavix::progress {
 namespace {
 
 // esptool v4 prints "(12 %)", v5 prints "  3.4%": the fraction is optional and belongs to the
@@ -60,4 +60,4 @@ std::optional<double> firstPercentage(QStringView text)
     return std::clamp(*value, 0.0, 100.0);
 }
 
-}  // namespace ProgressParser
+}  // namespace tavix::progress

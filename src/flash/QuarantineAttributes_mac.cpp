@@ -4,9 +4,13 @@
 
 #include <sys/xattr.h>
 
+namespace tavix {
+
 void removeQuarantineAttributes(const QString& path)
 {
     const QByteArray encoded = QFile::encodeName(path);
     removexattr(encoded.constData(), "com.apple.quarantine", 0);
     removexattr(encoded.constData(), "com.apple.provenance", 0);
 }
+
+}  // namespace tavix

@@ -1,3 +1,7 @@
 #include "flash/QuarantineAttributes.h"
 
+namespace tavix {
+
 void removeQuarantineAttributes(const QString&) {}
+
+}  // namespace tavix

@@ -6,7 +6,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace ShellQuote {
+namespace tavix::shell {
 namespace {
 
 bool isSafe(char32_t codePoint)
@@ -59,4 +59,4 @@ QString commandLine(const QStringList& words)
     return quotedWords.join(u' ');
 }
 
-}  // namespace ShellQuote
+}  // namespace tavix::shell

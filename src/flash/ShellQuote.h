@@ -5,7 +5,7 @@
 
 // Quoting for the command line echoed into the console log, so that a user can paste it into a
 // POSIX shell and run exactly what the app ran.
-namespace ShellQuote {
+namespace tavix::shell {
 
 // The word itself when every code point is a Unicode letter, mark or number or one of
 // "_+-=/:.,@"; otherwise the word in single quotes, each inner quote written as '\''.
@@ -16,4 +16,4 @@ QString quoted(const QString& word);
 // variable assignment to a shell; the engine's first word is always the flasher's absolute path.
 QString commandLine(const QStringList& words);
 
-}  // namespace ShellQuote
+}  // namespace tavix::shell

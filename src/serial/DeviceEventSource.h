@@ -4,6 +4,8 @@
 
 #include <optional>
 
+namespace tavix {
+
 // One device event as udev announces it: "add" of a device of the subsystem "tty".
 struct DeviceEvent
 {
@@ -27,3 +29,5 @@ public:
 protected:
     DeviceEventSource() = default;
 };
+
+}  // namespace tavix

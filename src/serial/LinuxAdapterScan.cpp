@@ -6,6 +6,9 @@
 #include <array>
 
 using namespace Qt::StringLiterals;
+
+namespace tavix {
+
 using namespace sysfs;
 
 namespace {
@@ -41,16 +44,16 @@ LinuxAdapterScan::LinuxAdapterScan(QByteArray sysfsRoot, UsbHardwareDatabase har
     , m_services(std::move(services))
 {}
 
-QString LinuxAdapterScan::serialDriverFor(quint16 vendorID, quint16 productID,
+QString LinuxAdapterScan::serialDriverFor(quint16 vendorId, quint16 productId,
                                           quint16 interfaceClass, quint16 interfaceSubClass)
 {
     if (interfaceClass == communicationsClass && interfaceSubClass == abstractControlModel)
         return u"cdc_acm"_s;
     if (interfaceClass != vendorSpecificClass)
         return {};
-    switch (vendorID) {
+    switch (vendorId) {
     case 0x1a86:
-        return std::find(ch341Products.cbegin(), ch341Products.cend(), productID) !=
+        return std::find(ch341Products.cbegin(), ch341Products.cend(), productId) !=
                        ch341Products.cend()
                    ? u"ch341"_s
                    : QString();
@@ -87,9 +90,9 @@ std::optional<PortlessAdapter> LinuxAdapterScan::inspect(const QByteArray& devic
 {
     if (readAttribute(device + "/bDeviceClass").value_or(QByteArray()).trimmed() == hubClass)
         return std::nullopt;
-    const std::optional<quint16> vendorID = readHexNumber(device, "idVendor");
-    const std::optional<quint16> productID = readHexNumber(device, "idProduct");
-    if (!vendorID || !productID)
+    const std::optional<quint16> vendorId = readHexNumber(device, "idVendor");
+    const std::optional<quint16> productId = readHexNumber(device, "idProduct");
+    if (!vendorId || !productId)
         return std::nullopt;
 
     // Any tty means the adapter has its port, perhaps on another of its interfaces.
@@ -105,7 +108,7 @@ std::optional<PortlessAdapter> LinuxAdapterScan::inspect(const QByteArray& devic
         if (serialInterface)
             continue;
         expectedDriver = serialDriverFor(
-            *vendorID, *productID, readHexNumber(interface, "bInterfaceClass").value_or(0),
+            *vendorId, *productId, readHexNumber(interface, "bInterfaceClass").value_or(0),
             readHexNumber(interface, "bInterfaceSubClass").value_or(0));
         if (!expectedDriver.isEmpty())
             serialInterface = interface;
@@ -118,8 +121,8 @@ std::optional<PortlessAdapter> LinuxAdapterScan::inspect(const QByteArray& devic
         return std::nullopt;
 
     PortlessAdapter adapter{.location = QFile::decodeName(name),
-                            .vendorID = *vendorID,
-                            .productID = *productID,
+                            .vendorId = *vendorId,
+                            .productId = *productId,
                             .interfaceName = QFile::decodeName(lastComponent(*serialInterface)),
                             .expectedDriver = expectedDriver,
                             .boundDriver = boundDriver};
@@ -127,7 +130,7 @@ std::optional<PortlessAdapter> LinuxAdapterScan::inspect(const QByteArray& devic
     const std::optional<QString> manufacturer = readText(device, "manufacturer");
     const std::optional<QString> product = readText(device, "product");
     const UsbNames known = (!manufacturer || !product) && m_hardwareDatabase
-                               ? m_hardwareDatabase(*vendorID, *productID)
+                               ? m_hardwareDatabase(*vendorId, *productId)
                                : UsbNames{};
     adapter.vendor = manufacturer.value_or(known.vendor);
     adapter.product = product.value_or(known.product);
@@ -165,3 +168,5 @@ QString LinuxAdapterScan::udevRuleOf(const QString& program) const
     }
     return {};
 }
+
+}  // namespace tavix

@@ -10,6 +10,8 @@
 
 #include <optional>
 
+namespace tavix {
+
 // Where the scan looks for the services that take adapters away from their serial drivers.
 struct LinuxServicePaths
 {
@@ -35,7 +37,7 @@ public:
     // The module that gives this interface its serial port, empty when it is none that an ESP32
     // board's adapter uses: CDC-ACM (Espressif's own USB, WCH's CH9102) by class, the bridge
     // chips' vendor-specific interfaces by vendor and product.
-    static QString serialDriverFor(quint16 vendorID, quint16 productID, quint16 interfaceClass,
+    static QString serialDriverFor(quint16 vendorId, quint16 productId, quint16 interfaceClass,
                                    quint16 interfaceSubClass);
 
 private:
@@ -47,3 +49,5 @@ private:
     UsbHardwareDatabase m_hardwareDatabase;
     LinuxServicePaths m_services;
 };
+
+}  // namespace tavix

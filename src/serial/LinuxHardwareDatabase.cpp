@@ -2,6 +2,8 @@
 
 #include <libudev.h>
 
+namespace tavix {
+
 namespace {
 
 constexpr int hexadecimal = 16;
@@ -54,3 +56,5 @@ QByteArray LinuxHardwareDatabase::usbModalias(quint16 vendorId, quint16 productI
     };
     return "usb:v" + hex(vendorId) + 'p' + hex(productId);
 }
+
+}  // namespace tavix

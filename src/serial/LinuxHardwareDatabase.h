@@ -9,6 +9,8 @@
 struct udev;
 struct udev_hwdb;
 
+namespace tavix {
+
 // udev's hardware database (hwdb.bin), read through libudev without a udev daemon. Minimal
 // systems lack the compiled database; every lookup then gives empty names.
 class LinuxHardwareDatabase
@@ -35,3 +37,5 @@ private:
     std::unique_ptr<udev, Unref> m_udev;
     std::unique_ptr<udev_hwdb, Unref> m_database;
 };
+
+}  // namespace tavix

@@ -4,6 +4,7 @@
 #include "serial/LinuxHardwareDatabase.h"
 #include "serial/LinuxPortWatch.h"
 #include "serial/LinuxSysfs.h"
+#include "serial/PortTrace.h"
 #include "serial/UdevMonitor.h"
 
 #include <QFile>
@@ -14,6 +15,8 @@
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
+
+namespace tavix {
 
 namespace {
 
@@ -55,13 +58,19 @@ std::optional<QList<SerialPortInfo>> LinuxPortLister::listPorts()
     // A typical machine has some 70 virtual consoles and pseudo-terminals; only devices with a
     // parent have a "device" link, so that link is tested before anything else is read.
     QList<QByteArray> names;
+    int withoutDevice = 0;
     while (const dirent* entry = ::readdir(directory.get())) {
         const QByteArray name(entry->d_name);
-        if (!name.startsWith('.') &&
-            ::faccessat(::dirfd(directory.get()), (name + "/device").constData(), F_OK,
+        if (name.startsWith('.'))
+            continue;
+        if (::faccessat(::dirfd(directory.get()), (name + "/device").constData(), F_OK,
                         AT_SYMLINK_NOFOLLOW) == 0)
             names.append(name);
+        else
+            ++withoutDevice;
     }
+    qCDebug(portTrace).noquote()
+        << u"left out %1 ttys without a device (consoles, pseudo-terminals)"_s.arg(withoutDevice);
     // In kernel-name order, whatever order the directory was read in.
     std::sort(names.begin(), names.end());
 
@@ -80,8 +89,11 @@ std::optional<SerialPortInfo> LinuxPortLister::readPort(const QByteArray& classD
     const std::optional<QByteArray> target = readLink(entry);
     const QByteArray device = target ? resolveLink(classDirectory, *target) : entry;
     const QByteArray node = ueventValue(device, "DEVNAME");
-    if (node.isEmpty())
+    if (node.isEmpty()) {
+        qCDebug(portTrace).noquote() << u"left out %1: its uevent names no device node"_s.arg(
+            traceQuoted(QFile::decodeName(ttyName)));
         return std::nullopt;
+    }
 
     QByteArray name = lastComponent(device);
     name.replace('!', '/');  // sysfs cannot hold a '/' in a name and writes '!' instead
@@ -137,16 +149,17 @@ void LinuxPortLister::mergeUsbIdentity(const QByteArray& device,
         deviceClass.trimmed() == hubClass || !parent || subsystemOf(*parent) != "usb";
     const bool needsNames = !isHub && (fields.vendor.isEmpty() || fields.product.isEmpty());
 
-    std::optional<quint16> vendorId;
-    std::optional<quint16> productId;
+    // The device's idVendor and idProduct, read only for what is still missing.
+    std::optional<quint16> idVendor;
+    std::optional<quint16> idProduct;
     if (!fields.vendorID || needsNames)
-        vendorId = readHexNumber(device, "idVendor");
+        idVendor = readHexNumber(device, "idVendor");
     if (!fields.productID || needsNames)
-        productId = readHexNumber(device, "idProduct");
-    if (!fields.vendorID && vendorId)
-        fields.vendorID = *vendorId;
-    if (!fields.productID && productId)
-        fields.productID = *productId;
+        idProduct = readHexNumber(device, "idProduct");
+    if (!fields.vendorID && idVendor)
+        fields.vendorID = *idVendor;
+    if (!fields.productID && idProduct)
+        fields.productID = *idProduct;
     if (!needsNames)
         return;
 
@@ -155,8 +168,8 @@ void LinuxPortLister::mergeUsbIdentity(const QByteArray& device,
     std::optional<UsbNames> database;
     const auto fromDatabase = [&]() -> const UsbNames& {
         if (!database) {
-            database = vendorId && productId && m_hardwareDatabase
-                           ? m_hardwareDatabase(*vendorId, *productId)
+            database = idVendor && idProduct && m_hardwareDatabase
+                           ? m_hardwareDatabase(*idVendor, *idProduct)
                            : UsbNames{};
         }
         return *database;
@@ -192,3 +205,5 @@ std::unique_ptr<PortLister> createPlatformPortLister()
                                                  return database->usbNames(vendorId, productId);
                                              });
 }
+
+}  // namespace tavix

@@ -9,6 +9,8 @@
 
 #include <optional>
 
+namespace tavix {
+
 // Lists serial ports from sysfs. Serial devices are the "tty" class devices that have a "device"
 // link (virtual consoles and pseudo-terminals have none); a port's USB identity is gathered from
 // the device directories above it, the nearest first. sysfs is read directly: libudev needs no
@@ -40,3 +42,5 @@ private:
     HardwareDatabase m_hardwareDatabase;
     LinuxServicePaths m_services;
 };
+
+}  // namespace tavix

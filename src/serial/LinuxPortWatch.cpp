@@ -2,6 +2,8 @@
 
 #include <QSocketNotifier>
 
+namespace tavix {
+
 LinuxPortWatch::LinuxPortWatch(std::unique_ptr<DeviceEventSource> source, QObject* parent)
     : PortWatch(parent)
     , m_source(std::move(source))
@@ -26,3 +28,5 @@ void LinuxPortWatch::drain()
     if (changed)
         Q_EMIT portsChanged();
 }
+
+}  // namespace tavix

@@ -7,6 +7,8 @@
 
 class QSocketNotifier;
 
+namespace tavix {
+
 // Watches a source of device events (udev's monitor) with a socket notifier on the main thread
 // and announces the tty devices that were added or removed.
 class LinuxPortWatch final : public PortWatch
@@ -23,3 +25,5 @@ private:
     std::unique_ptr<DeviceEventSource> m_source;
     QSocketNotifier* m_notifier;
 };
+
+}  // namespace tavix

@@ -11,7 +11,7 @@
 #include <memory>
 #include <unistd.h>
 
-namespace sysfs {
+namespace tavix::sysfs {
 
 namespace {
 
@@ -162,4 +162,4 @@ QList<QByteArray> folderEntries(const QByteArray& folder)
     return names;
 }
 
-}  // namespace sysfs
+}  // namespace tavix::sysfs

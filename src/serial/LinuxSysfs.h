@@ -7,6 +7,8 @@
 #include <functional>
 #include <optional>
 
+namespace tavix {
+
 // A USB vendor's and product's names as a hardware database knows them; empty when unknown.
 struct UsbNames
 {
@@ -40,3 +42,5 @@ QByteArray ueventValue(const QByteArray& device, QByteArrayView key);
 QList<QByteArray> folderEntries(const QByteArray& folder);
 
 }  // namespace sysfs
+
+}  // namespace tavix

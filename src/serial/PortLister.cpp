@@ -1,5 +1,7 @@
 #include "serial/PortLister.h"
 
+namespace tavix {
+
 PortLister::~PortLister() = default;
 
 QList<PortlessAdapter> PortLister::listPortlessAdapters()
@@ -11,3 +13,5 @@ std::unique_ptr<PortWatch> PortLister::watchPorts()
 {
     return nullptr;
 }
+
+}  // namespace tavix

@@ -9,6 +9,8 @@
 #include <memory>
 #include <optional>
 
+namespace tavix {
+
 // Asks the operating system for its serial devices. Each port comes with the USB identity of the
 // adapter behind it: vendor and product names and IDs, empty or absent where none was found. One
 // lister per platform; CMake picks the file.
@@ -39,3 +41,5 @@ protected:
 
 // The lister this build was configured with (TAVIX_PORT_LISTER).
 std::unique_ptr<PortLister> createPlatformPortLister();
+
+}  // namespace tavix

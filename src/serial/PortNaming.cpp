@@ -2,6 +2,8 @@
 
 using namespace Qt::StringLiterals;
 
+namespace tavix {
+
 namespace {
 
 constexpr QStringView macCalloutMarker = u"/cu.";
@@ -54,3 +56,5 @@ QString PortNaming::portNameForDevEntry(QStringView entryName) const
         return entryName.sliced(macCalloutPrefix.size()).toString();
     return entryName.toString();
 }
+
+}  // namespace tavix

@@ -5,6 +5,8 @@
 #include <QStringView>
 #include <QtGlobal>
 
+namespace tavix {
+
 // How this platform names serial device nodes. macOS gives every port a callout node
 // "/dev/cu.<name>" beside its dial-in node "/dev/tty.<name>", and only the callout node is
 // offered. Linux has a single node per port ("/dev/ttyUSB0"), so any path under /dev counts.
@@ -48,3 +50,5 @@ public:
 private:
     Scheme m_scheme;
 };
+
+}  // namespace tavix

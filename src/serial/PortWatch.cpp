@@ -1,3 +1,7 @@
 #include "serial/PortWatch.h"
 
+namespace tavix {
+
 PortWatch::~PortWatch() = default;
+
+}  // namespace tavix

@@ -4,12 +4,14 @@
 
 using namespace Qt::StringLiterals;
 
+namespace tavix {
+
 namespace {
 
 // What a user of this Linux would type to learn the device's ID: lsusb prints "1a86:7523".
-QString usbId(quint16 vendorID, quint16 productID)
+QString usbId(quint16 vendorId, quint16 productId)
 {
-    return u"%1:%2"_s.arg(vendorID, 4, 16, QChar(u'0')).arg(productID, 4, 16, QChar(u'0'));
+    return u"%1:%2"_s.arg(vendorId, 4, 16, QChar(u'0')).arg(productId, 4, 16, QChar(u'0'));
 }
 
 // usbfs is what the kernel names the driver of an interface that a program claimed through
@@ -48,7 +50,7 @@ QString whyAndWhatToDo(const PortlessAdapter& adapter)
 
 QString PortlessAdapter::identity() const
 {
-    return location + u' ' + usbId(vendorID, productID);
+    return location + u' ' + usbId(vendorId, productId);
 }
 
 QString PortlessAdapter::hint() const
@@ -58,7 +60,7 @@ QString PortlessAdapter::hint() const
         name = u"A USB serial adapter"_s;
     // The adapter on a line of its own, what to do below it.
     return u"%1 (ID %2, USB %3) is plugged in but has no serial port.\n"_s.arg(
-               name, usbId(vendorID, productID), location) +
+               name, usbId(vendorId, productId), location) +
            whyAndWhatToDo(*this);
 }
 
@@ -69,3 +71,5 @@ QString portlessAdaptersHint(const QList<PortlessAdapter>& adapters)
         paragraphs.append(adapter.hint());
     return paragraphs.join(u"\n\n"_s);
 }
+
+}  // namespace tavix

@@ -4,6 +4,8 @@
 #include <QMetaType>
 #include <QString>
 
+namespace tavix {
+
 // A USB serial adapter that is plugged in but has no serial port, and what has its serial
 // interface instead. Only a lister that sees USB interfaces and their drivers can tell; the
 // others report none.
@@ -12,8 +14,8 @@ struct PortlessAdapter
     QString location = {};  // the kernel's name of the USB device, its bus and ports: "1-2"
     QString vendor = {};
     QString product = {};
-    quint16 vendorID = 0;
-    quint16 productID = 0;
+    quint16 vendorId = 0;
+    quint16 productId = 0;
     QString interfaceName = {};   // the interface a serial driver would take: "1-2:1.0"
     QString expectedDriver = {};  // the kernel module that would give it a port: "ch341"
     QString boundDriver = {};     // the driver that has the interface instead; empty for none
@@ -31,4 +33,6 @@ struct PortlessAdapter
 // Every adapter's hint, one paragraph each; empty for none.
 QString portlessAdaptersHint(const QList<PortlessAdapter>& adapters);
 
-Q_DECLARE_METATYPE(PortlessAdapter)
+}  // namespace tavix
+
+Q_DECLARE_METATYPE(tavix::PortlessAdapter)

@@ -2,6 +2,8 @@
 
 #include <QSerialPortInfo>
 
+namespace tavix {
+
 std::optional<QList<SerialPortInfo>> QtPortLister::listPorts()
 {
     const QList<QSerialPortInfo> available = QSerialPortInfo::availablePorts();
@@ -25,3 +27,5 @@ std::unique_ptr<PortLister> createPlatformPortLister()
 {
     return std::make_unique<QtPortLister>();
 }
+
+}  // namespace tavix

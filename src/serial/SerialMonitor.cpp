@@ -6,6 +6,8 @@
 
 using namespace Qt::StringLiterals;
 
+namespace tavix {
+
 namespace {
 
 const QString disconnectLine = u"\n--- 串口已断开 ---\n"_s;
@@ -68,3 +70,5 @@ void SerialMonitor::appendToLog(const QString& text)
     m_serialLog += text;
     Q_EMIT serialLogChanged();
 }
+
+}  // namespace tavix

@@ -7,6 +7,8 @@
 
 class QSocketNotifier;
 
+namespace tavix {
+
 // The state of monitoring one open serial device: whether it is active, and the log of what
 // was seen. The monitor belongs to the main thread. It never opens, reads or closes the device:
 // whoever opened it reads the descriptor when readyRead() says so.
@@ -48,3 +50,5 @@ private:
     int m_fileDescriptor = -1;
     std::unique_ptr<QSocketNotifier> m_readSource;
 };
+
+}  // namespace tavix

@@ -7,6 +7,8 @@
 
 using namespace Qt::StringLiterals;
 
+namespace tavix {
+
 SerialPortInfo::SerialPortInfo(Fields fields)
     : m_fields(std::move(fields))
 {}
@@ -27,3 +29,5 @@ size_t qHash(const SerialPortInfo& info, size_t seed) noexcept
 {
     return qHash(info.id(), seed);
 }
+
+}  // namespace tavix

@@ -6,6 +6,8 @@
 
 #include <optional>
 
+namespace tavix {
+
 // One serial port as offered in the port picker. A plain value: records are made by the
 // port lister and by the /dev fallback, then only copied. The path is the record's
 // identity: two records of the same path are equal even when their USB details differ, so a
@@ -52,4 +54,6 @@ private:
 
 size_t qHash(const SerialPortInfo& info, size_t seed = 0) noexcept;
 
-Q_DECLARE_METATYPE(SerialPortInfo)
+}  // namespace tavix
+
+Q_DECLARE_METATYPE(tavix::SerialPortInfo)

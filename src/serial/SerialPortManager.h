@@ -16,6 +16,8 @@
 #include <functional>
 #include <memory>
 
+namespace tavix {
+
 // The list of serial ports that look like an ESP32 board's USB serial interface, sorted by path.
 // Belongs to the main thread; every refresh asks the system anew and publishes the result, even
 // when nothing changed. Beside it, the adapters that such a board would have but that have no
@@ -23,8 +25,8 @@
 class SerialPortManager : public QObject
 {
     Q_OBJECT
-    Q_PROPERTY(QList<SerialPortInfo> ports READ ports NOTIFY portsChanged)
-    Q_PROPERTY(QList<PortlessAdapter> portlessAdapters READ portlessAdapters NOTIFY
+    Q_PROPERTY(QList<tavix::SerialPortInfo> ports READ ports NOTIFY portsChanged)
+    Q_PROPERTY(QList<tavix::PortlessAdapter> portlessAdapters READ portlessAdapters NOTIFY
                    portlessAdaptersChanged)
 
 public:
@@ -85,3 +87,5 @@ private:
     // A child, "hotplugTimer": started by the first event of a burst, not by the rest.
     QTimer m_hotplugTimer{this};
 };
+
+}  // namespace tavix

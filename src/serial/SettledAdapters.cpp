@@ -1,5 +1,7 @@
 #include "serial/SettledAdapters.h"
 
+namespace tavix {
+
 QList<PortlessAdapter> SettledAdapters::update(const QList<PortlessAdapter>& seen,
                                                Clock::time_point now)
 {
@@ -14,3 +16,5 @@ QList<PortlessAdapter> SettledAdapters::update(const QList<PortlessAdapter>& see
     m_firstSeen = std::move(firstSeen);
     return settled;
 }
+
+}  // namespace tavix

@@ -8,6 +8,8 @@
 
 #include <chrono>
 
+namespace tavix {
+
 // Holds an adapter without a port back until it has stayed so for a while: at plug-in a USB
 // device appears a little before its driver binds and makes its port, and a kernel module that
 // is loaded on demand takes longer still. With a refresh every two seconds, that is two scans.
@@ -25,3 +27,5 @@ public:
 private:
     QHash<QString, Clock::time_point> m_firstSeen;
 };
+
+}  // namespace tavix

@@ -2,6 +2,8 @@
 
 #include <libudev.h>
 
+namespace tavix {
+
 void UdevMonitor::Unref::operator()(udev* context) const
 {
     udev_unref(context);
@@ -45,3 +47,5 @@ std::optional<DeviceEvent> UdevMonitor::receive()
     udev_device_unref(device);
     return event;
 }
+
+}  // namespace tavix

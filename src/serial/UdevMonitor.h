@@ -7,6 +7,8 @@
 struct udev;
 struct udev_monitor;
 
+namespace tavix {
+
 // udev's monitor for tty devices. It listens to the events udev sends once its rules have run
 // (not the kernel's own), so that a port it announces already has its permissions and links.
 // Where no udev daemon runs (containers, CI), libudev still makes the monitor, which then hears
@@ -33,3 +35,5 @@ private:
     std::unique_ptr<udev, Unref> m_udev;
     std::unique_ptr<udev_monitor, Unref> m_monitor;
 };
+
+}  // namespace tavix

@@ -15,6 +15,8 @@
 
 using namespace Qt::StringLiterals;
 
+namespace tavix {
+
 namespace {
 
 QLabel* makeHeader(QWidget* parent)
@@ -25,9 +27,9 @@ QLabel* makeHeader(QWidget* parent)
     font.setWeight(QFont::DemiBold);
     header->setFont(font);
     header->setAlignment(Qt::AlignCenter);
-    QPalette palette = header->palette();
-    palette.setColor(QPalette::WindowText, Palette::primaryText());
-    header->setPalette(palette);
+    QPalette colours = header->palette();
+    colours.setColor(QPalette::WindowText, palette::primaryText());
+    header->setPalette(colours);
     header->setContentsMargins(0, 18, 0, 8);
     return header;
 }
@@ -53,9 +55,9 @@ QPlainTextEdit* makeLogView(QWidget* parent)
 
     view->setFrameShape(QFrame::NoFrame);
     view->setStyleSheet(u"QPlainTextEdit#consoleLog { border: 1px solid %1; background: %2;"
-                        u" color: %3; }"_s.arg(Palette::logBorder().name(),
-                                               Palette::logBackground().name(),
-                                               Palette::primaryText().name()));
+                        u" color: %3; }"_s.arg(palette::logBorder().name(),
+                                               palette::logBackground().name(),
+                                               palette::primaryText().name()));
     return view;
 }
 
@@ -69,9 +71,9 @@ ConsoleLogPanel::ConsoleLogPanel(QWidget* parent)
     setMinimumWidth(minimumWidth);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     setAutoFillBackground(true);
-    QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, Palette::panelBackground());
-    setPalette(palette);
+    QPalette colours = this->palette();
+    colours.setColor(QPalette::Window, palette::panelBackground());
+    setPalette(colours);
 
     auto* layout = new QVBoxLayout(this);
     layout->setSpacing(0);
@@ -126,7 +128,7 @@ void ConsoleLogPanel::insertHint()
     if (m_shownLength > 0)
         separator = m_logView->document()->lastBlock().text().isEmpty() ? u"\n"_s : u"\n\n"_s;
     QTextCharFormat quieter;
-    quieter.setForeground(Palette::secondaryText());
+    quieter.setForeground(palette::secondaryText());
     end.insertText(separator + m_hint, quieter);
     m_hintLength = end.position() - start;
 }
@@ -163,5 +165,7 @@ void ConsoleLogPanel::paintEvent(QPaintEvent* event)
 {
     QWidget::paintEvent(event);
     QPainter painter(this);
-    painter.fillRect(QRect(0, 0, 1, height()), Palette::dividerColor());
+    painter.fillRect(QRect(0, 0, 1, height()), palette::dividerColor());
 }
+
+}  // namespace tavix

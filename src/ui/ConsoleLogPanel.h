@@ -5,6 +5,8 @@
 
 class QPlainTextEdit;
 
+namespace tavix {
+
 // The right-hand panel: a header and the flasher's log, monospaced, selectable, following the
 // end of the log as it grows.
 class ConsoleLogPanel : public QWidget
@@ -45,3 +47,5 @@ private:
     quint64 m_shownResets = 0;
     bool m_hasShownLog = false;
 };
+
+}  // namespace tavix

@@ -22,6 +22,8 @@
 
 using namespace Qt::StringLiterals;
 
+namespace tavix {
+
 namespace {
 
 const QStringList baudRates = {u"115200"_s, u"230400"_s, u"460800"_s, u"921600"_s, u"1500000"_s};
@@ -81,7 +83,7 @@ QLabel* makeTitleImage(const std::optional<QString>& path, QWidget* parent)
 QHBoxLayout* makeMenuRow(const QString& title, QComboBox* menu, int bottomMargin, QWidget* parent)
 {
     auto* label = new QLabel(title, parent);
-    setTextStyle(label, 16, QFont::DemiBold, Palette::primaryText());
+    setTextStyle(label, 16, QFont::DemiBold, palette::primaryText());
     // At least the frame's width; a larger system font may need a little more, taken from the
     // flexible space, so that the label is never cut.
     label->setMinimumWidth(menuLabelWidth);
@@ -129,7 +131,7 @@ ContentView::ContentView(SerialPortManager* serialManager, ESPToolManager* espTo
     m_serialManager->setParent(this);
     m_espTool->setParent(this);
     setObjectName(u"contentView"_s);
-    fillBackground(this, Palette::windowBackground());
+    fillBackground(this, palette::windowBackground());
 
     m_layout = new QHBoxLayout(this);
     m_layout->setSpacing(0);
@@ -166,7 +168,7 @@ QWidget* ContentView::buildLeftColumn()
     auto* column = new QWidget(this);
     column->setObjectName(u"leftColumn"_s);
     column->setFixedWidth(columnWidth);
-    fillBackground(column, Palette::panelBackground());
+    fillBackground(column, palette::panelBackground());
 
     m_portMenu = new QComboBox(column);
     m_portMenu->setObjectName(u"portMenu"_s);
@@ -196,7 +198,7 @@ QWidget* ContentView::buildLeftColumn()
     m_consoleCheckBox->setObjectName(u"consoleCheckBox"_s);
     m_consoleCheckBox->setAccessibleDescription(
         u"Shows or hides the console log of everything the flasher printed"_s);
-    setTextStyle(m_consoleCheckBox, 16, QFont::Medium, Palette::primaryText());
+    setTextStyle(m_consoleCheckBox, 16, QFont::Medium, palette::primaryText());
     m_consoleCheckBox->setChecked(m_showConsoleLog);
     connect(m_consoleCheckBox, &QCheckBox::toggled, this, &ContentView::setShowConsoleLog);
 
@@ -218,7 +220,7 @@ QWidget* ContentView::buildLeftColumn()
     m_statusLabel->setAccessibleRole(QAccessible::StatusBar);
     m_statusLabel->setAccessibleDescription(
         u"What the flasher is doing, or how its last operation ended"_s);
-    setTextStyle(m_statusLabel, 10, QFont::Medium, Palette::secondaryText());
+    setTextStyle(m_statusLabel, 10, QFont::Medium, palette::secondaryText());
 
     auto* layout = new QVBoxLayout(column);
     layout->setSpacing(0);
@@ -261,7 +263,7 @@ void ContentView::setShowConsoleLog(bool show)
 void ContentView::reloadPorts(bool autoSelect)
 {
     m_serialManager->refreshPorts();
-    if (m_espTool->isRunning())
+    if (m_espTool->isRunning() || m_startPending)
         return;
 
     const QList<SerialPortInfo> ports = m_serialManager->ports();
@@ -344,11 +346,11 @@ void ContentView::updatePortMenu()
 
 void ContentView::updateEnabledState()
 {
-    const bool running = m_espTool->isRunning();
-    m_portMenu->setEnabled(!running);
-    m_baudMenu->setEnabled(!running);
-    m_consoleCheckBox->setEnabled(!running);
-    const bool canAct = m_selectedPort.has_value() && !running;
+    const bool busy = m_espTool->isRunning() || m_startPending;
+    m_portMenu->setEnabled(!busy);
+    m_baudMenu->setEnabled(!busy);
+    m_consoleCheckBox->setEnabled(!busy);
+    const bool canAct = m_selectedPort.has_value() && !busy;
     m_burnButton->setEnabled(canAct);
     m_eraseButton->setEnabled(canAct);
 }
@@ -377,21 +379,33 @@ void ContentView::updateConsoleHint()
 
 void ContentView::burn()
 {
-    if (!m_selectedPort)
-        return;
-    // The port is taken now; the flash starts once this click has been handled.
-    const SerialPortInfo port = *m_selectedPort;
-    QMetaObject::invokeMethod(
-        this, [this, port] { m_espTool->flashFirmware(port.path(), m_selectedBaud); },
-        Qt::QueuedConnection);
+    startOnce(
+        [this](const QString& port, const QString& baud) { m_espTool->flashFirmware(port, baud); });
 }
 
 void ContentView::erase()
 {
-    if (!m_selectedPort)
+    startOnce(
+        [this](const QString& port, const QString& baud) { m_espTool->eraseFlash(port, baud); });
+}
+
+void ContentView::startOnce(const std::function<void(const QString&, const QString&)>& start)
+{
+    if (!m_selectedPort || m_startPending || m_espTool->isRunning())
         return;
-    const SerialPortInfo port = *m_selectedPort;
+    // The port and rate are taken now; the operation starts once this click has been handled.
+    const QString port = m_selectedPort->path();
+    const QString baud = m_selectedBaud;
+    m_startPending = true;
+    updateEnabledState();
     QMetaObject::invokeMethod(
-        this, [this, port] { m_espTool->eraseFlash(port.path(), m_selectedBaud); },
+        this,
+        [this, start, port, baud] {
+            m_startPending = false;
+            start(port, baud);
+            updateEnabledState();
+        },
         Qt::QueuedConnection);
 }
+
+}  // namespace tavix

@@ -7,14 +7,18 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <functional>
 #include <optional>
+
+class QCheckBox;
+class QComboBox;
+class QHBoxLayout;
+
+namespace tavix {
 
 class ConsoleLogPanel;
 class ElidedLabel;
 class ESPToolManager;
-class QCheckBox;
-class QComboBox;
-class QHBoxLayout;
 class SerialPortManager;
 class ToolActionButton;
 
@@ -34,13 +38,11 @@ public:
     SerialPortManager& serialManager() const { return *m_serialManager; }
     ESPToolManager& espTool() const { return *m_espTool; }
     const std::optional<SerialPortInfo>& selectedPort() const { return m_selectedPort; }
-    const QString& selectedBaud() const { return m_selectedBaud; }
-    bool showConsoleLog() const { return m_showConsoleLog; }
 
     void setShowConsoleLog(bool show);
     // Rescans and keeps the selection consistent with the new list: a listed port stays selected
     // (with its new details); otherwise the first port is taken when autoSelect, none when not.
-    // While an operation runs the selection is left alone.
+    // While an operation runs, or a click has queued one, the selection is left alone.
     void reloadPorts(bool autoSelect);
     // One firing of the refresh timer: skipped while a menu is open, so that no list changes under
     // the user's pointer. The system's news of a plug-in or unplug brings one at once, under the
@@ -65,12 +67,17 @@ private:
     void updateConsoleHint();
     void burn();
     void erase();
+    // Runs start once this click has been handled, unless an operation runs or is about to.
+    void startOnce(const std::function<void(const QString& port, const QString& baud)>& start);
 
     SerialPortManager* m_serialManager;
     ESPToolManager* m_espTool;
     std::optional<SerialPortInfo> m_selectedPort;
     QString m_selectedBaud = QStringLiteral("1500000");
     bool m_showConsoleLog = true;
+    // A click has queued an operation that has not begun: the controls are off as while one
+    // runs, so that a second click handled before it cannot start another on the same port.
+    bool m_startPending = false;
     // A child, "refreshTimer", repeating every 2 seconds while the window is on screen.
     QTimer m_refreshTimer{this};
 
@@ -85,3 +92,5 @@ private:
     // The ports the menu's rows stand for, after the empty first row.
     QList<SerialPortInfo> m_menuPorts;
 };
+
+}  // namespace tavix

@@ -4,6 +4,8 @@
 #include <QPainter>
 #include <QtMath>
 
+namespace tavix {
+
 namespace {
 
 // Without this, assistive technology takes the label for the QFrame it is built on, a frame
@@ -11,7 +13,7 @@ namespace {
 QAccessibleInterface* accessibleElidedLabel(const QString& className, QObject* object)
 {
     auto* label = qobject_cast<ElidedLabel*>(object);
-    if (className != QLatin1StringView("ElidedLabel") || !label)
+    if (className != QLatin1StringView(ElidedLabel::staticMetaObject.className()) || !label)
         return nullptr;
     return new QAccessibleWidget(label, label->accessibleRole());
 }
@@ -69,3 +71,5 @@ void ElidedLabel::paintEvent(QPaintEvent*)
     painter.setPen(palette().color(foregroundRole()));
     painter.drawText(contentsRect(), Qt::AlignCenter | Qt::TextSingleLine, shownText());
 }
+
+}  // namespace tavix

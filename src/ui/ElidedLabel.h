@@ -4,6 +4,8 @@
 #include <QFrame>
 #include <QString>
 
+namespace tavix {
+
 // One line of text, cut with an ellipsis when it does not fit. Assistive technology reads the
 // whole text, as a label or in the role it is given, and hears of every change of it.
 class ElidedLabel : public QFrame
@@ -32,3 +34,5 @@ private:
     QString m_text;
     QAccessible::Role m_accessibleRole = QAccessible::StaticText;
 };
+
+}  // namespace tavix

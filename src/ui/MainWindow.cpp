@@ -7,6 +7,8 @@
 
 using namespace Qt::StringLiterals;
 
+namespace tavix {
+
 namespace {
 
 // A plain top-level widget is a "filler" to a screen reader, which then does not take it for
@@ -14,7 +16,7 @@ namespace {
 QAccessibleInterface* accessibleMainWindow(const QString& className, QObject* object)
 {
     auto* window = qobject_cast<MainWindow*>(object);
-    if (className != QLatin1StringView("MainWindow") || !window)
+    if (className != QLatin1StringView(MainWindow::staticMetaObject.className()) || !window)
         return nullptr;
     return new QAccessibleWidget(window, QAccessible::Window);
 }
@@ -40,3 +42,5 @@ MainWindow::MainWindow(ContentView* content, QWidget* parent)
     layout->addWidget(m_content);
     resize(defaultSize);
 }
+
+}  // namespace tavix

@@ -2,6 +2,8 @@
 
 #include <QWidget>
 
+namespace tavix {
+
 class ContentView;
 
 // The app's one window, "Tavix Flash Tool". It cannot be made smaller than its content asks
@@ -21,3 +23,5 @@ public:
 private:
     ContentView* m_content;
 };
+
+}  // namespace tavix

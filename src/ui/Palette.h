@@ -3,7 +3,7 @@
 #include <QColor>
 
 // The window's colours, named once. The look is fixed and light whatever the desktop's theme.
-namespace Palette {
+namespace tavix::palette {
 
 inline QColor windowBackground()
 {
@@ -46,4 +46,4 @@ inline QColor secondaryText()
     return QColor::fromRgbF(0.44f, 0.46f, 0.47f);
 }
 
-}  // namespace Palette
+}  // namespace tavix::palette

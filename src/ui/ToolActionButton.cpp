@@ -6,6 +6,8 @@
 #include <QPainter>
 #include <QPainterPath>
 
+namespace tavix {
+
 ToolActionButton::ToolActionButton(const QString& title, QWidget* parent)
     : QAbstractButton(parent)
 {
@@ -64,3 +66,5 @@ bool ToolActionButton::hitButton(const QPoint& position) const
     // Whole pixels are hit at their centres, so the rounded corners' outer pixels miss.
     return shape.contains(QPointF(position) + QPointF(0.5, 0.5));
 }
+
+}  // namespace tavix

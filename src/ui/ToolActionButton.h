@@ -2,6 +2,8 @@
 
 #include <QAbstractButton>
 
+namespace tavix {
+
 // A full-width action button drawn by ToolActionButtonStyle. The whole rounded bar takes clicks,
 // not only the title; with the keyboard focus, Space and Enter press it.
 class ToolActionButton : public QAbstractButton
@@ -19,3 +21,5 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     bool hitButton(const QPoint& position) const override;
 };
+
+}  // namespace tavix

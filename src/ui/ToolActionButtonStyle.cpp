@@ -5,11 +5,13 @@
 #include <QPainter>
 #include <QPainterPath>
 
+namespace tavix {
+
 ToolActionButtonStyle::Look ToolActionButtonStyle::look(bool isEnabled, bool isPressed)
 {
     if (!isEnabled)
-        return {Palette::buttonFillDisabled(), Palette::secondaryText(), 0.55};
-    return {isPressed ? Palette::buttonFillPressed() : Palette::buttonFill(), QColor(Qt::white),
+        return {palette::buttonFillDisabled(), palette::secondaryText(), 0.55};
+    return {isPressed ? palette::buttonFillPressed() : palette::buttonFill(), QColor(Qt::white),
             1.0};
 }
 
@@ -38,3 +40,5 @@ void ToolActionButtonStyle::makeBody(QPainter& painter, const QRectF& rect, cons
     painter.drawText(rect, Qt::AlignCenter | Qt::TextSingleLine, title);
     painter.restore();
 }
+
+}  // namespace tavix

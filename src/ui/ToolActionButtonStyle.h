@@ -7,6 +7,8 @@
 
 class QPainter;
 
+namespace tavix {
+
 // How "Burn" and "Erase" are drawn: a filled, rounded bar whose colours tell enabled, pressed
 // and disabled apart. No border, no shadow, no animation between the states.
 class ToolActionButtonStyle
@@ -30,3 +32,5 @@ public:
     static void makeBody(QPainter& painter, const QRectF& rect, const QString& title,
                          const QFont& font, bool isEnabled, bool isPressed);
 };
+
+}  // namespace tavix

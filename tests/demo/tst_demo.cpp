@@ -1,7 +1,7 @@
 // The demo as a user meets it: its window over a simulated board, Burn pressed, what each fault
 // shows; a wrong option refused; and the board going away with the demo, however the demo ends.
 
-#include "DemoSession.h"
+#include "demo/DemoSession.h"
 #include "flash/ESPToolManager.h"
 #include "ui/ContentView.h"
 #include "ui/ElidedLabel.h"
@@ -19,6 +19,8 @@
 
 using namespace Qt::StringLiterals;
 
+using tavix::DemoSession;
+
 class TestDemo : public QObject
 {
     Q_OBJECT
@@ -26,8 +28,10 @@ class TestDemo : public QObject
 private Q_SLOTS:
     void burn_data();
     void burn();
-    void program_data();
-    void program();
+    void refusesAWrongOption_data();
+    void refusesAWrongOption();
+    void takesItsBoardAlong_data();
+    void takesItsBoardAlong();
 };
 
 void TestDemo::burn_data()
@@ -35,20 +39,29 @@ void TestDemo::burn_data()
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QString>("status");
     QTest::addColumn<QString>("console");  // words of the flasher's, or the app's closing line
-    QTest::newRow("a sound board") << QString() << u"Ready"_s << u"Flash completed successfully."_s;
-    QTest::newRow("noisy") << u"noisy"_s << u"Ready"_s << u"Recovered from line noise"_s;
-    QTest::newRow("drop") << u"drop"_s << u"Ready"_s << u"came back after"_s;
-    QTest::newRow("unplugged") << u"unplugged"_s << u"Failed"_s << u"connection to the board"_s;
-    QTest::newRow("too-noisy") << u"too-noisy"_s << u"Failed"_s << u"too noisy at 1500000 baud"_s;
-    QTest::newRow("no-download-mode") << u"no-download-mode"_s << u"Failed"_s << u"own firmware"_s;
-    QTest::newRow("silent") << u"silent"_s << u"Failed"_s << u"no data came from the port"_s;
-    QTest::newRow("other-chip") << u"other-chip"_s << u"Failed"_s << u"not an ESP32"_s;
-    QTest::newRow("write-error") << u"write-error"_s << u"Failed"_s << u"flash write error"_s;
-    QTest::newRow("restart") << u"restart"_s << u"Ready"_s
-                             << u"The board restarted during the write (power-on reset"_s;
-    QTest::newRow("restart-loop") << u"restart-loop"_s << u"Failed"_s << u"now keeps restarting"_s;
-    QTest::newRow("slow-cable") << u"slow-cable"_s << u"Ready"_s << u"too noisy at 1500000 baud"_s;
-    QTest::newRow("encrypted") << u"encrypted"_s << u"Failed"_s << u"Flash encryption is on"_s;
+    QTest::addColumn<bool>("written");     // the board's flash holds the image afterwards
+
+    const QString ready = u"Ready"_s;
+    const QString failed = u"Failed"_s;
+    QTest::newRow("a sound board")
+        << QString() << ready << u"Flash completed successfully."_s << true;
+    QTest::newRow("noisy") << u"noisy"_s << ready << u"Recovered from line noise"_s << true;
+    QTest::newRow("drop") << u"drop"_s << ready << u"came back after"_s << true;
+    QTest::newRow("unplugged") << u"unplugged"_s << failed << u"connection to the board"_s << false;
+    QTest::newRow("too-noisy") << u"too-noisy"_s << failed << u"too noisy at 1500000 baud"_s
+                               << false;
+    QTest::newRow("no-download-mode")
+        << u"no-download-mode"_s << failed << u"own firmware"_s << false;
+    QTest::newRow("silent") << u"silent"_s << failed << u"no data came from the port"_s << false;
+    QTest::newRow("other-chip") << u"other-chip"_s << failed << u"not an ESP32"_s << false;
+    QTest::newRow("write-error") << u"write-error"_s << failed << u"flash write error"_s << false;
+    QTest::newRow("restart") << u"restart"_s << ready
+                             << u"The board restarted during the write (power-on reset"_s << true;
+    QTest::newRow("restart-loop") << u"restart-loop"_s << failed << u"now keeps restarting"_s
+                                  << false;
+    QTest::newRow("slow-cable") << u"slow-cable"_s << ready << u"too noisy at 1500000 baud"_s
+                                << true;
+    QTest::newRow("encrypted") << u"encrypted"_s << failed << u"Flash encryption is on"_s << false;
 }
 
 void TestDemo::burn()
@@ -56,27 +69,28 @@ void TestDemo::burn()
     QFETCH(QString, fault);
     QFETCH(QString, status);
     QFETCH(QString, console);
+    QFETCH(bool, written);
     QTemporaryDir folder;
-    EsptoolEnvironment esptool = EsptoolEnvironment::fromSystem();
+    tavix::EsptoolEnvironment esptool = tavix::EsptoolEnvironment::fromSystem();
     esptool.resourceDirectory = QString::fromUtf8(TAVIX_RESOURCE_OUTPUT_DIR);
     esptool.applicationSupportDirectory = folder.path();
-    const DemoOptions options{.fault = findDemoFault(fault),
-                              .dumpPath = folder.filePath(u"flash.bin"_s),
-                              .realTiming = false};
+    const tavix::DemoOptions options{.fault = tavix::findDemoFault(fault),
+                                     .dumpPath = folder.filePath(u"flash.bin"_s),
+                                     .realTiming = false};
     DemoSession session(options, {QString::fromUtf8(ESP32SIM_BINARY), esptool});
     QString error;
     QVERIFY2(session.start(&error), qPrintable(error));
-    MainWindow& window = session.window();
+    tavix::MainWindow& window = session.window();
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    const ContentView& view = window.content();
+    const tavix::ContentView& view = window.content();
     QCOMPARE(view.findChild<QComboBox*>(u"portMenu"_s)->currentText(),
              u"Simulated ESP32 (%1)"_s.arg(session.boardPort()));
 
-    QSignalSpy runs(&view.espTool(), &ESPToolManager::isRunningChanged);
-    QTest::mouseClick(view.findChild<ToolActionButton*>(u"burnButton"_s), Qt::LeftButton);
+    QSignalSpy runs(&view.espTool(), &tavix::ESPToolManager::isRunningChanged);
+    QTest::mouseClick(view.findChild<tavix::ToolActionButton*>(u"burnButton"_s), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(runs.size() >= 2 && !view.espTool().isRunning(), 120'000);
-    QCOMPARE(view.findChild<ElidedLabel*>(u"statusLabel"_s)->text(), u"Status: "_s + status);
+    QCOMPARE(view.findChild<tavix::ElidedLabel*>(u"statusLabel"_s)->text(), u"Status: "_s + status);
     QVERIFY(view.espTool().esptoolLog().contains(console));
 
     // Closing the window stops the board, which writes its flash on its way out.
@@ -84,40 +98,46 @@ void TestDemo::burn()
     QFile dump(options.dumpPath);
     QFile image(esptool.resourceDirectory + u"/UIFlow-core2-Tavix-V2.2-0x0.bin"_s);
     QVERIFY(dump.open(QIODevice::ReadOnly) && image.open(QIODevice::ReadOnly));
-    QCOMPARE(dump.read(image.size()) == image.readAll(), status == u"Ready"_s);
+    QCOMPARE(dump.read(image.size()) == image.readAll(), written);
 }
 
-void TestDemo::program_data()
+void TestDemo::refusesAWrongOption_data()
 {
     QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<int>("signal");  // sent once the demo is up
-    QTest::newRow("unknown fault") << QStringList{u"--fault"_s, u"gremlins"_s} << 0;
-    QTest::newRow("unknown option") << QStringList{u"--board"_s} << 0;
-    QTest::newRow("plug-in without seconds") << QStringList{u"--plug-in"_s, u"soon"_s} << 0;
-    QTest::newRow("crash") << QStringList() << SIGKILL;
-    QTest::newRow("Ctrl-C to the demo alone") << QStringList() << SIGINT;
+    QTest::newRow("unknown fault") << QStringList{u"--fault"_s, u"gremlins"_s};
+    QTest::newRow("unknown option") << QStringList{u"--board"_s};
+    QTest::newRow("plug-in without seconds") << QStringList{u"--plug-in"_s, u"soon"_s};
 }
 
-// A wrong option is refused before any window or board, so no display is needed to say so. Once
-// up, the demo takes its board along however it ends; the board writes its flash on its way out.
-void TestDemo::program()
+// Before any window or board, so no display is needed to say so.
+void TestDemo::refusesAWrongOption()
 {
     QFETCH(QStringList, arguments);
+    QProcess demo;
+    demo.setEnvironment({u"PATH=/usr/bin:/bin"_s});
+    demo.start(QString::fromUtf8(DEMO_BINARY), arguments);
+    QVERIFY(demo.waitForFinished());
+    QCOMPARE(demo.exitCode(), 2);
+    QVERIFY(demo.readAllStandardError().contains("\nusage: tavix-flash-tool-demo"));
+}
+
+void TestDemo::takesItsBoardAlong_data()
+{
+    QTest::addColumn<int>("signal");  // sent once the demo is up
+    QTest::newRow("crash") << int(SIGKILL);
+    QTest::newRow("Ctrl-C to the demo alone") << int(SIGINT);
+}
+
+// However the demo ends, its board goes with it, writing its flash on its way out.
+void TestDemo::takesItsBoardAlong()
+{
     QFETCH(int, signal);
     QTemporaryDir folder;
     const QString dump = folder.filePath(u"flash.bin"_s);
     QProcess demo;
-    // Its own place to install the flasher in; no display at all for a wrong option.
-    demo.setEnvironment(signal
-                            ? QProcess::systemEnvironment() << u"XDG_DATA_HOME="_s + folder.path()
-                            : QStringList{u"PATH=/usr/bin:/bin"_s});
-    demo.start(QString::fromUtf8(DEMO_BINARY), arguments << u"--dump"_s << dump);
-    if (!signal) {
-        QVERIFY(demo.waitForFinished());
-        QCOMPARE(demo.exitCode(), 2);
-        QVERIFY(demo.readAllStandardError().contains("\nusage: tavix-flash-tool-demo"));
-        return;
-    }
+    // Its own place to install the flasher in.
+    demo.setEnvironment(QProcess::systemEnvironment() << u"XDG_DATA_HOME="_s + folder.path());
+    demo.start(QString::fromUtf8(DEMO_BINARY), {u"--dump"_s, dump});
     QVERIFY(demo.waitForReadyRead(30'000) && demo.readLine().startsWith("The demo (pid "));
     QVERIFY(!QFile::exists(dump));
     ::kill(pid_t(demo.processId()), signal);

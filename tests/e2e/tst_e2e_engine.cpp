@@ -1,9 +1,9 @@
 // The engine runs the bundled flasher, installed from the build's resources into a temporary
 // home, against esp32-sim: what a user gets when pressing the buttons, minus the window.
 
-#include "FakeEsptoolHome.h"
 #include "support/simboard/SimulatedBoard.h"
 #include "flash/ESPToolManager.h"
+#include "support/fakeesptool/FakeEsptoolHome.h"
 
 #include <QDir>
 #include <QFile>
@@ -47,17 +47,17 @@ void TestEndToEndEngine::flashesTheBundledImage()
     // its side of the line after the baud change would fail here.
     QVERIFY(board.start({u"--check-baud"_s}));
     // The build holds the flasher for this processor only.
-    FakeEsptoolHome home(EsptoolEnvironment::fromSystem().machine);
-    EsptoolEnvironment environment = home.environment();
+    FakeEsptoolHome home(tavix::EsptoolEnvironment::fromSystem().machine);
+    tavix::EsptoolEnvironment environment = home.environment();
     environment.resourceDirectory = QString::fromUtf8(TAVIX_RESOURCE_OUTPUT_DIR);
-    const auto engine = std::make_unique<ESPToolManager>(environment);
+    const auto engine = std::make_unique<tavix::ESPToolManager>(environment);
 
     QList<double> progress;
-    connect(engine.get(), &ESPToolManager::flashProgressChanged, this,
+    connect(engine.get(), &tavix::ESPToolManager::flashProgressChanged, this,
             [&] { progress.append(engine->flashProgress()); });
-    std::optional<FlashResult> result;
+    std::optional<tavix::FlashResult> result;
     engine->flashFirmware(board.port(), u"1500000"_s,
-                          [&](const FlashResult& delivered) { result = delivered; });
+                          [&](const tavix::FlashResult& delivered) { result = delivered; });
     QTRY_VERIFY_WITH_TIMEOUT(result.has_value(), operationTimeoutMs);
     QVERIFY2(result->isSuccess(), qPrintable(engine->esptoolLog()));
 

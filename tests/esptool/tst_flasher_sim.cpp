@@ -260,7 +260,7 @@ void TestFlasherSim::writes()
     SimulatedBoard board(m_folder->path());
     QVERIFY(board.start(withLink(simulator)));
     const FlasherRun run =
-        runFlasher(EsptoolCommandLine::flashArguments(board.port(), baud, imagePath));
+        runFlasher(tavix::commandline::flashArguments(board.port(), baud, imagePath));
     const QByteArray flash = board.stop();
     for (const Figure& figure : figures)
         QVERIFY2(valueOf(board.stats(), figure) >= figure.least, qPrintable(figure.statistic));
@@ -379,7 +379,7 @@ void TestFlasherSim::erases()
     SimulatedBoard board(m_folder->path());
     QVERIFY(board.start(withLink(simulator)));
     const FlasherRun run =
-        runFlasher(EsptoolCommandLine::eraseArguments(board.port(), u"921600"_s));
+        runFlasher(tavix::commandline::eraseArguments(board.port(), u"921600"_s));
     const QByteArray flash = board.stop();
     QCOMPARE(flash.size(), size.chopped(2).toInt() * mib);
     if (says.startsWith(u"failed"_s)) {
@@ -433,23 +433,23 @@ void TestFlasherSim::refusedBeforeAnythingIsErased()
     QVERIFY(board.start({u"--flash-size"_s, u"1MB"_s, u"--fill"_s, u"0x5A"_s}));
     const QString missing = m_folder->filePath(u"nothing.bin"_s);
     const FlasherRun noFile =
-        runFlasher(EsptoolCommandLine::flashArguments(board.port(), u"921600"_s, missing));
+        runFlasher(tavix::commandline::flashArguments(board.port(), u"921600"_s, missing));
     QVERIFY2(failedWith(noFile, u"does not exist"_s), qPrintable(noFile.output));
 
     const QString big = m_folder->filePath(u"big.bin"_s);
     QVERIFY(writeFile(big, image(mib + 1, 5)));
     const FlasherRun tooBig =
-        runFlasher(EsptoolCommandLine::flashArguments(board.port(), u"921600"_s, big));
+        runFlasher(tavix::commandline::flashArguments(board.port(), u"921600"_s, big));
     QVERIFY2(failedWith(tooBig, u"does not fit in the 1MB flash"_s), qPrintable(tooBig.output));
     QVERIFY(board.stop() == QByteArray(mib, '\x5A'));
 
     // Larger than any ESP32 flash, or no port: refused without a chip.
     QVERIFY(writeFile(big, QByteArray(16 * mib + 1, '\x01')));
     const FlasherRun huge =
-        runFlasher(EsptoolCommandLine::flashArguments(u"/dev/null"_s, u"921600"_s, big));
+        runFlasher(tavix::commandline::flashArguments(u"/dev/null"_s, u"921600"_s, big));
     QVERIFY2(failedWith(huge, u"larger than any ESP32 flash"_s), qPrintable(huge.output));
     const FlasherRun noPort =
-        runFlasher(EsptoolCommandLine::eraseArguments(u"/dev/ttyUSB-missing"_s, u"921600"_s));
+        runFlasher(tavix::commandline::eraseArguments(u"/dev/ttyUSB-missing"_s, u"921600"_s));
     QVERIFY2(failedWith(noPort, u"/dev/ttyUSB-missing does not exist"_s),
              qPrintable(noPort.output));
 }
@@ -503,8 +503,8 @@ void TestFlasherSim::protectedBoards()
     SimulatedBoard board(m_folder->path());
     QVERIFY(board.start(simulator + load + args(u"--fill 0x5A --flash-size 1MB"_s)));
     const QStringList command =
-        erase ? EsptoolCommandLine::eraseArguments(board.port(), u"921600"_s)
-              : EsptoolCommandLine::flashArguments(board.port(), u"921600"_s, imagePath);
+        erase ? tavix::commandline::eraseArguments(board.port(), u"921600"_s)
+              : tavix::commandline::flashArguments(board.port(), u"921600"_s, imagePath);
     const FlasherRun run = runFlasher(command + more);
     const QByteArray flash = board.stop();
     QVERIFY2(run.output.contains(says), qPrintable(run.output));
@@ -577,7 +577,7 @@ void TestFlasherSim::skipsWhatTheBoardHolds()
     SimulatedBoard simulated(m_folder->path());
     QVERIFY(simulated.start(simulator + QStringList{u"--load"_s, boardPath}));
     const FlasherRun run =
-        runFlasher(EsptoolCommandLine::flashArguments(simulated.port(), u"921600"_s, imagePath));
+        runFlasher(tavix::commandline::flashArguments(simulated.port(), u"921600"_s, imagePath));
     const QByteArray flash = simulated.stop();
     QVERIFY2(run.exitCode == 0 && run.output.contains(u"Verified"_s), qPrintable(run.output));
     QVERIFY(flash.left(data.size()) == data);
@@ -595,7 +595,7 @@ void TestFlasherSim::heldPortIsBusy()
     QVERIFY(holder >= 0);
     QCOMPARE(::flock(holder, LOCK_EX | LOCK_NB), 0);
     const FlasherRun run =
-        runFlasher(EsptoolCommandLine::eraseArguments(board.port(), u"921600"_s));
+        runFlasher(tavix::commandline::eraseArguments(board.port(), u"921600"_s));
     ::close(holder);
     board.stop();
     QVERIFY2(failedWith(run, u"in use by another program"_s), qPrintable(run.output));

@@ -1,16 +1,49 @@
-#include "FakeEsptoolHome.h"
 #include "flash/EsptoolInstaller.h"
+#include "support/fakeesptool/FakeEsptoolHome.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTest>
 
 #include <cerrno>
+#include <functional>
 #include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
+using tavix::EsptoolInstaller;
+
 namespace {
+
+// Where one preparation puts things; the temporary copy's name is known once it is made.
+struct Places
+{
+    QString toolFolder;
+    QString installed;
+    QString temporary;
+};
+// Stands for chmod(2) in a run, knowing the run's places.
+using FakeChmod = std::function<int(const QString& path, mode_t mode, const Places& places)>;
+// The failure line a run is expected to give.
+using FailureLine = std::function<QString(const Places& places)>;
+using Setup = std::function<void(const FakeEsptoolHome& home)>;
+
+}  // namespace
+
+Q_DECLARE_METATYPE(FakeChmod)
+Q_DECLARE_METATYPE(FailureLine)
+Q_DECLARE_METATYPE(Setup)
+
+namespace {
+
+ino_t inodeOf(const QString& path)
+{
+    struct stat info
+    {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return 0;
+    return info.st_ino;
+}
 
 mode_t modeOf(const QString& path)
 {
@@ -57,6 +90,7 @@ private Q_SLOTS:
     void fallsBackToTheTemporaryFolder();
     void reportsWhatStoppedIt_data();
     void reportsWhatStoppedIt();
+    void leavesWhatStandsInTheWay();
 };
 
 void TestEsptoolInstaller::choosesTheBuildForTheProcessor_data()
@@ -84,18 +118,16 @@ void TestEsptoolInstaller::choosesTheBuildForTheProcessor()
     home.addEsptool(bundled);
     const EsptoolInstaller::Outcome outcome = EsptoolInstaller(home.environment()).prepare();
     QCOMPARE(outcome.failureLine, QString());
-    if (expected.isEmpty()) {
-        QVERIFY(!outcome.path);
-        QVERIFY(!QFileInfo::exists(home.toolDirectory()));
-    } else {
-        QCOMPARE(outcome.path, QDir(home.toolDirectory()).filePath(expected));
-    }
+    QCOMPARE(outcome.path.has_value(), !expected.isEmpty());
+    // The tool folder holds that build alone, or nothing at all.
+    QCOMPARE(QDir(home.toolDirectory()).entryList(QDir::Files).join(u' '), expected);
+    QCOMPARE(QFileInfo(outcome.path.value_or(QString())).fileName(), expected);
 }
 
 void TestEsptoolInstaller::locatesResourcesInOrder()
 {
     FakeEsptoolHome home;
-    EsptoolEnvironment environment = home.environment();
+    tavix::EsptoolEnvironment environment = home.environment();
     QTemporaryDir source;
     environment.sourceResourceDirectory = source.path();
     const QDir working(environment.workingDirectory);
@@ -120,27 +152,34 @@ void TestEsptoolInstaller::locatesResourcesInOrder()
     QVERIFY(!installer.locateResource(u"image"_s, u"bin"_s));
 }
 
+// The copy is made anew whenever it differs from the resource in any byte, and kept otherwise.
 void TestEsptoolInstaller::installsOrReusesTheCopy_data()
 {
-    QTest::addColumn<QByteArray>("installedBefore");  // empty: none
-    QTest::addColumn<QByteArray>("installedAfter");
+    QTest::addColumn<QString>("earlierName");  // the tool folder's file before the run
+    QTest::addColumn<QByteArray>("earlier");   // and its contents
+    QTest::addColumn<bool>("kept");            // the same file afterwards, not a new copy
 
-    QTest::newRow("fresh") << QByteArray() << "#!/bin/sh\nexit 0\n"_ba;
-    QTest::newRow("same size is reused") << "#!/bin/sh\nexit 1\n"_ba
-                                         << "#!/bin/sh\nexit 1\n"_ba;
-    QTest::newRow("another size is replaced") << "old build"_ba
-                                              << "#!/bin/sh\nexit 0\n"_ba;
+    const QByteArray resource = "#!/bin/sh\nexit 0\n";
+    QTest::newRow("fresh, beside the other processor's build")
+        << u"esptool_arm64"_s << "#!/bin/sh\nexit 1\n"_ba << false;
+    QTest::newRow("the same contents are kept") << u"esptool_amd64"_s << resource << true;
+    // An update that changes one character keeps the size: the old copy must not run on.
+    QTest::newRow("the same size with other contents is replaced")
+        << u"esptool_amd64"_s << "#!/bin/sh\nexit 1\n"_ba << false;
+    QTest::newRow("another size is replaced") << u"esptool_amd64"_s << "old build"_ba << false;
 }
 
 void TestEsptoolInstaller::installsOrReusesTheCopy()
 {
-    QFETCH(QByteArray, installedBefore);
-    QFETCH(QByteArray, installedAfter);
+    QFETCH(QString, earlierName);
+    QFETCH(QByteArray, earlier);
+    QFETCH(bool, kept);
 
     FakeEsptoolHome home;
-    writeFile(home.resourcePath(u"esptool_amd64"_s), "#!/bin/sh\nexit 0\n", 0644);
-    if (!installedBefore.isEmpty())
-        writeFile(home.installedEsptoolPath(), installedBefore, 0600);
+    const QByteArray resource = "#!/bin/sh\nexit 0\n";
+    writeFile(home.resourcePath(u"esptool_amd64"_s), resource, 0644);
+    writeFile(QDir(home.toolDirectory()).filePath(earlierName), earlier, 0600);
+    const ino_t before = inodeOf(home.installedEsptoolPath());
     // Another run's copy, cut short: not this run's to remove.
     const QString stale = u".esptool_amd64.0000-INTERRUPTED.tmp"_s;
     writeFile(QDir(home.toolDirectory()).filePath(stale), "half a copy");
@@ -148,7 +187,8 @@ void TestEsptoolInstaller::installsOrReusesTheCopy()
 
     QCOMPARE(outcome.path, home.installedEsptoolPath());
     QCOMPARE(outcome.failureLine, QString());
-    QCOMPARE(contentOf(home.installedEsptoolPath()), installedAfter);
+    QCOMPARE(contentOf(home.installedEsptoolPath()), resource);
+    QCOMPARE(inodeOf(home.installedEsptoolPath()) == before, kept);
     QCOMPARE(modeOf(home.installedEsptoolPath()), mode_t(0755));
     QCOMPARE(modeOf(home.toolDirectory()), mode_t(0755));
     QCOMPARE(temporaryFilesIn(home.toolDirectory()), QStringList{stale});
@@ -158,7 +198,7 @@ void TestEsptoolInstaller::fallsBackToTheTemporaryFolder()
 {
     FakeEsptoolHome home;
     home.addEsptool(u"esptool_amd64"_s);
-    EsptoolEnvironment environment = home.environment();
+    tavix::EsptoolEnvironment environment = home.environment();
     environment.applicationSupportDirectory.clear();
     const QString expected =
         QDir(environment.temporaryDirectory).filePath(u"Tavix Flash Tool/esptool/esptool_amd64"_s);
@@ -170,68 +210,86 @@ void TestEsptoolInstaller::fallsBackToTheTemporaryFolder()
     QCOMPARE(modeOf(expected), mode_t(0755));
 }
 
+// Each step whose failure stops a preparation, and the one line that says so.
 void TestEsptoolInstaller::reportsWhatStoppedIt_data()
 {
-    QTest::addColumn<bool>("installedBefore");
-    QTest::addColumn<QString>("obstacle");  // "folder" in the way, or whose chmod fails
-    QTest::addColumn<QString>("failure");   // the line, with <dir>, <tmp> and <installed>
+    QTest::addColumn<Setup>("setUp");
+    QTest::addColumn<FakeChmod>("chmod");
+    QTest::addColumn<FailureLine>("failure");  // how the line starts
 
-    const QString prefix = u"Failed to prepare esptool: "_s;
-    const QString denied = u": Operation not permitted\n"_s;
-    QTest::newRow("a folder where the copy goes")
-        << false << u"folder"_s << prefix + u"Cannot move <tmp> to <installed>: "_s;
-    QTest::newRow("tool folder's mode")
-        << false << u"dir"_s << prefix + u"chmod directory failed for <dir>"_s + denied;
-    QTest::newRow("reused copy's mode")
-        << true << u"installed"_s << prefix + u"chmod executable failed for <installed>"_s + denied;
-    QTest::newRow("temporary copy's mode")
-        << false << u"tmp"_s << prefix + u"chmod executable failed for <tmp>"_s + denied;
-    QTest::newRow("new copy's mode")
-        << false << u"installed"_s
-        << prefix + u"chmod executable failed for <installed>"_s + denied;
+    const Setup nothing = [](const FakeEsptoolHome&) {};
+    // An installed copy that equals the resource: it is reused, not copied again.
+    const Setup reusable = [](const FakeEsptoolHome& home) {
+        writeFile(home.installedEsptoolPath(), "build");
+    };
+    const auto refusedFor = [](QString Places::*place) -> FakeChmod {
+        return [place](const QString& path, mode_t mode, const Places& places) {
+            errno = EPERM;
+            return path == places.*place ? -1 : ::chmod(QFile::encodeName(path).constData(), mode);
+        };
+    };
+    const auto failedFor = [](const QString& operation, QString Places::*place) -> FailureLine {
+        return [operation, place](const Places& places) {
+            return u"Failed to prepare esptool: %1 failed for %2: Operation not permitted\n"_s.arg(
+                operation, places.*place);
+        };
+    };
+    QTest::newRow("tool folder's mode") << nothing << refusedFor(&Places::toolFolder)
+                                        << failedFor(u"chmod directory"_s, &Places::toolFolder);
+    QTest::newRow("reused copy's mode") << reusable << refusedFor(&Places::installed)
+                                        << failedFor(u"chmod executable"_s, &Places::installed);
+    QTest::newRow("temporary copy's mode") << nothing << refusedFor(&Places::temporary)
+                                           << failedFor(u"chmod executable"_s, &Places::temporary);
+    QTest::newRow("new copy's mode") << nothing << refusedFor(&Places::installed)
+                                     << failedFor(u"chmod executable"_s, &Places::installed);
     QTest::newRow("a mode change that changes nothing")
-        << false << u"everything"_s << u"Prepared esptool is not executable: <installed>\n"_s;
+        << nothing << FakeChmod([](const QString&, mode_t, const Places&) { return 0; })
+        << FailureLine([](const Places& places) {
+               return u"Prepared esptool is not executable: "_s + places.installed + u'\n';
+           });
 }
 
 void TestEsptoolInstaller::reportsWhatStoppedIt()
 {
-    QFETCH(bool, installedBefore);
-    QFETCH(QString, obstacle);
-    QFETCH(QString, failure);
+    QFETCH(Setup, setUp);
+    QFETCH(FakeChmod, chmod);
+    QFETCH(FailureLine, failure);
 
     FakeEsptoolHome home;
     writeFile(home.resourcePath(u"esptool_amd64"_s), "build", 0644);
-    if (installedBefore)
-        writeFile(home.installedEsptoolPath(), "BUILD");
-    // A non-empty folder in the way: the rename over it fails after the copy was made.
-    if (obstacle == u"folder")
-        writeFile(QDir(home.installedEsptoolPath()).filePath(u"keep"_s), "x");
-
-    QString temporary;
+    setUp(home);
+    Places places{home.toolDirectory(), home.installedEsptoolPath(), {}};
     EsptoolInstaller installer(home.environment());
     installer.setChmodFunction([&](const QString& path, mode_t mode) {
         if (path.endsWith(u".tmp"_s))
-            temporary = path;
-        if (obstacle == u"everything")
-            return 0;  // "succeeds", changes nothing
-        const bool fails = (obstacle == u"dir" && path == home.toolDirectory()) ||
-                           (obstacle == u"tmp" && path == temporary) ||
-                           (obstacle == u"installed" && path == home.installedEsptoolPath());
-        errno = EPERM;
-        return fails ? -1 : ::chmod(QFile::encodeName(path).constData(), mode);
+            places.temporary = path;
+        return chmod(path, mode, places);
     });
 
     const EsptoolInstaller::Outcome outcome = installer.prepare();
     QVERIFY(!outcome.path);
-    QVERIFY2(
-        outcome.failureLine.startsWith(failure.replace(u"<dir>"_s, home.toolDirectory())
-                                           .replace(u"<tmp>"_s, temporary)
-                                           .replace(u"<installed>"_s, home.installedEsptoolPath())),
-        qPrintable(outcome.failureLine));
+    QCOMPARE(outcome.failureLine, failure(places));
+    QCOMPARE(temporaryFilesIn(home.toolDirectory()), QStringList());
+}
+
+// A non-empty folder where the copy goes: the rename over it fails after the copy was made, and
+// the folder stays as it was.
+void TestEsptoolInstaller::leavesWhatStandsInTheWay()
+{
+    FakeEsptoolHome home;
+    writeFile(home.resourcePath(u"esptool_amd64"_s), "build", 0644);
+    const QString keep = QDir(home.installedEsptoolPath()).filePath(u"keep"_s);
+    writeFile(keep, "x");
+
+    const EsptoolInstaller::Outcome outcome = EsptoolInstaller(home.environment()).prepare();
+    QVERIFY(!outcome.path);
+    QVERIFY2(outcome.failureLine.startsWith(u"Failed to prepare esptool: Cannot move "_s),
+             qPrintable(outcome.failureLine));
+    QVERIFY2(outcome.failureLine.contains(u" to "_s + home.installedEsptoolPath() + u": "_s),
+             qPrintable(outcome.failureLine));
     QCOMPARE(outcome.failureLine.count(u'\n'), 1);
     QCOMPARE(temporaryFilesIn(home.toolDirectory()), QStringList());
-    if (obstacle == u"folder")
-        QVERIFY(QFileInfo::exists(QDir(home.installedEsptoolPath()).filePath(u"keep"_s)));
+    QCOMPARE(contentOf(keep), "x"_ba);
 }
 
 QTEST_GUILESS_MAIN(TestEsptoolInstaller)

@@ -1,5 +1,6 @@
-#include "FakeEsptoolHome.h"
 #include "flash/ESPToolManager.h"
+#include "flash/EsptoolCommandLine.h"
+#include "support/fakeesptool/FakeEsptoolHome.h"
 
 #include <QDir>
 #include <QSignalSpy>
@@ -9,6 +10,9 @@
 #include <memory>
 
 using namespace Qt::StringLiterals;
+
+using tavix::ESPToolManager;
+using tavix::FlashResult;
 
 namespace {
 
@@ -43,11 +47,12 @@ private Q_SLOTS:
     void reportsAFlasherThatCannotStart();
     void stopsWhenSomethingIsMissing_data();
     void stopsWhenSomethingIsMissing();
+    void erasesWithoutTheImage();
     void logsPreparationFailuresOnlyWhenAsked();
     void passesArgumentsUnchanged();
     void deliversTheResultAfterTheEngineIsGone();
     void startsTheNextOperationAfresh();
-    void readsPercentagesOnlyWhileRunning();
+    void readsPercentagesAnytimeButShowsThemOnlyWhileRunning();
     void showsTheWholeOfALongOutput();
 
 private:
@@ -57,7 +62,8 @@ private:
     std::shared_ptr<Delivery> start(bool flashing, const QString& portName = port);
     static void waitFor(const std::shared_ptr<Delivery>& delivery);
     QString image() const { return m_home->resourcePath(u"UIFlow-core2-Tavix-V2.2-0x0.bin"_s); }
-    QString echo(bool flashing) const;
+    // What the log starts with: the announcement and the command line echoed.
+    QString opening(bool flashing) const;
 };
 
 void TestESPToolManager::init()
@@ -93,9 +99,10 @@ void TestESPToolManager::waitFor(const std::shared_ptr<Delivery>& delivery)
     QCOMPARE(delivery->calls, 1);
 }
 
-QString TestESPToolManager::echo(bool flashing) const
+QString TestESPToolManager::opening(bool flashing) const
 {
-    const QString common = u"$ "_s + quotedPath(m_home->installedEsptoolPath()) +
+    const QString common = (flashing ? flashAnnouncement : eraseAnnouncement) + u"$ "_s +
+                           quotedPath(m_home->installedEsptoolPath()) +
                            u" --chip esp32 --port /dev/ttyUSB0 --baud 1500000"
                            u" --before default-reset --after hard-reset "_s;
     if (!flashing)
@@ -112,12 +119,18 @@ void TestESPToolManager::runsTheFlasherToItsEnd_data()
     QTest::addColumn<QString>("output");  // as the log shows it
     QTest::addColumn<QStringList>("statuses");
     QTest::addColumn<QList<double>>("progress");  // every value assigned after the start
-    QTest::addColumn<QString>("failure");         // empty for success
+    QTest::addColumn<QString>("failure");         // the result's message, empty for success
+    QTest::addColumn<QString>("closing");         // the log's last line
 
+    const QString flashed = u"Flash completed successfully."_s;
+    const QString erased = u"Erase completed successfully."_s;
+    const auto exitCode = [](int code) {
+        return u"Operation failed with exit code %1."_s.arg(code);
+    };
     QTest::newRow("flash without percentages")
         << true << QStringList{u"out Connecting....\\nChip is ESP32\\n"_s}
         << u"Connecting....\nChip is ESP32\n"_s << QStringList{u"Flashing..."_s, u"Ready"_s}
-        << QList<double>{1.0} << QString();
+        << QList<double>{1.0} << QString() << flashed;
     QTest::newRow("percentages of both flasher generations")
         << true
         << QStringList{u"out Writing at 0x00000000... (10 %)\\n"_s, u"sleep 150"_s,
@@ -127,38 +140,38 @@ void TestESPToolManager::runsTheFlasherToItsEnd_data()
            u"bytes... Writing at 0x00002000... (100 %)\n"_s
         << QStringList{u"Flashing..."_s, u"Flashing 10%"_s, u"Flashing 37%"_s, u"Flashing 100%"_s,
                        u"Ready"_s}
-        << QList<double>{0.10, 0.375, 1.0, 1.0} << QString();
+        << QList<double>{0.10, 0.375, 1.0, 1.0} << QString() << flashed;
     QTest::newRow("erase") << false << QStringList{u"out Erasing flash...\\n"_s}
                            << u"Erasing flash...\n"_s << QStringList{u"Erasing..."_s, u"Ready"_s}
-                           << QList<double>{1.0} << QString();
+                           << QList<double>{1.0} << QString() << erased;
     QTest::newRow("exit 1 keeps the progress")
         << true << QStringList{u"out (37 %)\\n"_s, u"exit 1"_s} << u"(37 %)\n"_s
         << QStringList{u"Flashing..."_s, u"Flashing 37%"_s, u"Failed"_s} << QList<double>{0.37}
-        << u"Operation failed with exit code 1."_s;
+        << exitCode(1) << exitCode(1);
     QTest::newRow("exit 255 without percentages")
         << false << QStringList{u"err boom\\n"_s, u"exit 255"_s} << u"boom\n"_s
-        << QStringList{u"Erasing..."_s, u"Failed"_s} << QList<double>{}
-        << u"Operation failed with exit code 255."_s;
+        << QStringList{u"Erasing..."_s, u"Failed"_s} << QList<double>{} << exitCode(255)
+        << exitCode(255);
     QTest::newRow("killed by a signal")
         << true << QStringList{u"out (5 %)\\n"_s, u"signal %1"_s.arg(SIGKILL)} << u"(5 %)\n"_s
         << QStringList{u"Flashing..."_s, u"Flashing 5%"_s, u"Failed"_s} << QList<double>{0.05}
-        << u"Operation failed with exit code %1."_s.arg(SIGKILL);
+        << exitCode(SIGKILL) << exitCode(SIGKILL);
     QTest::newRow("output written just before the end")
         << true << QStringList{u"out (55 %)"_s, u"exit 3"_s} << u"(55 %)"_s
         << QStringList{u"Flashing..."_s, u"Flashing 55%"_s, u"Failed"_s} << QList<double>{0.55}
-        << u"Operation failed with exit code 3."_s;
+        << exitCode(3) << exitCode(3);
     QTest::newRow("a character split across reads")
         << true << QStringList{u"out price: \\xe2\\x82"_s, u"sleep 200"_s, u"out \\xac 5\\n"_s}
         << u"price: € 5\n"_s << QStringList{u"Flashing..."_s, u"Ready"_s} << QList<double>{1.0}
-        << QString();
+        << QString() << flashed;
     QTest::newRow("invalid bytes and a cut character at the end")
         << true << QStringList{u"out bad \\xff byte\\n"_s, u"out cut \\xe2\\x82"_s}
         << u"bad \ufffd byte\ncut \ufffd\ufffd"_s << QStringList{u"Flashing..."_s, u"Ready"_s}
-        << QList<double>{1.0} << QString();
+        << QList<double>{1.0} << QString() << flashed;
     QTest::newRow("both streams in order, CR LF as one line end")
         << false << QStringList{u"out one\\n"_s, u"err two\\n"_s, u"out three\\r\\n"_s}
         << u"one\ntwo\nthree\n"_s << QStringList{u"Erasing..."_s, u"Ready"_s} << QList<double>{1.0}
-        << QString();
+        << QString() << erased;
 }
 
 void TestESPToolManager::runsTheFlasherToItsEnd()
@@ -169,6 +182,7 @@ void TestESPToolManager::runsTheFlasherToItsEnd()
     QFETCH(QStringList, statuses);
     QFETCH(QList<double>, progress);
     QFETCH(QString, failure);
+    QFETCH(QString, closing);
 
     FakeEsptoolHome::setPlan(plan);
     QStringList seenStatuses;
@@ -177,18 +191,14 @@ void TestESPToolManager::runsTheFlasherToItsEnd()
             [&] { seenStatuses.append(m_engine->statusText()); });
     const auto delivery = start(flashing);
     QVERIFY(m_engine->isRunning());
-    QCOMPARE(m_engine->currentOperationName(), flashing ? u"Flashing"_s : u"Erasing"_s);
+    QCOMPARE(m_engine->currentOperationName() + u"..."_s, statuses.first());
     connect(m_engine.get(), &ESPToolManager::flashProgressChanged, this,
             [&] { seenProgress.append(m_engine->flashProgress()); });
     waitFor(delivery);
 
-    const QString success =
-        flashing ? u"Flash completed successfully."_s : u"Erase completed successfully."_s;
-    const QString closing = failure.isEmpty() ? success : failure;
-    QCOMPARE(*delivery->result,
-             failure.isEmpty() ? FlashResult::success() : FlashResult::failure(failure));
-    QCOMPARE(m_engine->esptoolLog(), (flashing ? flashAnnouncement : eraseAnnouncement) +
-                                         echo(flashing) + output + u'\n' + closing + u'\n');
+    QCOMPARE(delivery->result->isSuccess(), failure.isEmpty());
+    QCOMPARE(delivery->result->message(), failure);
+    QCOMPARE(m_engine->esptoolLog(), opening(flashing) + output + u'\n' + closing + u'\n');
     QCOMPARE(seenStatuses, statuses);
     QCOMPARE(seenProgress, progress);
     QCOMPARE(m_engine->isRunning(), false);
@@ -207,7 +217,7 @@ void TestESPToolManager::reportsAFlasherThatCannotStart()
     QVERIFY(!delivery->result->isSuccess());
     QVERIFY(!reason.isEmpty());
     QCOMPARE(m_engine->esptoolLog(),
-             eraseAnnouncement + echo(false) + u"\nFailed to start esptool: "_s + reason + u'\n');
+             opening(false) + u"\nFailed to start esptool: "_s + reason + u'\n');
     QCOMPARE(m_engine->statusText(), u"Failed"_s);
     QCOMPARE(m_engine->isRunning(), false);
     waitFor(delivery);
@@ -240,14 +250,25 @@ void TestESPToolManager::stopsWhenSomethingIsMissing()
     QCOMPARE(m_engine->statusText(), u"Failed"_s);
     QCOMPARE(m_engine->flashProgress(), 0.0);
     QCOMPARE(m_engine->isRunning(), false);
-    // The image is looked for before the flasher is touched.
-    if (missing.endsWith(u".bin"_s))
-        QVERIFY(!QFileInfo::exists(m_home->toolDirectory()));
+    // Nothing was installed: the image is looked for before the flasher is touched.
+    QVERIFY(!QFileInfo::exists(m_home->toolDirectory()));
+}
+
+// Erasing needs the flasher alone: a missing image neither stops it nor shows in the log.
+void TestESPToolManager::erasesWithoutTheImage()
+{
+    QFile::remove(image());
+    FakeEsptoolHome::setPlan({u"out Erasing flash...\\n"_s});
+    const auto delivery = start(false);
+    waitFor(delivery);
+    QCOMPARE(*delivery->result, FlashResult::success());
+    QCOMPARE(m_engine->esptoolLog(),
+             opening(false) + u"Erasing flash...\n\nErase completed successfully.\n"_s);
 }
 
 void TestESPToolManager::logsPreparationFailuresOnlyWhenAsked()
 {
-    EsptoolEnvironment environment = m_home->environment();
+    tavix::EsptoolEnvironment environment = m_home->environment();
     // A file where the per-user folder should be: the tool folder cannot be made.
     environment.applicationSupportDirectory = image();
     ESPToolManager engine(environment);
@@ -276,18 +297,9 @@ void TestESPToolManager::passesArgumentsUnchanged()
     waitFor(start(true, oddPort));
     FakeEsptoolHome::setRecordFile({});
 
+    // The words of the command line the log shows (checked word for word above), unquoted.
     QCOMPARE(FakeEsptoolHome::recordedLines(record),
-             (QStringList{u"--chip"_s,       u"esp32"_s,
-                          u"--port"_s,       oddPort,
-                          u"--baud"_s,       baud,
-                          u"--before"_s,     u"default-reset"_s,
-                          u"--after"_s,      u"hard-reset"_s,
-                          u"write-flash"_s,  u"--compress"_s,
-                          u"--flash-mode"_s, u"dio"_s,
-                          u"--flash-freq"_s, u"80m"_s,
-                          u"--flash-size"_s, u"detect"_s,
-                          u"0x0"_s,          image(),
-                          u"NO_COLOR=1"_s}));
+             tavix::commandline::flashArguments(oddPort, baud, image()) << u"NO_COLOR=1"_s);
     QVERIFY(m_engine->esptoolLog().contains(
         u" --port '/dev/serial/by-id/usb-Silicon Labs '\\''CP2102'\\''' --baud "_s));
 }
@@ -315,7 +327,7 @@ void TestESPToolManager::startsTheNextOperationAfresh()
     waitFor(delivery);
 }
 
-void TestESPToolManager::readsPercentagesOnlyWhileRunning()
+void TestESPToolManager::readsPercentagesAnytimeButShowsThemOnlyWhileRunning()
 {
     m_engine->updateProgress(u"done: 42 %"_s);
     QCOMPARE(m_engine->flashProgress(), 0.42);

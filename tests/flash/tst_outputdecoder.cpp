@@ -56,7 +56,7 @@ void TestOutputDecoder::decodesAcrossReads()
     QFETCH(QList<QByteArray>, reads);
     QFETCH(QString, expected);
 
-    OutputDecoder decoder;
+    tavix::OutputDecoder decoder;
     QString text;
     for (const QByteArray& read : reads)
         text += decoder.decode(read);
@@ -66,7 +66,7 @@ void TestOutputDecoder::decodesAcrossReads()
 
 void TestOutputDecoder::holdsBackAnIncompleteCharacter()
 {
-    OutputDecoder decoder;
+    tavix::OutputDecoder decoder;
     QCOMPARE(decoder.decode("ok \xe2\x82"), u"ok "_s);
     QCOMPARE(decoder.decode("\xac"), u"€"_s);
     QCOMPARE(decoder.finish(), QString());

@@ -46,13 +46,13 @@ void TestShellQuote::quotesOnlyWhatNeedsIt()
 {
     QFETCH(QString, word);
     QFETCH(QString, expected);
-    QCOMPARE(ShellQuote::quoted(word), expected);
+    QCOMPARE(tavix::shell::quoted(word), expected);
 }
 
 void TestShellQuote::joinsWordsWithSpaces()
 {
-    QCOMPARE(ShellQuote::commandLine({u"/opt/Tavix Flash Tool/esptool_amd64"_s, u"--port"_s,
-                                      u"/dev/ttyUSB0"_s, QString(), u"x"_s}),
+    QCOMPARE(tavix::shell::commandLine({u"/opt/Tavix Flash Tool/esptool_amd64"_s, u"--port"_s,
+                                        u"/dev/ttyUSB0"_s, QString(), u"x"_s}),
              u"'/opt/Tavix Flash Tool/esptool_amd64' --port /dev/ttyUSB0  x"_s);
 }
 
@@ -79,7 +79,7 @@ void TestShellQuote::shellReadsBackTheSameWords()
         }
 
         // The record separator cannot occur in the words, so it splits the shell's output.
-        const QString script = u"set -- "_s + ShellQuote::commandLine(words) +
+        const QString script = u"set -- "_s + tavix::shell::commandLine(words) +
                                u"\nfor a in \"$@\"; do printf '%s\\036' \"$a\"; done"_s;
         QProcess shell;
         shell.start(u"/bin/sh"_s, {u"-c"_s, script});

@@ -18,6 +18,12 @@
 
 using namespace Qt::StringLiterals;
 
+using tavix::LinuxPortLister;
+using tavix::PortlessAdapter;
+using tavix::SerialPortInfo;
+using tavix::UsbNames;
+using OptionalId = std::optional<qint64>;
+Q_DECLARE_METATYPE(OptionalId)
 using SharedSysfs = std::shared_ptr<FakeSysfs>;
 using SharedProcfs = std::shared_ptr<FakeProcfs>;
 Q_DECLARE_METATYPE(SharedSysfs)
@@ -87,38 +93,48 @@ private Q_SLOTS:
                                      u"ttyUSB1"_s, u"ttyUSB2"_s, u"ttyUSB3"_s}));
     }
 
-    // Path | vendor | product | vendor ID:product ID, "-" for an absent ID.
     void findsEachPortsIdentity_data()
     {
-        QTest::addColumn<QString>("identity");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("vendor");
+        QTest::addColumn<QString>("product");
+        QTest::addColumn<OptionalId>("vendorId");
+        QTest::addColumn<OptionalId>("productId");
         QTest::newRow("CP2102, its interface named nearer than the device")
-            << u"/dev/ttyUSB0 | Silicon Labs | CP2102 Interface | 10c4:ea60"_s;
+            << u"/dev/ttyUSB0"_s << u"Silicon Labs"_s << u"CP2102 Interface"_s << OptionalId(0x10c4)
+            << OptionalId(0xea60);
         QTest::newRow("ESP32-S3 built-in USB serial")
-            << u"/dev/ttyACM0 | Espressif | USB JTAG/serial debug unit | 303a:1001"_s;
-        QTest::newRow("FTDI") << u"/dev/ttyUSB1 | FTDI | FT232R USB UART | 403:6001"_s;
+            << u"/dev/ttyACM0"_s << u"Espressif"_s << u"USB JTAG/serial debug unit"_s
+            << OptionalId(0x303a) << OptionalId(0x1001);
+        QTest::newRow("FTDI") << u"/dev/ttyUSB1"_s << u"FTDI"_s << u"FT232R USB UART"_s
+                              << OptionalId(0x403) << OptionalId(0x6001);
         QTest::newRow("CH340 without manufacturer")
-            << u"/dev/ttyUSB2 | QinHeng Electronics | USB Serial | 1a86:7523"_s;
+            << u"/dev/ttyUSB2"_s << u"QinHeng Electronics"_s << u"USB Serial"_s
+            << OptionalId(0x1a86) << OptionalId(0x7523);
         QTest::newRow("CH340 naming nothing")
-            << u"/dev/ttyUSB3 | QinHeng Electronics | CH340 serial converter | 1a86:7523"_s;
+            << u"/dev/ttyUSB3"_s << u"QinHeng Electronics"_s << u"CH340 serial converter"_s
+            << OptionalId(0x1a86) << OptionalId(0x7523);
         QTest::newRow("product without vendor behind hubs, which lend none")
-            << u"/dev/ttyACM1 |  | USB Single Serial | 1a86:55d4"_s;
-        QTest::newRow("board port without USB") << u"/dev/ttyS0 |  |  | -:-"_s;
+            << u"/dev/ttyACM1"_s << QString() << u"USB Single Serial"_s << OptionalId(0x1a86)
+            << OptionalId(0x55d4);
+        QTest::newRow("board port without USB")
+            << u"/dev/ttyS0"_s << QString() << QString() << OptionalId() << OptionalId();
     }
     void findsEachPortsIdentity()
     {
-        QFETCH(QString, identity);
-        const QString path = identity.section(u' ', 0, 0);
+        QFETCH(QString, path);
+        QFETCH(QString, vendor);
+        QFETCH(QString, product);
+        QFETCH(OptionalId, vendorId);
+        QFETCH(OptionalId, productId);
         const auto port =
             std::find_if(m_ports.cbegin(), m_ports.cend(),
                          [&path](const SerialPortInfo& p) { return p.path() == path; });
         QVERIFY(port != m_ports.cend());
-        const auto id = [](std::optional<qint64> value) {
-            return value ? QString::number(*value, 16) : u"-"_s;
-        };
-        QCOMPARE(QStringList({port->path(), port->vendor(), port->product(),
-                              id(port->vendorID()) + u':' + id(port->productID())})
-                     .join(u" | "_s),
-                 identity);
+        QCOMPARE(port->vendor(), vendor);
+        QCOMPARE(port->product(), product);
+        QCOMPARE(port->vendorID(), vendorId);
+        QCOMPARE(port->productID(), productId);
     }
 
     void readsAfreshEachTime()
@@ -166,8 +182,8 @@ private Q_SLOTS:
         const PortlessAdapter held{.location = u"1-2"_s,
                                    .vendor = u"QinHeng Electronics"_s,
                                    .product = u"USB Serial"_s,
-                                   .vendorID = 0x1a86,
-                                   .productID = 0x7523,
+                                   .vendorId = 0x1a86,
+                                   .productId = 0x7523,
                                    .interfaceName = u"1-2:1.0"_s,
                                    .expectedDriver = u"ch341"_s,
                                    .boundDriver = u"usbfs"_s};
@@ -179,15 +195,15 @@ private Q_SLOTS:
         const PortlessAdapter cp2102{.location = u"1-2"_s,
                                      .vendor = u"Silicon Labs"_s,
                                      .product = u"CP2102"_s,
-                                     .vendorID = 0x10c4,
-                                     .productID = 0xea60,
+                                     .vendorId = 0x10c4,
+                                     .productId = 0xea60,
                                      .interfaceName = u"1-2:1.0"_s,
                                      .expectedDriver = u"cp210x"_s,
                                      .boundDriver = u"usbhid"_s};
         const PortlessAdapter ch9102{.location = u"1-2"_s,
                                      .product = u"USB Single Serial"_s,
-                                     .vendorID = 0x1a86,
-                                     .productID = 0x55d4,
+                                     .vendorId = 0x1a86,
+                                     .productId = 0x55d4,
                                      .interfaceName = u"1-2:1.0"_s,
                                      .expectedDriver = u"cdc_acm"_s};
 
@@ -227,7 +243,8 @@ private Q_SLOTS:
         QTemporaryDir vendorRules;
         QFile rule(vendorRules.filePath(u"85-brltty.rules"_s));
         QVERIFY(rule.open(QIODevice::WriteOnly));
-        const LinuxServicePaths services{procfs->root(), {localRules.path(), vendorRules.path()}};
+        const tavix::LinuxServicePaths services{procfs->root(),
+                                                {localRules.path(), vendorRules.path()}};
         QCOMPARE(LinuxPortLister(sysfs->root(), fakeDatabase, services).listPortlessAdapters(),
                  expected);
     }
@@ -236,7 +253,8 @@ private Q_SLOTS:
     // No udev daemon runs here to send anything on it.
     void watchesUdevsMonitor()
     {
-        const std::unique_ptr<PortWatch> watch = createPlatformPortLister()->watchPorts();
+        const std::unique_ptr<tavix::PortWatch> watch =
+            tavix::createPlatformPortLister()->watchPorts();
         QVERIFY(watch);
         const auto* notifier = watch->findChild<QSocketNotifier*>(u"deviceEvents"_s);
         QVERIFY(notifier && notifier->isEnabled());
@@ -271,8 +289,8 @@ private Q_SLOTS:
         QFETCH(int, announced);
         auto events = std::make_unique<FakeDeviceEvents>();
         FakeDeviceEvents& source = *events;
-        LinuxPortWatch watch(std::move(events));
-        const QSignalSpy spy(&watch, &PortWatch::portsChanged);
+        tavix::LinuxPortWatch watch(std::move(events));
+        const QSignalSpy spy(&watch, &tavix::PortWatch::portsChanged);
         for (qsizetype i = 0; i < actions.size(); ++i)
             source.send(actions[i], subsystems[i]);
         QTRY_VERIFY(source.drained());
@@ -286,15 +304,16 @@ private Q_SLOTS:
 
     void asksTheDatabaseByItsUsbKey()
     {
-        QCOMPARE(LinuxHardwareDatabase::usbModalias(0x1a86, 0x7523), "usb:v1A86p7523"_ba);
-        QCOMPARE(LinuxHardwareDatabase::usbModalias(0x403, 0x6001), "usb:v0403p6001"_ba);
+        QCOMPARE(tavix::LinuxHardwareDatabase::usbModalias(0x1a86, 0x7523), "usb:v1A86p7523"_ba);
+        QCOMPARE(tavix::LinuxHardwareDatabase::usbModalias(0x403, 0x6001), "usb:v0403p6001"_ba);
     }
 
     void readsThisMachinesSysfs()
     {
         if (!QFileInfo::exists(u"/sys/class/tty"_s))
             QSKIP("No sysfs here (a chroot, for instance).");
-        const std::optional<QList<SerialPortInfo>> ports = createPlatformPortLister()->listPorts();
+        const std::optional<QList<SerialPortInfo>> ports =
+            tavix::createPlatformPortLister()->listPorts();
         QVERIFY(ports.has_value());
         for (const SerialPortInfo& port : *ports) {
             QVERIFY2(QFileInfo::exists(u"/sys/class/tty/"_s + port.name() + u"/device"_s),

@@ -7,10 +7,16 @@
 #include <QThread>
 
 #include <fcntl.h>
+#include <functional>
 #include <memory>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
+
+using tavix::SerialMonitor;
+// Something done to a monitor before the step under test.
+using Step = std::function<void(SerialMonitor&)>;
+Q_DECLARE_METATYPE(Step)
 
 namespace {
 
@@ -110,17 +116,17 @@ private Q_SLOTS:
     // Stopped without the disconnect line, a pending one included: nobody is left to read it.
     void destructionStopsWithoutTouchingTheDescriptor_data()
     {
-        QTest::addColumn<bool>("stoppedFirst");
-        QTest::newRow("monitoring") << false;
-        QTest::newRow("stopped, line pending") << true;
+        QTest::addColumn<Step>("before");
+        QTest::newRow("monitoring") << Step([](SerialMonitor&) {});
+        QTest::newRow("stopped, line pending")
+            << Step([](SerialMonitor& monitor) { monitor.stopMonitoring(); });
     }
     void destructionStopsWithoutTouchingTheDescriptor()
     {
-        QFETCH(bool, stoppedFirst);
+        QFETCH(Step, before);
         auto monitor = std::make_unique<SerialMonitor>(m_pipe[0]);
         QSignalSpy changes(monitor.get(), &SerialMonitor::isMonitoringChanged);
-        if (stoppedFirst)
-            monitor->stopMonitoring();
+        before(*monitor);
         monitor.reset();
         runPostedEvents();  // would append to freed memory if the line outlived the monitor
         QCOMPARE(changes.count(), 1);

@@ -5,6 +5,8 @@
 
 using namespace Qt::StringLiterals;
 
+using tavix::SerialPortInfo;
+
 class TestSerialPortInfo : public QObject
 {
     Q_OBJECT

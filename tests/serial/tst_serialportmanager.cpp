@@ -2,14 +2,18 @@
 #include "support/FakePortLister.h"
 
 #include <QFile>
+#include <QLoggingCategory>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
 
-using Scheme = PortNaming::Scheme;
-Q_DECLARE_METATYPE(PortNaming::Scheme)
+using tavix::PortlessAdapter;
+using tavix::SerialPortInfo;
+using tavix::SerialPortManager;
+using Scheme = tavix::PortNaming::Scheme;
+Q_DECLARE_METATYPE(Scheme)
 
 namespace {
 
@@ -31,13 +35,22 @@ private:
     std::unique_ptr<QTemporaryDir> m_dev;
     FakePortLister* m_lister = nullptr;
     std::unique_ptr<SerialPortManager> m_manager;
+    QtMessageHandler m_previousHandler = nullptr;
+
+    // The port trace's lines, as a support request would show them.
+    static inline QStringList traced;
+    static void collectTrace(QtMsgType, const QMessageLogContext& context, const QString& line)
+    {
+        if (QByteArrayView(context.category) == "tavix.ports")
+            traced.append(line);
+    }
 
     void makeManager(Scheme scheme)
     {
         auto lister = std::make_unique<FakePortLister>();
         m_lister = lister.get();
         m_manager = std::make_unique<SerialPortManager>(std::move(lister), m_dev->path(),
-                                                        PortNaming(scheme));
+                                                        tavix::PortNaming(scheme));
     }
     void makeDevEntries(const QStringList& names)
     {
@@ -46,10 +59,10 @@ private:
             QVERIFY(file.open(QIODevice::WriteOnly));
         }
     }
-    void plug(const QString& path, std::optional<qint64> vendorID = 0x10C4)
+    void plug(const QString& path, std::optional<qint64> vendorId = 0x10C4)
     {
         m_lister->ports.append(
-            SerialPortInfo({.path = path, .name = path.section(u'/', -1), .vendorID = vendorID}));
+            SerialPortInfo({.path = path, .name = path.section(u'/', -1), .vendorID = vendorId}));
     }
 
 private Q_SLOTS:
@@ -58,28 +71,27 @@ private Q_SLOTS:
         m_dev = std::make_unique<QTemporaryDir>();
         makeManager(Scheme::singleNode);
     }
+    void cleanup()
+    {
+        QLoggingCategory::setFilterRules(QString());
+        if (m_previousHandler)
+            qInstallMessageHandler(std::exchange(m_previousHandler, nullptr));
+    }
 
-    // Every vendor ID and every keyword of both lists selects a port here, so that a typo in any
-    // of them fails; near misses do not.
+    // Every vendor ID and every keyword selects a port here, so that a typo in any of them fails;
+    // near misses do not.
     void listsWhatLooksLikeABoard_data()
     {
         QTest::addColumn<Scheme>("scheme");
-        QTest::addColumn<QString>("devEntry");     // set: listed by name, the lister unavailable
-        QTest::addColumn<SerialPortInfo>("port");  // otherwise: what the lister reports
-        QTest::addColumn<QString>("listedAs");     // the listed port's name; empty: not listed
+        QTest::addColumn<SerialPortInfo>("port");
+        QTest::addColumn<QStringList>("listed");  // the port's path, or nothing
 
-        const auto reported = [](const char* tag, SerialPortInfo::Fields port, bool listed,
+        const auto reported = [](const char* tag, const SerialPortInfo::Fields& port, bool listed,
                                  Scheme scheme = Scheme::singleNode) {
-            port.name = port.name.isEmpty() ? port.path.section(u'/', -1) : port.name;
-            QTest::newRow(tag) << scheme << QString() << SerialPortInfo(port)
-                               << (listed ? port.name : QString());
-        };
-        const auto named = [](const char* tag, const QString& entry, const QString& listedAs,
-                              Scheme scheme = Scheme::singleNode) {
-            QTest::newRow(tag) << scheme << entry << SerialPortInfo() << listedAs;
+            QTest::newRow(tag) << scheme << SerialPortInfo(port)
+                               << (listed ? QStringList{port.path} : QStringList());
         };
         const QString usb0 = u"/dev/ttyUSB0"_s;
-
         reported("vendor Espressif", {.path = usb0, .vendorID = 0x303A}, true);
         reported("vendor Silicon Labs", {.path = usb0, .vendorID = 0x10C4}, true);
         reported("vendor WCH", {.path = usb0, .vendorID = 0x1A86}, true);
@@ -91,7 +103,6 @@ private Q_SLOTS:
                   .product = u"USB-Serial Controller"_s,
                   .vendorID = 0x067B},
                  false);
-
         reported("espressif", {.path = usb0, .vendor = u"Espressif Systems"_s}, true);
         reported("esp32", {.path = usb0, .product = u"My Esp32-S3 Board"_s}, true);
         reported("m5stack", {.path = usb0, .vendor = u"M5Stack"_s}, true);
@@ -110,53 +121,89 @@ private Q_SLOTS:
         reported("serial alone", {.path = usb0, .product = u"USB Serial"_s}, false);
         reported("board port", {.path = u"/dev/ttyS0"_s}, false);
         reported("outside /dev", {.path = u"/run/ttyUSB0"_s, .vendorID = 0x303A}, false);
-
-        // "wchusbserial" holds "usbserial", so that row cannot tell the two apart.
-        named("dev usbserial", u"tty.usbserial-0001"_s, u"tty.usbserial-0001"_s);
-        named("dev slab_usbtouart", u"tty.SLAB_USBtoUART"_s, u"tty.SLAB_USBtoUART"_s);
-        named("dev wchusbserial", u"tty.wchusbserial1410"_s, u"tty.wchusbserial1410"_s);
-        named("dev usbmodem", u"tty.usbmodem1101"_s, u"tty.usbmodem1101"_s);
-        named("dev cp210", u"ttyCP2102"_s, u"ttyCP2102"_s);
-        named("dev ch340", u"ttyCH340"_s, u"ttyCH340"_s);
-        named("dev ch341", u"ttyCH341USB0"_s, u"ttyCH341USB0"_s);
-        named("dev ch910", u"ttyCH9102"_s, u"ttyCH9102"_s);
-        named("dev ttyusb", u"ttyUSB0"_s, u"ttyUSB0"_s);
-        named("dev ttyacm", u"ttyACM12"_s, u"ttyACM12"_s);
-        named("dev board port", u"ttyS0"_s, {});
-        named("dev console", u"tty0"_s, {});
-        named("dev prefix is case-sensitive", u"TTYUSB0"_s, {});
-        named("dev keyword without prefix", u"usbserial-0001"_s, {});
-
-        // macOS: only callout nodes, named without their "cu.".
+        // macOS: only callout nodes.
         const Scheme mac = Scheme::calloutAndDialIn;
         reported("mac callout", {.path = u"/dev/cu.usbserial-0001"_s, .vendorID = 0x10C4}, true,
                  mac);
         reported("mac dial-in", {.path = u"/dev/tty.usbserial-0001"_s, .vendorID = 0x10C4}, false,
                  mac);
-        named("mac dev callout", u"cu.usbmodem1101"_s, u"usbmodem1101"_s, mac);
-        named("mac dev dial-in", u"tty.usbmodem1101"_s, {}, mac);
-        named("mac dev without keyword", u"cu.Bluetooth-Incoming-Port"_s, {}, mac);
-        named("mac dev has no linux names", u"cu.ttyUSB0"_s, {}, mac);
     }
-
     void listsWhatLooksLikeABoard()
     {
         QFETCH(Scheme, scheme);
-        QFETCH(QString, devEntry);
         QFETCH(SerialPortInfo, port);
-        QFETCH(QString, listedAs);
-
+        QFETCH(QStringList, listed);
         makeManager(scheme);
-        if (devEntry.isEmpty()) {
-            m_lister->ports = {port};
-        } else {
-            makeDevEntries({devEntry});
-            m_lister->available = false;
-        }
+        m_lister->ports = {port};
+        QCOMPARE(pathsOf(m_manager->scanPorts()), listed);
+    }
+
+    // Entries of /dev, listed by name when the lister cannot list.
+    void listsDevEntriesByName_data()
+    {
+        QTest::addColumn<Scheme>("scheme");
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<QStringList>("listedAs");  // the port's name, or nothing
+
+        const auto named = [](const char* tag, const QString& entry, const QString& listedAs,
+                              Scheme scheme = Scheme::singleNode) {
+            QTest::newRow(tag) << scheme << entry
+                               << (listedAs.isEmpty() ? QStringList() : QStringList{listedAs});
+        };
+        // "wchusbserial" holds "usbserial", so that row cannot tell the two apart.
+        named("usbserial", u"tty.usbserial-0001"_s, u"tty.usbserial-0001"_s);
+        named("slab_usbtouart", u"tty.SLAB_USBtoUART"_s, u"tty.SLAB_USBtoUART"_s);
+        named("wchusbserial", u"tty.wchusbserial1410"_s, u"tty.wchusbserial1410"_s);
+        named("usbmodem", u"tty.usbmodem1101"_s, u"tty.usbmodem1101"_s);
+        named("cp210", u"ttyCP2102"_s, u"ttyCP2102"_s);
+        named("ch340", u"ttyCH340"_s, u"ttyCH340"_s);
+        named("ch341", u"ttyCH341USB0"_s, u"ttyCH341USB0"_s);
+        named("ch910", u"ttyCH9102"_s, u"ttyCH9102"_s);
+        named("ttyusb", u"ttyUSB0"_s, u"ttyUSB0"_s);
+        named("ttyacm", u"ttyACM12"_s, u"ttyACM12"_s);
+        named("board port", u"ttyS0"_s, {});
+        named("console", u"tty0"_s, {});
+        named("prefix is case-sensitive", u"TTYUSB0"_s, {});
+        named("keyword without prefix", u"usbserial-0001"_s, {});
+        // macOS: only callout nodes, named without their "cu.".
+        const Scheme mac = Scheme::calloutAndDialIn;
+        named("mac callout", u"cu.usbmodem1101"_s, u"usbmodem1101"_s, mac);
+        named("mac dial-in", u"tty.usbmodem1101"_s, {}, mac);
+        named("mac without keyword", u"cu.Bluetooth-Incoming-Port"_s, {}, mac);
+        named("mac has no linux names", u"cu.ttyUSB0"_s, {}, mac);
+    }
+    void listsDevEntriesByName()
+    {
+        QFETCH(Scheme, scheme);
+        QFETCH(QString, entry);
+        QFETCH(QStringList, listedAs);
+        makeManager(scheme);
+        makeDevEntries({entry});
+        m_lister->available = false;
+        QStringList names;
         const QList<SerialPortInfo> ports = m_manager->scanPorts();
-        QCOMPARE(ports.isEmpty() ? QString() : ports.first().name(), listedAs);
-        if (!devEntry.isEmpty() && !listedAs.isEmpty())
-            QCOMPARE(ports.first().path(), m_dev->filePath(devEntry));
+        for (const SerialPortInfo& port : ports) {
+            names << port.name();
+            QCOMPARE(port.path(), m_dev->filePath(entry));
+        }
+        QCOMPARE(names, listedAs);
+    }
+
+    // The rows above show each mark at work; a mark added to a list would take ports that no row
+    // shows, so the lists are these and no longer.
+    void knowsExactlyTheseMarks()
+    {
+        QCOMPARE(m_manager->supportedVendorIDs(), (QSet<qint64>{0x303A, 0x10C4, 0x1A86, 0x0403}));
+        QCOMPARE(m_manager->portKeywords(),
+                 (QStringList{u"espressif"_s, u"esp32"_s, u"m5stack"_s, u"cp210"_s,
+                              u"slab_usbtouart"_s, u"silicon labs"_s, u"wchusbserial"_s, u"ch340"_s,
+                              u"ch341"_s, u"ch910"_s, u"ftdi"_s}));
+        const QStringList shared{u"usbserial"_s, u"slab_usbtouart"_s, u"wchusbserial"_s,
+                                 u"usbmodem"_s,  u"cp210"_s,          u"ch340"_s,
+                                 u"ch341"_s,     u"ch910"_s};
+        QCOMPARE(tavix::PortNaming(Scheme::calloutAndDialIn).devEntryKeywords(), shared);
+        QCOMPARE(tavix::PortNaming(Scheme::singleNode).devEntryKeywords(),
+                 (shared + QStringList{u"ttyusb"_s, u"ttyacm"_s}));
     }
 
     // Only when the lister cannot list; an empty listing is an answer.
@@ -197,6 +244,45 @@ private Q_SLOTS:
         QVERIFY(m_manager->ports().isEmpty());
     }
 
+    // With QT_LOGGING_RULES="tavix.ports.debug=true" each port left out says why, in a line that
+    // never reads as a flasher's progress; without, the trace is silent.
+    void tracesEachPortItLeavesOut_data()
+    {
+        QTest::addColumn<SerialPortInfo>("port");
+        QTest::addColumn<QStringList>("trace");
+        QTest::newRow("listed") << SerialPortInfo({.path = u"/dev/ttyUSB0"_s, .vendorID = 0x10C4})
+                                << QStringList();
+        QTest::newRow("outside /dev")
+            << SerialPortInfo({.path = u"/run/ttyUSB0"_s, .vendorID = 0x303A})
+            << QStringList{u"left out \"/run/ttyUSB0\": not a device node that a flasher opens"_s};
+        QTest::newRow("no board's")
+            << SerialPortInfo({.path = u"/dev/ttyS0"_s, .name = u"ttyS0"_s})
+            << QStringList{u"left out \"/dev/ttyS0\": its vendor ID (none) is none of the boards' "
+                           "and no keyword is in \"  ttys0 /dev/ttys0\""_s};
+        QTest::newRow("a percent sign in its name")
+            << SerialPortInfo({.path = u"/dev/ttyUSB3"_s,
+                               .name = u"ttyUSB3"_s,
+                               .vendor = u"100% Serial"_s,
+                               .vendorID = 0x067B})
+            << QStringList{u"left out \"/dev/ttyUSB3\": its vendor ID (067b) is none of the "
+                           "boards' and no keyword is in \"100(percent) serial  ttyusb3 "
+                           "/dev/ttyusb3\""_s};
+    }
+    void tracesEachPortItLeavesOut()
+    {
+        QFETCH(SerialPortInfo, port);
+        QFETCH(QStringList, trace);
+        m_lister->ports = {port};
+        traced.clear();
+        m_previousHandler = qInstallMessageHandler(collectTrace);
+        m_manager->scanPorts();
+        QVERIFY(traced.isEmpty());
+
+        QLoggingCategory::setFilterRules(u"tavix.ports.debug=true"_s);
+        m_manager->scanPorts();
+        QCOMPARE(traced, trace);
+    }
+
     // Refreshes at the given times, with the adapter seen at each (0 or 1 of it): whether it is
     // told of after each. It must pass the port filter, and have been seen for a second on end.
     void tellsOfAdaptersWithoutAPort_data()
@@ -207,8 +293,8 @@ private Q_SLOTS:
         QTest::addColumn<QList<bool>>("told");
 
         const PortlessAdapter ch340{.location = u"1-2"_s,
-                                    .vendorID = 0x1a86,
-                                    .productID = 0x7523,
+                                    .vendorId = 0x1a86,
+                                    .productId = 0x7523,
                                     .expectedDriver = u"ch341"_s,
                                     .boundDriver = u"usbfs"_s};
         QTest::newRow("two refreshes, two seconds apart")
@@ -222,13 +308,13 @@ private Q_SLOTS:
         QTest::newRow("another vendor's, named as a board")
             << PortlessAdapter{.location = u"3-1"_s,
                                .product = u"ESP32-S3 DevKit"_s,
-                               .vendorID = 0x2341,
+                               .vendorId = 0x2341,
                                .expectedDriver = u"cdc_acm"_s}
             << QList{0, 1000} << QList<qsizetype>{1, 1} << QList{false, true};
         QTest::newRow("another vendor's, named as no board")
             << PortlessAdapter{.location = u"3-1"_s,
                                .product = u"Uno"_s,
-                               .vendorID = 0x2341,
+                               .vendorId = 0x2341,
                                .expectedDriver = u"cdc_acm"_s}
             << QList{0, 1000} << QList<qsizetype>{1, 1} << QList{false, false};
     }
@@ -239,7 +325,7 @@ private Q_SLOTS:
         QFETCH(QList<qsizetype>, seen);
         QFETCH(QList<bool>, told);
         std::chrono::milliseconds now{0};
-        m_manager->setClock([&now] { return SettledAdapters::Clock::time_point(now); });
+        m_manager->setClock([&now] { return tavix::SettledAdapters::Clock::time_point(now); });
         QList<bool> tellings;
         for (qsizetype i = 0; i < refreshesAtMs.size(); ++i) {
             now = std::chrono::milliseconds(refreshesAtMs[i]);
@@ -256,8 +342,8 @@ private Q_SLOTS:
         QTest::addColumn<PortlessAdapter>("adapter");
         QTest::addColumn<QString>("says");
         const PortlessAdapter unnamed{.location = u"1-2"_s,
-                                      .vendorID = 0x10c4,
-                                      .productID = 0xea60,
+                                      .vendorId = 0x10c4,
+                                      .productId = 0xea60,
                                       .interfaceName = u"1-2:1.0"_s,
                                       .expectedDriver = u"cp210x"_s};
         PortlessAdapter brltty = unnamed;

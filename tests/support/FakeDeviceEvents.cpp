@@ -35,7 +35,7 @@ bool FakeDeviceEvents::drained() const
     return ::ioctl(m_readEnd, FIONREAD, &pending) == 0 && pending == 0;
 }
 
-std::optional<DeviceEvent> FakeDeviceEvents::receive()
+std::optional<tavix::DeviceEvent> FakeDeviceEvents::receive()
 {
     QByteArray line;
     char c = 0;
@@ -44,5 +44,5 @@ std::optional<DeviceEvent> FakeDeviceEvents::receive()
     if (line.isEmpty())
         return std::nullopt;
     const QList<QByteArray> words = line.split(' ');
-    return DeviceEvent{words.value(0), words.value(1)};
+    return tavix::DeviceEvent{words.value(0), words.value(1)};
 }

@@ -4,7 +4,7 @@
 
 // Device events that a test sends through a pipe, so that they reach the watch as udev's do:
 // through its descriptor turning readable.
-class FakeDeviceEvents final : public DeviceEventSource
+class FakeDeviceEvents final : public tavix::DeviceEventSource
 {
 public:
     FakeDeviceEvents();
@@ -15,7 +15,7 @@ public:
     bool drained() const;
 
     int descriptor() const override { return m_readEnd; }
-    std::optional<DeviceEvent> receive() override;
+    std::optional<tavix::DeviceEvent> receive() override;
 
 private:
     int m_readEnd = -1;

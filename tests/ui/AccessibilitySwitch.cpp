@@ -1,4 +1,4 @@
-#include "AccessibilitySwitch.h"
+#include "ui/AccessibilitySwitch.h"
 
 #if defined(TAVIX_QPA_ACCESSIBILITY)
 // Qt's own accessibility tests do the same; there is no public call for it.

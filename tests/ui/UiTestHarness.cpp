@@ -1,4 +1,4 @@
-#include "UiTestHarness.h"
+#include "ui/UiTestHarness.h"
 
 #include "flash/ESPToolManager.h"
 #include "serial/SerialPortManager.h"
@@ -9,13 +9,15 @@
 
 using namespace Qt::StringLiterals;
 
+using tavix::SerialPortInfo;
+
 UiTestHarness::UiTestHarness(Flasher flasher)
 {
-    EsptoolEnvironment environment = m_home.environment();
+    tavix::EsptoolEnvironment environment = m_home.environment();
     if (flasher == Flasher::bundled) {
         environment.resourceDirectory = QString::fromUtf8(TAVIX_RESOURCE_OUTPUT_DIR);
         // The build holds the flasher for this processor only.
-        environment.machine = EsptoolEnvironment::fromSystem().machine;
+        environment.machine = tavix::EsptoolEnvironment::fromSystem().machine;
     } else {
         m_home.addEsptool(u"esptool_amd64"_s);
         m_home.addFirmware();
@@ -26,20 +28,20 @@ UiTestHarness::UiTestHarness(Flasher flasher)
     }
     auto lister = std::make_unique<FakePortLister>();
     m_lister = lister.get();
-    auto* serialManager = new SerialPortManager(std::move(lister), m_devDirectory.path());
-    auto* espTool = new ESPToolManager(environment);
-    m_window = std::make_unique<MainWindow>(new ContentView(serialManager, espTool));
+    auto* serialManager = new tavix::SerialPortManager(std::move(lister), m_devDirectory.path());
+    auto* espTool = new tavix::ESPToolManager(environment);
+    m_window = std::make_unique<tavix::MainWindow>(new tavix::ContentView(serialManager, espTool));
 }
 
 void UiTestHarness::plug(const QString& path, const QString& vendor, const QString& product,
-                         qint64 vendorID)
+                         qint64 vendorId)
 {
     unplug(path);
     m_lister->ports.append(SerialPortInfo({.path = path,
                                            .name = path.section(u'/', -1),
                                            .vendor = vendor,
                                            .product = product,
-                                           .vendorID = vendorID}));
+                                           .vendorID = vendorId}));
 }
 
 void UiTestHarness::unplug(const QString& path)
@@ -52,7 +54,7 @@ void UiTestHarness::announceDeviceChange()
     Q_EMIT m_lister->watch->portsChanged();
 }
 
-void UiTestHarness::setPortlessAdapters(const QList<PortlessAdapter>& adapters)
+void UiTestHarness::setPortlessAdapters(const QList<tavix::PortlessAdapter>& adapters)
 {
     m_lister->adapters = adapters;
 }

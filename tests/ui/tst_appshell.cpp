@@ -16,11 +16,11 @@ private Q_SLOTS:
         dark.setColor(QPalette::WindowText, Qt::white);
         QApplication::setPalette(dark);
         QObject stranger;
-        AppDelegate::applicationWillFinishLaunching(&stranger);
-        AppDelegate::applicationWillFinishLaunching(nullptr);
+        tavix::AppDelegate::applicationWillFinishLaunching(&stranger);
+        tavix::AppDelegate::applicationWillFinishLaunching(nullptr);
         QCOMPARE(QApplication::palette().color(QPalette::Window), QColor(30, 30, 30));
 
-        AppDelegate::applicationWillFinishLaunching(qApp);
+        tavix::AppDelegate::applicationWillFinishLaunching(qApp);
         QVERIFY(QApplication::palette().color(QPalette::Window).lightness() > 200);
         QVERIFY(QApplication::palette().color(QPalette::WindowText).lightness() < 60);
     }

@@ -25,14 +25,14 @@ class TestConsoleLogPanel : public QObject
     Q_OBJECT
 
 private:
-    std::unique_ptr<ConsoleLogPanel> m_panel;
+    std::unique_ptr<tavix::ConsoleLogPanel> m_panel;
     QPlainTextEdit* view() const { return m_panel->logView(); }
     QScrollBar* scrollBar() const { return view()->verticalScrollBar(); }
 
 private Q_SLOTS:
     void init()
     {
-        m_panel = std::make_unique<ConsoleLogPanel>();
+        m_panel = std::make_unique<tavix::ConsoleLogPanel>();
         m_panel->resize(600, 400);
         m_panel->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_panel.get()));

@@ -1,10 +1,10 @@
-#include "AccessibilitySwitch.h"
-#include "UiTestHarness.h"
 #include "flash/ESPToolManager.h"
 #include "serial/SerialPortManager.h"
+#include "ui/AccessibilitySwitch.h"
 #include "ui/ContentView.h"
 #include "ui/ElidedLabel.h"
 #include "ui/MainWindow.h"
+#include "ui/UiTestHarness.h"
 
 #include <QAbstractItemView>
 #include <QAccessible>
@@ -22,15 +22,54 @@
 
 using namespace Qt::StringLiterals;
 
+using tavix::ContentView;
+using tavix::ElidedLabel;
+using tavix::ESPToolManager;
+using tavix::MainWindow;
+using tavix::PortlessAdapter;
+using tavix::SerialPortInfo;
+using tavix::SerialPortManager;
+
 class TestContentView;
 // Something that happens to the window, for tables of what follows from it.
 using Happening = std::function<void(TestContentView&)>;
-Q_DECLARE_METATYPE(Happening)
 
 namespace {
 
+// What the window shows of its ports and itself: the selected port's path (empty for none), the
+// closed port menu's text and its number of rows, whether the refresh timer runs, whether the
+// window is minimised, and which menu is open (its object name; empty for none).
+struct Shown
+{
+    QString selected = {};
+    QString menuText = {};
+    int rows = 0;
+    bool refreshing = true;
+    bool minimised = false;
+    QString openMenu = {};
+
+    friend bool operator==(const Shown&, const Shown&) = default;
+};
+
+char* toString(const Shown& shown)
+{
+    return QTest::toString(u"selected \"%1\", menu \"%2\" of %3 rows, refresh %4%5%6"_s.arg(
+        shown.selected, shown.menuText, QString::number(shown.rows),
+        shown.refreshing ? u"on"_s : u"off"_s, shown.minimised ? u", minimised"_s : QString(),
+        shown.openMenu.isEmpty() ? QString() : u", "_s + shown.openMenu + u" open"_s));
+}
+
+// One step of a table and what the window shows after it.
+struct Step
+{
+    Happening act;
+    Shown after;
+};
+
 const QString portA = u"/dev/ttyUSB0"_s;
 const QString portB = u"/dev/ttyUSB1"_s;
+const QString rowA = u"Silicon Labs CP2102 (/dev/ttyUSB0)"_s;
+const QString rowB = u"QinHeng CH340 (/dev/ttyUSB1)"_s;
 
 // The names that accessibility events announced, object by object, in their order.
 QList<std::pair<QString, QString>> announcedNames;
@@ -46,8 +85,8 @@ void recordNameChange(QAccessibleEvent* event)
 const PortlessAdapter heldCh340{.location = u"1-2"_s,
                                 .vendor = u"QinHeng Electronics"_s,
                                 .product = u"USB Serial"_s,
-                                .vendorID = 0x1a86,
-                                .productID = 0x7523,
+                                .vendorId = 0x1a86,
+                                .productId = 0x7523,
                                 .interfaceName = u"1-2:1.0"_s,
                                 .expectedDriver = u"ch341"_s,
                                 .boundDriver = u"usbfs"_s,
@@ -56,11 +95,14 @@ const PortlessAdapter heldCh340{.location = u"1-2"_s,
 
 }  // namespace
 
+Q_DECLARE_METATYPE(Happening)
+Q_DECLARE_METATYPE(Step)
+
 class TestContentView : public QObject
 {
     Q_OBJECT
 
-public:
+private:
     std::unique_ptr<UiTestHarness> m_harness;
     std::chrono::milliseconds m_now{0};
 
@@ -81,16 +123,20 @@ public:
             states.append(child(name)->isEnabled());
         return states;
     }
-    // The selected port (A, B, C or "-"), the port menu's row and its number of rows, and
-    // whether the refresh timer runs.
-    QString state() const
+    QTimer* refreshTimer() const { return view().findChild<QTimer*>(u"refreshTimer"_s); }
+    Shown shown() const
     {
-        const std::optional<SerialPortInfo>& port = view().selectedPort();
-        const QString name =
-            port ? QString(QChar(u'A' + port->path().back().digitValue())) : u"-"_s;
-        const bool refreshing = view().findChild<QTimer*>(u"refreshTimer"_s)->isActive();
-        return name + QString::number(portMenu()->currentIndex()) + u'/' +
-               QString::number(portMenu()->count()) + (refreshing ? u" on"_s : u" off"_s);
+        QString openMenu;
+        for (const char* name : {"portMenu", "baudMenu"}) {
+            if (child<QComboBox>(name)->view()->isVisible())
+                openMenu = QString::fromLatin1(name);
+        }
+        return {selectedPath(),
+                portMenu()->currentText(),
+                portMenu()->count(),
+                refreshTimer()->isActive(),
+                m_harness->window().isMinimized(),
+                openMenu};
     }
     void plugBoth()
     {
@@ -131,25 +177,27 @@ private Q_SLOTS:
         m_harness = std::make_unique<UiTestHarness>();
         m_now = {};
         view().serialManager().setClock(
-            [this] { return SettledAdapters::Clock::time_point(m_now); });
+            [this] { return tavix::SettledAdapters::Clock::time_point(m_now); });
     }
 
     // The flasher is installed as the window appears, without a word in the log, whether that
     // works or not; each operation prepares it again and reports problems then.
     void startsWithTheDefaults_data()
     {
+        QTest::addColumn<Happening>("before");
         QTest::addColumn<bool>("installable");
-        QTest::newRow("flasher installed") << true;
-        QTest::newRow("flasher cannot be installed") << false;
+        QTest::newRow("flasher installed") << Happening([](TestContentView&) {}) << true;
+        QTest::newRow("flasher cannot be installed") << Happening([](TestContentView& test) {
+            // A file where its folder would go, as good as a read-only disk even for root.
+            QFile blocker(QFileInfo(test.m_harness->home().toolDirectory()).path());
+            QVERIFY(blocker.open(QIODevice::WriteOnly));
+        }) << false;
     }
     void startsWithTheDefaults()
     {
+        QFETCH(Happening, before);
         QFETCH(bool, installable);
-        if (!installable) {
-            // A file where its folder would go, as good as a read-only disk even for root.
-            QFile blocker(QFileInfo(m_harness->home().toolDirectory()).path());
-            QVERIFY(blocker.open(QIODevice::WriteOnly));
-        }
+        before(*this);
         show();
         QCOMPARE(QFileInfo(m_harness->home().installedEsptoolPath()).isExecutable(), installable);
         QCOMPARE(view().espTool().esptoolLog(), QString());
@@ -162,82 +210,97 @@ private Q_SLOTS:
         QCOMPARE(rates,
                  (QStringList{u"115200"_s, u"230400"_s, u"460800"_s, u"921600"_s, u"1500000"_s}));
         QCOMPARE(baudMenu->currentText(), u"1500000"_s);
-        QCOMPARE(state(), u"-0/1 on"_s);  // no port to select
+        QCOMPARE(shown(), (Shown{{}, {}, 1}));  // no port to select
         QCOMPARE(enabled(), (QList<bool>{true, true, true, false, false}));
     }
 
-    // Steps from "A and B plugged in, the window shown, B picked"; the state after each.
+    // Steps from "A and B plugged in, the window shown, B picked", and what shows after each.
     void followsPortsAndWindow_data()
     {
-        QTest::addColumn<QStringList>("steps");
-        QTest::addColumn<QStringList>("after");
+        QTest::addColumn<QList<Step>>("steps");
+
+        const Happening pickNone = [](TestContentView& test) { test.pickPort(0); };
+        const Happening tick = [](TestContentView& test) { test.view().refreshTick(); };
+        const Happening unplugB = [](TestContentView& test) { test.m_harness->unplug(portB); };
+        const Happening run = [](TestContentView& test) {
+            test.view().espTool().beginOperation(u"Flashing"_s);
+        };
+        const Happening finish = [](TestContentView& test) {
+            test.view().espTool().finishOperation(false, u"Failed."_s);
+        };
+        const Shown showsB{portB, rowB, 3};
+        const Shown showsNone{{}, {}, 3};
 
         QTest::newRow("the empty entry picked, then a tick")
-            << QStringList{u"pick 0"_s, u"tick"_s} << QStringList{u"-0/3 on"_s, u"A1/3 on"_s};
+            << QList<Step>{{pickNone, showsNone}, {tick, {portA, rowA, 3}}};
         QTest::newRow("the selected port renamed")
-            << QStringList{u"rename B"_s, u"tick"_s} << QStringList{u"B2/3 on"_s, u"B2/3 on"_s};
+            << QList<Step>{{[](TestContentView& test) {
+                                test.m_harness->plug(portB, u"WCH"_s, u"CH340"_s, 0x1A86);
+                            },
+                            showsB},
+                           {tick, {portB, u"WCH CH340 (/dev/ttyUSB1)"_s, 3}}};
         QTest::newRow("unplugged while idle")
-            << QStringList{u"unplug B"_s, u"tick"_s, u"tick"_s}
-            << QStringList{u"B2/3 on"_s, u"-0/2 on"_s, u"A1/2 on"_s};
+            << QList<Step>{{unplugB, showsB}, {tick, {{}, {}, 2}}, {tick, {portA, rowA, 2}}};
+        // The selection stays while the operation runs; the menu shows it as the empty row.
         QTest::newRow("unplugged while running")
-            << QStringList{u"run"_s, u"unplug B"_s, u"tick"_s, u"finish"_s, u"tick"_s, u"tick"_s}
-            << QStringList{u"B2/3 on"_s, u"B2/3 on"_s, u"B0/2 on"_s,
-                           u"B0/2 on"_s, u"-0/2 on"_s, u"A1/2 on"_s};
+            << QList<Step>{{run, showsB},          {unplugB, showsB},
+                           {tick, {portB, {}, 2}}, {finish, {portB, {}, 2}},
+                           {tick, {{}, {}, 2}},    {tick, {portA, rowA, 2}}};
         // A restore is no new appearance: nothing selects the first port again.
-        QTest::newRow("minimised and restored")
-            << QStringList{u"pick 0"_s, u"minimise"_s, u"restore"_s, u"hide"_s}
-            << QStringList{u"-0/3 on"_s, u"-0/3 on"_s, u"-0/3 on"_s, u"-0/3 off"_s};
-        for (const QString& menu : {u"portMenu"_s, u"baudMenu"_s}) {
-            QTest::addRow("no tick under the open %s", qPrintable(menu))
-                << QStringList{u"open "_s + menu, u"plug C"_s, u"tick"_s, u"close"_s, u"tick"_s}
-                << QStringList{u"B2/3 on"_s, u"B2/3 on"_s, u"B2/3 on"_s, u"B2/3 on"_s,
-                               u"B2/4 on"_s};
+        QTest::newRow("minimised and restored") << QList<Step>{
+            {pickNone, showsNone},
+            {[](TestContentView& test) { test.m_harness->window().showMinimized(); },
+             {.rows = 3, .minimised = true}},
+            {[](TestContentView& test) { test.m_harness->window().showNormal(); }, showsNone},
+            {[](TestContentView& test) { test.m_harness->window().hide(); },
+             {.rows = 3, .refreshing = false}}};
+        for (const char* menu : {"portMenu", "baudMenu"}) {
+            const Shown underMenu{.selected = portB,
+                                  .menuText = rowB,
+                                  .rows = 3,
+                                  .openMenu = QString::fromLatin1(menu)};
+            QTest::addRow("no tick under the open %s", menu) << QList<Step>{
+                {[menu](TestContentView& test) { test.child<QComboBox>(menu)->showPopup(); },
+                 underMenu},
+                {[](TestContentView& test) {
+                     test.m_harness->plug(u"/dev/ttyUSB2"_s, {}, {}, 0x303A);
+                 },
+                 underMenu},
+                {tick, underMenu},
+                {[menu](TestContentView& test) { test.child<QComboBox>(menu)->hidePopup(); },
+                 showsB},
+                {tick, {portB, rowB, 4}}};
         }
     }
     void followsPortsAndWindow()
     {
-        QFETCH(QStringList, steps);
-        QFETCH(QStringList, after);
+        QFETCH(QList<Step>, steps);
         plugBoth();
         show();
-        QCOMPARE(state(), u"A1/3 on"_s);  // the first port in path order
-        QCOMPARE(portMenu()->itemText(2), u"QinHeng CH340 (/dev/ttyUSB1)"_s);
-        const auto* timer = view().findChild<QTimer*>(u"refreshTimer"_s);
-        QCOMPARE(timer->interval(), 2000);
-        QVERIFY(!timer->isSingleShot());
+        QCOMPARE(shown(), (Shown{portA, rowA, 3}));  // the first port in path order
         pickPort(2);
-
-        MainWindow& window = m_harness->window();
-        QComboBox* open = nullptr;
-        const auto openMenu = [&](const char* name) {
-            return [&, name] { (open = child<QComboBox>(name))->showPopup(); };
-        };
-        const QHash<QString, std::function<void()>> actions{
-            {u"pick 0"_s, [&] { pickPort(0); }},
-            {u"tick"_s, [&] { view().refreshTick(); }},
-            {u"unplug B"_s, [&] { m_harness->unplug(portB); }},
-            {u"rename B"_s, [&] { m_harness->plug(portB, u"WCH"_s, u"CH340"_s, 0x1A86); }},
-            {u"plug C"_s, [&] { m_harness->plug(u"/dev/ttyUSB2"_s, {}, {}, 0x303A); }},
-            {u"run"_s, [&] { view().espTool().beginOperation(u"Flashing"_s); }},
-            {u"finish"_s, [&] { view().espTool().finishOperation(false, u"Failed."_s); }},
-            {u"minimise"_s, [&] { window.showMinimized(); }},
-            {u"restore"_s, [&] { window.showNormal(); }},
-            {u"hide"_s, [&] { window.hide(); }},
-            {u"open portMenu"_s, openMenu("portMenu")},
-            {u"open baudMenu"_s, openMenu("baudMenu")},
-            {u"close"_s, [&] { std::exchange(open, nullptr)->hidePopup(); }},
-        };
-        QStringList seen;
-        for (const QString& step : std::as_const(steps)) {
-            actions.value(step)();
-            QTRY_COMPARE(window.isMinimized(), step == u"minimise"_s);
-            for (const QComboBox* menu : {portMenu(), child<QComboBox>("baudMenu")})
-                QTRY_COMPARE(menu->view()->isVisible(), menu == open);
-            seen.append(state());
+        QCOMPARE(shown(), (Shown{portB, rowB, 3}));
+        for (const Step& step : std::as_const(steps)) {
+            step.act(*this);
+            // Minimising, restoring and opening a menu take effect a little later.
+            QTRY_COMPARE(shown(), step.after);
         }
-        QCOMPARE(seen, after);
-        if (steps.contains(u"rename B"_s))
-            QCOMPARE(portMenu()->currentText(), u"WCH CH340 (/dev/ttyUSB1)"_s);
+    }
+
+    // The timer's firing rescans: a port that came without udev's news shows up by it.
+    void refreshesEveryTwoSeconds()
+    {
+        m_harness->plug(portA, u"Silicon Labs"_s, u"CP2102"_s);
+        show();
+        QTimer* timer = refreshTimer();
+        QVERIFY(timer->isActive());
+        QCOMPARE(timer->intervalAsDuration(), std::chrono::milliseconds(2000));
+        QVERIFY(!timer->isSingleShot());
+        m_harness->plug(portB, u"QinHeng"_s, u"CH340"_s, 0x1A86);
+        QCOMPARE(menuRows(), (QStringList{{}, rowA}));
+        // As the timer itself fires it, without waiting two seconds for it.
+        QVERIFY(QMetaObject::invokeMethod(timer, "timeout"));
+        QCOMPARE(menuRows(), (QStringList{{}, rowA, rowB}));
     }
 
     // A click reaches the engine with the selected port and baud, and every control stays
@@ -247,15 +310,22 @@ private Q_SLOTS:
         QTest::addColumn<QString>("button");
         QTest::addColumn<QString>("baud");
         QTest::addColumn<int>("exitStatus");
-        QTest::newRow("Burn") << u"burnButton"_s << u"1500000"_s << 0;
-        QTest::newRow("Erase at 115200") << u"eraseButton"_s << u"115200"_s << 0;
-        QTest::newRow("Burn failing at 921600") << u"burnButton"_s << u"921600"_s << 2;
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("statusLine");
+        QTest::newRow("Burn") << u"burnButton"_s << u"1500000"_s << 0 << u"write-flash"_s
+                              << u"Status: Ready"_s;
+        QTest::newRow("Erase at 115200")
+            << u"eraseButton"_s << u"115200"_s << 0 << u"erase-flash"_s << u"Status: Ready"_s;
+        QTest::newRow("Burn failing at 921600")
+            << u"burnButton"_s << u"921600"_s << 2 << u"write-flash"_s << u"Status: Failed"_s;
     }
     void runsWhatTheButtonSays()
     {
         QFETCH(QString, button);
         QFETCH(QString, baud);
         QFETCH(int, exitStatus);
+        QFETCH(QString, command);
+        QFETCH(QString, statusLine);
         FakeEsptoolHome::setPlan({u"sleep 200"_s, u"exit %1"_s.arg(exitStatus)});
         const QString record =
             QDir(m_harness->home().environment().workingDirectory).filePath(u"args"_s);
@@ -275,9 +345,46 @@ private Q_SLOTS:
         const QStringList arguments = FakeEsptoolHome::recordedLines(record);
         QCOMPARE(arguments.mid(0, 6),
                  (QStringList{u"--chip"_s, u"esp32"_s, u"--port"_s, portA, u"--baud"_s, baud}));
-        QCOMPARE(arguments.value(10),
-                 button == u"burnButton"_s ? u"write-flash"_s : u"erase-flash"_s);
-        QCOMPARE(status(), exitStatus == 0 ? u"Status: Ready"_s : u"Status: Failed"_s);
+        QCOMPARE(arguments.value(10), command);
+        QCOMPARE(status(), statusLine);
+        QCOMPARE(enabled(), (QList<bool>{true, true, true, true, true}));
+    }
+
+    // Two clicks handled together (a double click, or a busy event loop) start one operation:
+    // every control is off from the first click on, before the operation has begun.
+    void startsOneOperationForClicksHandledTogether_data()
+    {
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("second");
+        QTest::addColumn<QString>("command");
+        QTest::newRow("Burn twice") << u"burnButton"_s << u"burnButton"_s << u"write-flash"_s;
+        QTest::newRow("Erase, then Burn")
+            << u"eraseButton"_s << u"burnButton"_s << u"erase-flash"_s;
+    }
+    void startsOneOperationForClicksHandledTogether()
+    {
+        QFETCH(QString, first);
+        QFETCH(QString, second);
+        QFETCH(QString, command);
+        FakeEsptoolHome::setPlan({u"sleep 200"_s});
+        const QString record =
+            QDir(m_harness->home().environment().workingDirectory).filePath(u"args"_s);
+        FakeEsptoolHome::setRecordFile(record);
+        plugBoth();
+        show();
+        ESPToolManager& engine = view().espTool();
+        QSignalSpy runs(&engine, &ESPToolManager::isRunningChanged);
+
+        QTest::mouseClick(child(first.toLatin1().constData()), Qt::LeftButton);
+        QCOMPARE(enabled(), (QList<bool>{false, false, false, false, false}));
+        QVERIFY(!engine.isRunning());
+        QTest::mouseClick(child(second.toLatin1().constData()), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(runs.count() >= 2 && !engine.isRunning(), 20000);
+        FakeEsptoolHome::setRecordFile({});
+
+        QCOMPARE(runs.count(), 2);  // on, then off: one operation
+        QCOMPARE(engine.esptoolLogResets(), quint64(1));
+        QCOMPARE(FakeEsptoolHome::recordedLines(record).value(10), command);
         QCOMPARE(enabled(), (QList<bool>{true, true, true, true, true}));
     }
 
@@ -289,8 +396,6 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("rows");
         QTest::addColumn<QString>("selected");
 
-        const QString rowA = u"Silicon Labs CP2102 (/dev/ttyUSB0)"_s;
-        const QString rowB = u"QinHeng CH340 (/dev/ttyUSB1)"_s;
         QTest::newRow("idle: the selection goes with its port")
             << Happening([](TestContentView&) {}) << QStringList{{}, rowB} << QString();
         QTest::newRow("a menu open: nothing changes under it")
@@ -354,39 +459,37 @@ private Q_SLOTS:
     }
 
     // What a screen reader finds: each control's role and name (its visible text, or what it
-    // shows), and a description that says what it does.
+    // shows), and a description of what it does.
     void readsOutToAssistiveTechnology_data()
     {
         QTest::addColumn<QString>("object");
         QTest::addColumn<QAccessible::Role>("role");
         QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("describedBy");  // a word of its description
+        QTest::addColumn<bool>("described");  // the window and the logo say no more than a name
 
         QTest::newRow("window") << u"main"_s << QAccessible::Window << u"Tavix Flash Tool"_s
-                                << QString();
+                                << false;
         QTest::newRow("logo") << u"titleImage"_s << QAccessible::Graphic << u"Tavix Flash Tool"_s
-                              << QString();
+                              << false;
         QTest::newRow("no port chosen")
-            << u"portMenu"_s << QAccessible::ComboBox << u"No port"_s << u"serial port"_s;
+            << u"portMenu"_s << QAccessible::ComboBox << u"No port"_s << true;
         QTest::newRow("baud menu")
-            << u"baudMenu"_s << QAccessible::ComboBox << u"1500000"_s << u"speed"_s;
+            << u"baudMenu"_s << QAccessible::ComboBox << u"1500000"_s << true;
         QTest::newRow("checkbox") << u"consoleCheckBox"_s << QAccessible::CheckBox
-                                  << u"Show Console Log"_s << u"console log"_s;
-        QTest::newRow("Burn") << u"burnButton"_s << QAccessible::Button << u"Burn"_s
-                              << u"Writes the firmware"_s;
-        QTest::newRow("Erase") << u"eraseButton"_s << QAccessible::Button << u"Erase"_s
-                               << u"Erases"_s;
+                                  << u"Show Console Log"_s << true;
+        QTest::newRow("Burn") << u"burnButton"_s << QAccessible::Button << u"Burn"_s << true;
+        QTest::newRow("Erase") << u"eraseButton"_s << QAccessible::Button << u"Erase"_s << true;
         QTest::newRow("status") << u"statusLabel"_s << QAccessible::StatusBar << u"Status: Ready"_s
-                                << u"flasher is doing"_s;
+                                << true;
         QTest::newRow("console log")
-            << u"consoleLog"_s << QAccessible::EditableText << u"Console log"_s << u"printed"_s;
+            << u"consoleLog"_s << QAccessible::EditableText << u"Console log"_s << true;
     }
     void readsOutToAssistiveTechnology()
     {
         QFETCH(QString, object);
         QFETCH(QAccessible::Role, role);
         QFETCH(QString, name);
-        QFETCH(QString, describedBy);
+        QFETCH(bool, described);
         show();
         QWidgetList widgets = m_harness->window().findChildren<QWidget*>();
         widgets.append(&m_harness->window());
@@ -395,8 +498,7 @@ private Q_SLOTS:
                           [&](QWidget* w) { return w->objectName() == object; }));
         QCOMPARE(accessible->role(), role);
         QCOMPARE(accessible->text(QAccessible::Name), name);
-        QVERIFY2(accessible->text(QAccessible::Description).contains(describedBy),
-                 qPrintable(accessible->text(QAccessible::Description)));
+        QCOMPARE(!accessible->text(QAccessible::Description).isEmpty(), described);
     }
 
     // The empty entry keeps its empty look, and is read as "No port" in the open menu too.

@@ -6,6 +6,8 @@
 
 using namespace Qt::StringLiterals;
 
+using tavix::ToolActionButton;
+
 class TestToolActionButton : public QObject
 {
     Q_OBJECT
@@ -35,7 +37,7 @@ private Q_SLOTS:
         QFETCH(QColor, title);
 
         QWidget column;
-        column.setPalette(QPalette(Palette::panelBackground()));
+        column.setPalette(QPalette(tavix::palette::panelBackground()));
         column.setAutoFillBackground(true);
         ToolActionButton button(u"Burn"_s, &column);
         button.setGeometry(0, 0, 324, 52);
@@ -49,7 +51,7 @@ private Q_SLOTS:
                    std::abs(seen.blue() - colour.blue()) <= tolerance;
         };
         QVERIFY2(near(8, 26, fill), qPrintable(image.pixelColor(8, 26).name()));
-        QVERIFY(near(0, 0, Palette::panelBackground()));  // the corners are rounded
+        QVERIFY(near(0, 0, tavix::palette::panelBackground()));  // the corners are rounded
         // The glyphs' stems are wider than a pixel: some pixel shows the title's own colour.
         bool titleSeen = false;
         for (int i = 0; i < 124 * 36 && !titleSeen; ++i)

@@ -1,4 +1,4 @@
-#include "FakeEsptoolHome.h"
+#include "support/fakeesptool/FakeEsptoolHome.h"
 
 #include <QDir>
 #include <QFile>

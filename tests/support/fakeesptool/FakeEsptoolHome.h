@@ -16,7 +16,7 @@ public:
     explicit FakeEsptoolHome(const QString& machine = QStringLiteral("x86_64"));
 
     bool isValid() const { return m_root.isValid(); }
-    EsptoolEnvironment environment() const { return m_environment; }
+    tavix::EsptoolEnvironment environment() const { return m_environment; }
 
     QString resourceDirectory() const;
     QString toolDirectory() const;
@@ -37,5 +37,5 @@ public:
 
 private:
     QTemporaryDir m_root;
-    EsptoolEnvironment m_environment;
+    tavix::EsptoolEnvironment m_environment;
 };

@@ -14,13 +14,13 @@
 //
 // usage: take-screenshots OUTPUT_DIRECTORY
 
-#include "DemoSession.h"
+#include "demo/DemoSession.h"
 #include "support/simboard/SimulatedBoard.h"
-#include "UiTestHarness.h"
 #include "flash/ESPToolManager.h"
 #include "ui/ContentView.h"
 #include "ui/MainWindow.h"
 #include "ui/ToolActionButton.h"
+#include "ui/UiTestHarness.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -35,6 +35,11 @@
 #include <cstdio>
 
 using namespace Qt::StringLiterals;
+
+using tavix::ContentView;
+using tavix::ESPToolManager;
+using tavix::MainWindow;
+using tavix::ToolActionButton;
 
 int main(int argc, char* argv[])
 {
@@ -94,9 +99,9 @@ int main(int argc, char* argv[])
     ok &= save(u"console-hidden.png"_s);
     window.hide();
 
-    EsptoolEnvironment esptool = harness.home().environment();
+    tavix::EsptoolEnvironment esptool = harness.home().environment();
     esptool.resourceDirectory = QString::fromUtf8(TAVIX_RESOURCE_OUTPUT_DIR);
-    esptool.machine = EsptoolEnvironment::fromSystem().machine;
+    esptool.machine = tavix::EsptoolEnvironment::fromSystem().machine;
     // Each fault, and the line of the console to show where the rest of the flash scrolled it
     // away (none: the end, where the error is).
     const QList<std::pair<QString, QString>> faults{
@@ -111,8 +116,8 @@ int main(int argc, char* argv[])
         {u"encrypted"_s, {}},
     };
     for (const auto& [fault, shownLine] : faults) {
-        DemoSession demo({.fault = findDemoFault(fault)},
-                         {QString::fromUtf8(ESP32SIM_BINARY), esptool});
+        tavix::DemoSession demo({.fault = tavix::findDemoFault(fault)},
+                                {QString::fromUtf8(ESP32SIM_BINARY), esptool});
         QString error;
         ok &= demo.start(&error);
         demo.window().show();

@@ -1,11 +1,13 @@
-#include "serial/PortOrdering.h"
+#include "serial/PathCollator.h"
 
 #include <QTest>
 
 using namespace Qt::StringLiterals;
 
+using tavix::SerialPortInfo;
+
 // Registered once per locale (C.UTF-8 and en_US.UTF-8): the order must not depend on it.
-class TestPortOrdering : public QObject
+class TestPathCollator : public QObject
 {
     Q_OBJECT
 
@@ -38,7 +40,7 @@ private Q_SLOTS:
         QList<SerialPortInfo> ports;
         for (qsizetype i = sorted.size(); i-- > 0;)
             ports.append(SerialPortInfo({.path = sorted.at(i)}));
-        sortPortsByPath(ports);
+        tavix::sortPortsByPath(ports);
         QStringList paths;
         for (const SerialPortInfo& port : std::as_const(ports))
             paths.append(port.path());
@@ -54,7 +56,7 @@ private Q_SLOTS:
         for (int index = 0; index < 60; ++index)
             ports.append(SerialPortInfo(
                 {.path = paths.at((index * 7) % 3), .vendor = QString::number(index)}));
-        sortPortsByPath(ports);
+        tavix::sortPortsByPath(ports);
         for (qsizetype i = 1; i < ports.size(); ++i) {
             const SerialPortInfo& before = ports.at(i - 1);
             const SerialPortInfo& after = ports.at(i);
@@ -66,5 +68,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestPortOrdering)
-#include "tst_portordering.moc"
+QTEST_GUILESS_MAIN(TestPathCollator)
+#include "tst_pathcollator.moc"

@@ -1,6 +1,8 @@
-#include "serial/PortOrdering.h"
+#include "serial/PathCollator.h"
 
 #include <algorithm>
+
+namespace tavix {
 
 namespace {
 
@@ -37,3 +39,5 @@ void sortPortsByPath(QList<SerialPortInfo>& ports, const PathCollator& collator)
                          return collator.compare(a.path(), b.path()) < 0;
                      });
 }
+
+}  // namespace tavix

@@ -7,6 +7,8 @@
 #include <QLocale>
 #include <QStringView>
 
+namespace tavix {
+
 // Orders port paths the way a file browser orders names: letters without regard to case, runs
 // of digits by their value ("-2" before "-10"), following the given locale.
 class PathCollator
@@ -25,3 +27,5 @@ private:
 
 // Sorts by path, ascending; ports whose paths compare the same keep their order.
 void sortPortsByPath(QList<SerialPortInfo>& ports, const PathCollator& collator = PathCollator());
+
+}  // namespace tavix
