@@ -323,7 +323,7 @@ void TestFlasherSim::fails()
     SimulatedBoard board(m_folder->path());
     QVERIFY(board.start(withLink(simulator)));
     const FlasherRun run =
-        runFlasher(EsptoolCommandLine::flashArguments(board.port(), baud, imagePath));
+        runFlasher(tavix::commandline::flashArguments(board.port(), baud, imagePath));
     board.stop();
     for (const Figure& figure : figures)
         QVERIFY2(valueOf(board.stats(), figure) >= figure.least, qPrintable(figure.statistic));
@@ -340,7 +340,7 @@ void TestFlasherSim::padsToWholeWordsAndErasesNoMore()
     SimulatedBoard board(m_folder->path());
     QVERIFY(board.start(args(u"--fill 0x5A"_s)));
     const FlasherRun run =
-        runFlasher(EsptoolCommandLine::flashArguments(board.port(), u"921600"_s, imagePath));
+        runFlasher(tavix::commandline::flashArguments(board.port(), u"921600"_s, imagePath));
     const QByteArray flash = board.stop();
     QVERIFY2(run.exitCode == 0, qPrintable(run.output));
     // Padding to whole words, then what the erase of the last sector left; the flash beyond
@@ -621,7 +621,7 @@ void TestFlasherSim::tracesOnlyWhenAsked()
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(u"QT_LOGGING_RULES"_s, rules);
     const FlasherRun run = runFlasher(
-        EsptoolCommandLine::flashArguments(board.port(), u"921600"_s, imagePath), environment);
+        tavix::commandline::flashArguments(board.port(), u"921600"_s, imagePath), environment);
     board.stop();
     QVERIFY2(run.exitCode == 0, qPrintable(run.output));
     const QStringList traces = run.lines.filter(QRegularExpression(u"^tavix\\.flasher\\."_s));
