@@ -11,7 +11,7 @@ namespace {
 // The link drops about halfway through a write of the bundled image.
 const QStringList halfwayDrop{u"--drop-after"_s, u"400000"_s};
 // The flasher sends about 930,000 bytes for the bundled image at 1500000 baud, compressed.
-const QStringList restartAThirdIn{u"--restart-after"_s, u"310000"_s};
+const QStringList restartOneThirdIn{u"--restart-after"_s, u"310000"_s};
 
 }  // namespace
 
@@ -38,10 +38,10 @@ const QList<DemoFault>& demoFaults()
          u"the flash chip fails to write one block, every time"_s,
          {u"--write-error-block"_s, u"7"_s}},
         {u"restart"_s, u"the board restarts into its loader a third of the way into the write"_s,
-         restartAThirdIn},
+         restartOneThirdIn},
         {u"restart-loop"_s,
          u"the board restarts into its half-written firmware, and again and again"_s,
-         restartAThirdIn + QStringList{u"--restart-into"_s, u"firmware"_s}},
+         restartOneThirdIn + QStringList{u"--restart-into"_s, u"firmware"_s}},
         {u"slow-cable"_s,
          u"a cable that flips bits above 921600 baud only: the flasher moves down to it"_s,
          {u"--flip-rate"_s, u"1e-3"_s, u"--flip-above"_s, u"921600"_s}},

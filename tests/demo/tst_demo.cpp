@@ -28,8 +28,8 @@ class TestDemo : public QObject
 private Q_SLOTS:
     void burn_data();
     void burn();
-    void refusesAWrongOption_data();
-    void refusesAWrongOption();
+    void refusesWrongOptions_data();
+    void refusesWrongOptions();
     void takesItsBoardAlong_data();
     void takesItsBoardAlong();
 };
@@ -101,7 +101,7 @@ void TestDemo::burn()
     QCOMPARE(dump.read(image.size()) == image.readAll(), written);
 }
 
-void TestDemo::refusesAWrongOption_data()
+void TestDemo::refusesWrongOptions_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::newRow("unknown fault") << QStringList{u"--fault"_s, u"gremlins"_s};
@@ -110,7 +110,7 @@ void TestDemo::refusesAWrongOption_data()
 }
 
 // Before any window or board, so no display is needed to say so.
-void TestDemo::refusesAWrongOption()
+void TestDemo::refusesWrongOptions()
 {
     QFETCH(QStringList, arguments);
     QProcess demo;

@@ -44,7 +44,7 @@ private Q_SLOTS:
     void init();
     void runsTheFlasherToItsEnd_data();
     void runsTheFlasherToItsEnd();
-    void reportsAFlasherThatCannotStart();
+    void reportsWhenTheFlasherCannotStart();
     void stopsWhenSomethingIsMissing_data();
     void stopsWhenSomethingIsMissing();
     void erasesWithoutTheImage();
@@ -53,7 +53,7 @@ private Q_SLOTS:
     void deliversTheResultAfterTheEngineIsGone();
     void startsTheNextOperationAfresh();
     void readsPercentagesAnytimeButShowsThemOnlyWhileRunning();
-    void showsTheWholeOfALongOutput();
+    void showsTheWholeOfLongOutput();
 
 private:
     std::unique_ptr<FakeEsptoolHome> m_home;
@@ -205,7 +205,7 @@ void TestESPToolManager::runsTheFlasherToItsEnd()
     QCOMPARE(m_engine->currentOperationName(), QString());
 }
 
-void TestESPToolManager::reportsAFlasherThatCannotStart()
+void TestESPToolManager::reportsWhenTheFlasherCannotStart()
 {
     // Executable bits, but no program inside: exec() refuses it.
     QFile::remove(m_home->resourcePath(u"esptool_amd64"_s));
@@ -347,7 +347,7 @@ void TestESPToolManager::readsPercentagesAnytimeButShowsThemOnlyWhileRunning()
     QCOMPARE(m_engine->flashProgress(), 1.0);
 }
 
-void TestESPToolManager::showsTheWholeOfALongOutput()
+void TestESPToolManager::showsTheWholeOfLongOutput()
 {
     const QString line = u"Writing at 0x00010000... (12 %)"_s;
     FakeEsptoolHome::setPlan({u"repeat 5000 "_s + line + u"\\r"_s});

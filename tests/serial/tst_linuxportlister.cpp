@@ -84,7 +84,7 @@ private Q_SLOTS:
         m_ports = LinuxPortLister(m_sysfs.root(), fakeDatabase).listPorts().value();
     }
 
-    void listsTtysWithADeviceInKernelNameOrder()
+    void listsTtysWithDevicesInKernelNameOrder()
     {
         QStringList names;
         for (const SerialPortInfo& port : std::as_const(m_ports))
@@ -156,7 +156,7 @@ private Q_SLOTS:
     }
 
     // One adapter per row, plugged into a machine of its own; what the lister tells of it.
-    void findsAdaptersWithoutAPort_data()
+    void findsAdaptersWithoutPorts_data()
     {
         QTest::addColumn<SharedSysfs>("sysfs");
         QTest::addColumn<SharedProcfs>("procfs");
@@ -233,7 +233,7 @@ private Q_SLOTS:
         QTest::newRow("a CH341 in its parallel mode")
             << machine({"1a86", "5512"}, {}) << processes("bash") << QList<PortlessAdapter>();
     }
-    void findsAdaptersWithoutAPort()
+    void findsAdaptersWithoutPorts()
     {
         QFETCH(SharedSysfs, sysfs);
         QFETCH(SharedProcfs, procfs);

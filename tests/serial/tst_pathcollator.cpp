@@ -20,7 +20,7 @@ private Q_SLOTS:
         QCOMPARE(QLocale().language(), lang.startsWith("C.") ? QLocale::C : QLocale::English);
     }
 
-    void sortsLikeAFileBrowser_data()
+    void sortsLikeFileBrowsers_data()
     {
         QTest::addColumn<QStringList>("sorted");
         QTest::newRow("digit runs by value")
@@ -34,7 +34,7 @@ private Q_SLOTS:
                                                              u"/dev/ttyacm0"_s,
                                                              u"/dev/ttyUSB0"_s};
     }
-    void sortsLikeAFileBrowser()
+    void sortsLikeFileBrowsers()
     {
         QFETCH(QStringList, sorted);
         QList<SerialPortInfo> ports;

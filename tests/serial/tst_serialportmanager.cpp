@@ -80,7 +80,7 @@ private Q_SLOTS:
 
     // Every vendor ID and every keyword selects a port here, so that a typo in any of them fails;
     // near misses do not.
-    void listsWhatLooksLikeABoard_data()
+    void listsWhatLooksLikeBoards_data()
     {
         QTest::addColumn<Scheme>("scheme");
         QTest::addColumn<SerialPortInfo>("port");
@@ -128,7 +128,7 @@ private Q_SLOTS:
         reported("mac dial-in", {.path = u"/dev/tty.usbserial-0001"_s, .vendorID = 0x10C4}, false,
                  mac);
     }
-    void listsWhatLooksLikeABoard()
+    void listsWhatLooksLikeBoards()
     {
         QFETCH(Scheme, scheme);
         QFETCH(SerialPortInfo, port);
@@ -207,7 +207,7 @@ private Q_SLOTS:
     }
 
     // Only when the lister cannot list; an empty listing is an answer.
-    void listsDevByNameAsAFallback()
+    void listsDevByNameAsFallback()
     {
         makeDevEntries({u"ttyUSB10"_s, u"ttyACM0"_s, u"ttyUSB2"_s});
         QVERIFY(m_manager->scanPorts().isEmpty());
@@ -285,7 +285,7 @@ private Q_SLOTS:
 
     // Refreshes at the given times, with the adapter seen at each (0 or 1 of it): whether it is
     // told of after each. It must pass the port filter, and have been seen for a second on end.
-    void tellsOfAdaptersWithoutAPort_data()
+    void tellsOfAdaptersWithoutPorts_data()
     {
         QTest::addColumn<PortlessAdapter>("adapter");
         QTest::addColumn<QList<int>>("refreshesAtMs");
@@ -318,7 +318,7 @@ private Q_SLOTS:
                                .expectedDriver = u"cdc_acm"_s}
             << QList{0, 1000} << QList<qsizetype>{1, 1} << QList{false, false};
     }
-    void tellsOfAdaptersWithoutAPort()
+    void tellsOfAdaptersWithoutPorts()
     {
         QFETCH(PortlessAdapter, adapter);
         QFETCH(QList<int>, refreshesAtMs);

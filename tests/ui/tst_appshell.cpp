@@ -9,7 +9,7 @@ class TestAppShell : public QObject
 
 private Q_SLOTS:
     // The window's colours are made for a light background, whatever the desktop's theme.
-    void fixesTheLightLookOverADarkDesktop()
+    void fixesTheLightLookOverDarkDesktops()
     {
         QPalette dark;
         dark.setColor(QPalette::Window, QColor(30, 30, 30));

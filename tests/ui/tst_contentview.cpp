@@ -165,7 +165,7 @@ private:
         return rows;
     }
     // A refresh a second after the last: an adapter without a port seen in both is told of.
-    void refreshASecondLater()
+    void refreshOneSecondLater()
     {
         m_now += std::chrono::seconds(1);
         view().reloadPorts(!view().selectedPort());
@@ -424,7 +424,7 @@ private Q_SLOTS:
 
     // An adapter without a port is told of in the console, below the log and apart from it,
     // while no operation runs.
-    void tellsOfAnAdapterWithoutAPort_data()
+    void tellsOfAnAdapterWithoutPort_data()
     {
         QTest::addColumn<Happening>("then");
         QTest::addColumn<bool>("told");
@@ -440,17 +440,17 @@ private Q_SLOTS:
         }) << true;
         QTest::newRow("the adapter has its port now") << Happening([](TestContentView& test) {
             test.m_harness->setPortlessAdapters({});
-            test.refreshASecondLater();
+            test.refreshOneSecondLater();
         }) << false;
     }
-    void tellsOfAnAdapterWithoutAPort()
+    void tellsOfAnAdapterWithoutPort()
     {
         QFETCH(Happening, then);
         QFETCH(bool, told);
         m_harness->setPortlessAdapters({heldCh340});
         show();
         QVERIFY(!logShown().contains(u"brltty"_s));  // not at first sight: its driver may bind
-        refreshASecondLater();
+        refreshOneSecondLater();
         QCOMPARE(logShown(), heldCh340.hint());
         then(*this);
         QCOMPARE(logShown().contains(heldCh340.hint()), told);
