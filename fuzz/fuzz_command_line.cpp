@@ -100,7 +100,8 @@ QStringList writtenOut(const Invocation& run)
 void checkRun(const Invocation& run)
 {
     fuzz::check(!run.port.isEmpty(), "a run has a port");
-    fuzz::check(run.session.baud >= minimumBaud && run.session.baud <= maximumBaud, "the baud rate is in range");
+    fuzz::check(run.session.baud >= minimumBaud && run.session.baud <= maximumBaud,
+                "the baud rate is in range");
     if (run.command == Command::eraseFlash) {
         fuzz::check(run.items.isEmpty(), "erase-flash writes nothing");
         return;
@@ -114,9 +115,10 @@ void checkRun(const Invocation& run)
     const ParsedCommandLine again = esptool::cli::parseCommandLine(writtenOut(run));
     fuzz::check(again.action == ParsedCommandLine::Action::run, "the written-out run is accepted");
     const Invocation& second = again.invocation;
-    fuzz::check(second.port == run.port && second.session.baud == run.session.baud && second.session.before == run.session.before &&
-                    second.after == run.after && second.command == run.command &&
-                    second.write == run.write && second.items == run.items,
+    fuzz::check(second.port == run.port && second.session.baud == run.session.baud &&
+                    second.session.before == run.session.before && second.after == run.after &&
+                    second.command == run.command && second.write == run.write &&
+                    second.items == run.items,
                 "the written-out run parses to the same run");
 }
 

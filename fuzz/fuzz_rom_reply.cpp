@@ -44,11 +44,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const bool isReply = frame.size() >= headerSize && frame[0] == '\x01';
     if (!isReply) {
-        fuzz::check(parsed.outcome == ReplyParse::Outcome::notAReply,
+        fuzz::check(parsed.outcome == ReplyParse::Outcome::notChipReply,
                     "short frames and requests are no replies");
         return 0;
     }
-    fuzz::check(parsed.outcome != ReplyParse::Outcome::notAReply, "a reply header is seen");
+    fuzz::check(parsed.outcome != ReplyParse::Outcome::notChipReply, "a reply header is seen");
     fuzz::check(parsed.reply.opcode == static_cast<quint8>(frame[1]), "opcode from byte 1");
     fuzz::check(parsed.reply.value == qFromLittleEndian<quint32>(frame.data() + 4),
                 "value from bytes 4 to 7");

@@ -7,7 +7,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace SyntheticImage {
+namespace synthetic {
 
 // Machine code: instructions from a vocabulary in which a few are very common (loads, stores,
 // calls), with an immediate operand now and then. Next to it an application carries string
@@ -78,4 +78,4 @@ QByteArray merged(qsizetype size, quint32 seed)
     return data.left(size);
 }
 
-}  // namespace SyntheticImage
+}  // namespace synthetic

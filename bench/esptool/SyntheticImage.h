@@ -4,7 +4,7 @@
 
 // Images that compress like real ESP32 applications (zlib level 9 leaves about 0.6 of them), for
 // flashing tests and benchmarks that want realistic transfer sizes.
-namespace SyntheticImage {
+namespace synthetic {
 
 QByteArray application(qsizetype size, quint32 seed);
 
@@ -12,4 +12,4 @@ QByteArray application(qsizetype size, quint32 seed);
 // application (about half), a data partition of repeated records, and erased space.
 QByteArray merged(qsizetype size, quint32 seed);
 
-}  // namespace SyntheticImage
+}  // namespace synthetic

@@ -15,9 +15,9 @@
 //
 // build/bench/bench_esptool [--noise-only | --skip-only]
 
-#include "support/simboard/SimulatedBoard.h"
 #include "SyntheticImage.h"
 #include "flash/EsptoolCommandLine.h"
+#include "support/simboard/SimulatedBoard.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -108,7 +108,7 @@ bool writeImage(const QString& path, const QByteArray& image)
 
 bool cleanRatios(const QString& folder)
 {
-    const QByteArray image = SyntheticImage::application(4 * mib, 2024);
+    const QByteArray image = synthetic::application(4 * mib, 2024);
     const QString imagePath = folder + u"/app.bin"_s;
     if (!writeImage(imagePath, image))
         return false;
@@ -229,8 +229,9 @@ bool skipsOnBoards(const QString& folder)
 {
     const QString baud = u"1500000"_s;
     bool goalsMet = true;
-    for (const auto& [name, size] : {std::pair{"4 MiB", 4 * mib}, std::pair{"1.5 MB", qsizetype{1500000}}}) {
-        const QByteArray image = SyntheticImage::merged(size, 11);
+    for (const auto& [name, size] :
+         {std::pair{"4 MiB", 4 * mib}, std::pair{"1.5 MB", qsizetype{1500000}}}) {
+        const QByteArray image = synthetic::merged(size, 11);
         QByteArray oneSector = image;
         oneSector[size / 2 + 123] = static_cast<char>(~oneSector[size / 2 + 123]);
         const QString imagePath = folder + u"/merged.bin"_s;
@@ -242,8 +243,8 @@ bool skipsOnBoards(const QString& folder)
         }
         for (const QString& md5Rate : {u"2000"_s, u"500"_s}) {
             const QStringList timing{u"--md5-rate"_s, md5Rate, u"--check-baud"_s};
-            const Run full = flashOnce(folder, imagePath, image, baud, timing, hangMs,
-                                       {u"--no-skip"_s});
+            const Run full =
+                flashOnce(folder, imagePath, image, baud, timing, hangMs, {u"--no-skip"_s});
             struct Case
             {
                 const char* name;
@@ -257,8 +258,8 @@ bool skipsOnBoards(const QString& folder)
             };
             std::printf("\n%s merged image at %s baud, ROM MD5 at %s KiB/s:\n", name,
                         qPrintable(baud), qPrintable(md5Rate));
-            std::printf("%-20s %8s %8s %7s %7s %7s %7s %9s\n", "case", "wall s", "of full",
-                        "wire", "erase", "program", "md5", "outcome");
+            std::printf("%-20s %8s %8s %7s %7s %7s %7s %9s\n", "case", "wall s", "of full", "wire",
+                        "erase", "program", "md5", "outcome");
             const auto print = [](const char* label, const Run& run, double ofFull) {
                 std::printf("%-20s %8.2f %8.3f %7.2f %7.2f %7.2f %7.2f %9s\n", label,
                             run.wallSeconds, ofFull,
@@ -269,15 +270,14 @@ bool skipsOnBoards(const QString& folder)
             };
             print("full (--no-skip)", full, 1.0);
             for (const Case& c : cases) {
-                const Run run = flashOnce(folder, imagePath, image, baud, timing + c.board,
-                                          hangMs);
+                const Run run = flashOnce(folder, imagePath, image, baud, timing + c.board, hangMs);
                 const double ofFull = run.wallSeconds / full.wallSeconds;
                 print(c.name, run, ofFull);
                 // The goals hold at 2000 KiB/s; the slower row shows how much they depend on the
                 // ROM's hashing speed, which nobody has published.
                 const bool judged = md5Rate == u"2000"_s;
-                goalsMet = goalsMet && run.outcome == Outcome::success &&
-                           (!judged || ofFull <= c.goal);
+                goalsMet =
+                    goalsMet && run.outcome == Outcome::success && (!judged || ofFull <= c.goal);
                 if (c.board.isEmpty()) {
                     // Onto a board holding something else: against what any write must do.
                     const double floor =

@@ -320,9 +320,7 @@ const auto knownOptions = std::to_array<Option>({
      [](const Given& g, Options& o) { return g.number(1, maxU32, o.simulator.md5KibPerSecond); }},
     {"erase-rate"_L1, "KIBPS"_L1,
      "BEGIN's erase speed in KiB/s (default: a typical part's sector and block times)."_L1,
-     [](const Given& g, Options& o) {
-         return g.number(1, maxU32, o.simulator.eraseKibPerSecond);
-     }},
+     [](const Given& g, Options& o) { return g.number(1, maxU32, o.simulator.eraseKibPerSecond); }},
     {"load"_L1, "[ADDR=]FILE"_L1, "Start with FILE in the flash at ADDR (default 0)."_L1, takeLoad},
     {"dump"_L1, "FILE"_L1, "Write the flash array to FILE at exit."_L1,
      [](const Given& g, Options& o) { return g.path(o.dumpPath); }},

@@ -132,7 +132,8 @@ std::optional<QString> setFlashSize(Invocation& run, const QString& value)
     else if (const std::optional<quint32> bytes = flash::sizeFromName(value))
         run.write.size = FlashSizeChoice{FlashSizeChoice::Kind::fixed, *bytes};
     else
-        return u"--flash-size takes detect, keep, 1MB, 2MB, 4MB, 8MB or 16MB, not '%1'."_s.arg(value);
+        return u"--flash-size takes detect, keep, 1MB, 2MB, 4MB, 8MB or 16MB, not '%1'."_s.arg(
+            value);
     return std::nullopt;
 }
 
@@ -142,6 +143,8 @@ const std::array<OptionSpec, 15>& options()
 {
     using S = Scope;
     using R = std::optional<QString>;
+    // One option per row reads better than the formatter's one field per line.
+    // clang-format off
     static const std::array<OptionSpec, 15> table{{
         {S::global, u"-c"_s, u"--chip"_s, u"esp32|auto"_s,
          u"chip type; only the ESP32 is supported"_s, setChip},
@@ -200,6 +203,7 @@ const std::array<OptionSpec, 15>& options()
              return std::nullopt;
          }},
     }};
+    // clang-format on
     return table;
 }
 
@@ -455,8 +459,9 @@ QString usageLine()
 
 QString helpText()
 {
-    return usageLine() + u"\n\nWrites or erases the flash of an ESP32 through its ROM serial "
-                         "loader.\n\nGlobal options (before the command):\n"_s +
+    return usageLine() +
+           u"\n\nWrites or erases the flash of an ESP32 through its ROM serial "
+           "loader.\n\nGlobal options (before the command):\n"_s +
            optionHelp(Scope::global, 2) +
            u"\nCommands:\n  write-flash [options] ADDRESS FILE [ADDRESS FILE ...]\n"_s +
            optionHelp(Scope::writeFlash, 4) + u"  erase-flash [options]\n"_s +

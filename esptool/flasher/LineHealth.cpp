@@ -30,12 +30,12 @@ void LineHealth::startRun(qint64 wireBytes, qint64 flashBytes)
     m_runLimit = runTimeBase + runTimeFactor * wire +
                  rom::scaledTimeout(rom::timeout::erasePerMb, static_cast<quint64>(flashBytes));
     m_runClock.restart();
-    m_failuresInARow = 0;
+    m_consecutiveFailures = 0;
 }
 
 void LineHealth::progress()
 {
-    m_failuresInARow = 0;
+    m_consecutiveFailures = 0;
 }
 
 bool LineHealth::outOfTime() const
@@ -45,7 +45,7 @@ bool LineHealth::outOfTime() const
 
 bool LineHealth::stalled() const
 {
-    return m_failuresInARow >= failuresInARow || outOfTime();
+    return m_consecutiveFailures >= maxConsecutiveFailures || outOfTime();
 }
 
 void LineHealth::startTry()

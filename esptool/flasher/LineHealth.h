@@ -20,7 +20,7 @@ public:
     // no block getting through meanwhile: past this, the line is taken to carry nothing. At one
     // flipped byte in a thousand a 1 KiB block fails about two times in three, so forty failures
     // in a row come once in some tens of millions of blocks.
-    static constexpr int failuresInARow = 40;
+    static constexpr int maxConsecutiveFailures = 40;
     // Tries of one piece in a row that get no further into it than an earlier try did: blocks
     // that go through again and again without the piece ever finishing are no progress.
     static constexpr int triesGettingNowhere = 8;
@@ -37,7 +37,7 @@ public:
 
     // Something got through: a block, or a whole piece or stretch.
     void progress();
-    void failedTry() { ++m_failuresInARow; }
+    void failedTry() { ++m_consecutiveFailures; }
     // Nothing got through for too many tries in a row, or the run's time is up.
     bool stalled() const;
     bool outOfTime() const;
@@ -78,7 +78,7 @@ public:
     bool isLineDamage(const FlasherError& error) const;
 
 private:
-    int m_failuresInARow = 0;
+    int m_consecutiveFailures = 0;
     qint64 m_reached = 0;
     int m_blocksSentAgainBeforeTry = 0;
     int m_blocksSentAgain = 0;

@@ -54,7 +54,7 @@ QByteArray erased(qsizetype size)
 QString sizeText(qint64 bytes)
 {
     constexpr double kib = 1024.0;
-    if (bytes >= 1024 * 1024)
+    if (bytes >= qint64{1024} * 1024)
         return u"%1 MiB"_s.arg(static_cast<double>(bytes) / kib / kib, 0, 'f', 1);
     if (bytes >= 1024)
         return u"%1 KiB"_s.arg(static_cast<double>(bytes) / kib, 0, 'f', 1);
@@ -224,7 +224,7 @@ QList<Piece> RegionWriter::plan(const Piece& piece)
     }
     if (piece.data.size() <= rom::flashSectorSize || !narrow)
         return {piece};
-    const QList<Piece> runs = m_check.differing(piece);
+    QList<Piece> runs = m_check.differing(piece);
     // What the search found the board holding is skipped, verified by its digest.
     quint32 at = piece.address;
     for (const Piece& run : runs) {
@@ -281,7 +281,7 @@ Result<bool> RegionWriter::writePiece(PieceWriter& writer, const PieceWriter::Pr
     QElapsedTimer timer;
     timer.start();
     m_sessionReopened = false;
-    const Result<bool> done = untilDoneOrSmaller(
+    Result<bool> done = untilDoneOrSmaller(
         u"writing"_s, piece.range(),
         [&] {
             return writer.write(

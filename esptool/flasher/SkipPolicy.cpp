@@ -23,7 +23,7 @@ bool SkipPolicy::shouldCheck(bool erased) const
 {
     if (!m_enabled)
         return false;
-    if (m_missesInARow < missesToStop)
+    if (m_consecutiveMisses < missesToStop)
         return true;
     return erased && m_wastedMs <= wasteBudget * static_cast<double>(m_writingMs);
 }
@@ -51,7 +51,7 @@ void SkipPolicy::checked(qint64 bytes, qint64 milliseconds, bool matched)
 {
     ++m_checks;
     m_lastMatched = matched;
-    m_missesInARow = matched ? 0 : m_missesInARow + 1;
+    m_consecutiveMisses = matched ? 0 : m_consecutiveMisses + 1;
     if (!matched)
         m_wastedMs += static_cast<double>(milliseconds);
     // Only a check long enough to show the hashing through the round trip teaches its rate.

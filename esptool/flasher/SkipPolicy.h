@@ -48,7 +48,7 @@ public:
 private:
     bool m_enabled;
     int m_checks = 0;
-    int m_missesInARow = 0;
+    int m_consecutiveMisses = 0;
     bool m_lastMatched = false;
     double m_wastedMs = 0;  // checks that found the piece different
     qint64 m_writingMs = 0;

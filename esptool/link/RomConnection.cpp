@@ -284,8 +284,8 @@ Result<RomReply> RomConnection::awaitReply(rom::Opcode opcode, std::chrono::mill
             const ReplyParse parsed = parseReply(frame.bytes);
             const bool wellFormed =
                 parsed.outcome == ReplyParse::Outcome::reply && !frame.badEscape;
-            const bool forThisCommand =
-                parsed.outcome != ReplyParse::Outcome::notAReply && parsed.reply.opcode == wanted;
+            const bool forThisCommand = parsed.outcome != ReplyParse::Outcome::notChipReply &&
+                                        parsed.reply.opcode == wanted;
             if (!wellFormed && strict && forThisCommand)
                 return garbled;
             if (!wellFormed)

@@ -9,7 +9,7 @@
 // Facts of the ESP32 ROM loader's serial protocol, named once.
 namespace esptool::rom {
 
-using milliseconds = std::chrono::milliseconds;
+using std::chrono::milliseconds;
 
 enum class Opcode : quint8
 {

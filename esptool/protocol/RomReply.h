@@ -24,11 +24,11 @@ struct ReplyParse
 {
     enum class Outcome
     {
-        reply,      // a well-formed reply
-        notAReply,  // too short for a header, or not sent by the chip (direction != 1)
-        malformed,  // a reply header whose size field disagrees with the frame, or no status
+        reply,         // a well-formed reply
+        notChipReply,  // too short for a header, or not sent by the chip (direction != 1)
+        malformed,     // a reply header whose size field disagrees with the frame, or no status
     };
-    Outcome outcome = Outcome::notAReply;
+    Outcome outcome = Outcome::notChipReply;
     RomReply reply;  // header fields are filled in for Malformed too, when present
 };
 

@@ -1,9 +1,9 @@
 // The engine runs the bundled flasher, installed from the build's resources into a temporary
 // home, against esp32-sim: what a user gets when pressing the buttons, minus the window.
 
-#include "support/simboard/SimulatedBoard.h"
 #include "flash/ESPToolManager.h"
 #include "support/fakeesptool/FakeEsptoolHome.h"
+#include "support/simboard/SimulatedBoard.h"
 
 #include <QDir>
 #include <QFile>

@@ -129,7 +129,7 @@ private Q_SLOTS:
     void md5Answers();
     void checksBeforeWriting_data();
     void checksBeforeWriting();
-    void resetsABootLoopingBoardIntoItsLoader();
+    void resetsBootLoopingBoardIntoItsLoader();
     void waitsForThePortToComeBack();
     void judgesWhatThePortCarried_data();
     void judgesWhatThePortCarried();
@@ -254,7 +254,7 @@ void TestFlasher::checksBeforeWriting()
              writes);
 }
 
-void TestFlasher::resetsABootLoopingBoardIntoItsLoader()
+void TestFlasher::resetsBootLoopingBoardIntoItsLoader()
 {
     Bench bench(true, esptool::BeforeReset::defaultReset);
     const QByteArray data(1024, '\x42');

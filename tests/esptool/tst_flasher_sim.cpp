@@ -3,8 +3,8 @@
 // Every fault the simulator models has a row: a run must either end with the flash holding the
 // image, or fail with one error line that names the cause.
 
-#include "support/simboard/SimulatedBoard.h"
 #include "flash/EsptoolCommandLine.h"
+#include "support/simboard/SimulatedBoard.h"
 
 #include <QFile>
 #include <QJsonObject>
@@ -615,7 +615,7 @@ void TestFlasherSim::tracesOnlyWhenAsked()
     QFETCH(QString, rules);
     QFETCH(bool, traced);
     const QString imagePath = m_folder->filePath(u"app.bin"_s);
-    QVERIFY(writeFile(imagePath, image(20 * 1024, 3)));
+    QVERIFY(writeFile(imagePath, image(qsizetype{20} * 1024, 3)));
     SimulatedBoard board(m_folder->path());
     QVERIFY(board.start(args(u"--flip-rate 1e-4 --seed 2"_s)));
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

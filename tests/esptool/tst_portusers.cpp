@@ -1,7 +1,7 @@
-#include "support/simboard/SimulatedBoard.h"
 #include "link/BusyPort.h"
 #include "link/PortUsers.h"
 #include "support/FakeProcfs.h"
+#include "support/simboard/SimulatedBoard.h"
 
 #include <QDir>
 #include <QFile>

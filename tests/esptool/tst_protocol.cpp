@@ -197,7 +197,7 @@ QString summary(const ReplyParse& parsed)
             .arg(reply.error, 2, 16, QLatin1Char('0'));
     case Outcome::malformed:
         return u"malformed %1"_s.arg(reply.opcode, 2, 16, QLatin1Char('0'));
-    case Outcome::notAReply:
+    case Outcome::notChipReply:
         break;
     }
     return u"not a reply"_s;

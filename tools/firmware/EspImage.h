@@ -13,8 +13,8 @@ namespace espimage {
 inline constexpr quint8 magic = 0xE9;
 inline constexpr quint8 checksumSeed = 0xEF;
 inline constexpr quint8 flashModeDio = 2;
-inline constexpr quint8 flashSize16MB = 4;     // high nibble of byte 3
-inline constexpr quint8 flashFreq80MHz = 0xF;  // low nibble of byte 3
+inline constexpr quint8 flashSize16Mib = 4;    // high nibble of byte 3
+inline constexpr quint8 flashFreq80Mhz = 0xF;  // low nibble of byte 3
 inline constexpr quint8 wpPinDisabled = 0xEE;
 inline constexpr quint16 chipIdEsp32 = 0;
 inline constexpr qsizetype headerLength = 24;  // header + extended header
@@ -31,7 +31,7 @@ struct ImageLayout
 {
     quint32 entryPoint = 0;
     quint8 flashMode = flashModeDio;
-    quint8 flashSizeAndFreq = (flashSize16MB << 4) | flashFreq80MHz;
+    quint8 flashSizeAndFreq = (flashSize16Mib << 4) | flashFreq80Mhz;
     quint16 minRevisionFull = 0;    // major * 100 + minor
     quint16 maxRevisionFull = 399;  // any v3.x
     bool appendSha256 = true;

@@ -15,8 +15,8 @@
 // usage: take-screenshots OUTPUT_DIRECTORY
 
 #include "demo/DemoSession.h"
-#include "support/simboard/SimulatedBoard.h"
 #include "flash/ESPToolManager.h"
+#include "support/simboard/SimulatedBoard.h"
 #include "ui/ContentView.h"
 #include "ui/MainWindow.h"
 #include "ui/ToolActionButton.h"
