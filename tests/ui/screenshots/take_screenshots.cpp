@@ -135,6 +135,10 @@ int main(int argc, char* argv[])
         if (auto* log = demo.window().findChild<QPlainTextEdit*>(); !shownLine.isEmpty()) {
             log->moveCursor(QTextCursor::Start);
             ok &= log->find(shownLine);
+            // Found text is selected; the picture shows the log as a user reads it.
+            QTextCursor cursor = log->textCursor();
+            cursor.clearSelection();
+            log->setTextCursor(cursor);
             log->centerCursor();
         }
         if (!fault.isEmpty())
