@@ -145,7 +145,7 @@ FlasherRun TestFlasherSim::flashOnBoard(const QByteArray& data, const QStringLis
     SimulatedBoard board(m_folder->path());
     if (!writeFile(imagePath, data) || !board.start(withLink(simulator)))
         return FlasherRun{-1, u"no image file or no simulator"_s, {}};
-    const FlasherRun run =
+    FlasherRun run =
         runFlasher(tavix::commandline::flashArguments(board.port(), baud, imagePath), environment);
     m_flash = board.stop();
     m_stats = board.stats();
