@@ -74,27 +74,18 @@ namespace romreplies {
 QByteArray frame(quint8 opcode, quint32 value, const QByteArray& payload, quint8 status,
                  quint8 error)
 {
-    QByteArray packet;
-    packet.append('\x01');
-    packet.append(static_cast<char>(opcode));
-    char word[4];
-    qToLittleEndian<quint16>(static_cast<quint16>(payload.size() + 4), word);
-    packet.append(word, 2);
-    qToLittleEndian<quint32>(value, word);
-    packet.append(word, 4);
-    packet.append(payload);
-    packet.append(static_cast<char>(status));
-    packet.append(static_cast<char>(error));
-    packet.append(2, '\0');
+    QByteArray packet(8, '\0');
+    packet[0] = '\x01';
+    packet[1] = static_cast<char>(opcode);
+    qToLittleEndian<quint16>(static_cast<quint16>(payload.size() + 4), packet.data() + 2);
+    qToLittleEndian<quint32>(value, packet.data() + 4);
+    packet += payload + static_cast<char>(status) + static_cast<char>(error) + QByteArray(2, '\0');
     return esptool::slip::encode(packet);
 }
 
 QByteArray syncReplies()
 {
-    QByteArray replies;
-    for (int i = 0; i < 8; ++i)
-        replies += frame(0x08, 0x20120707);
-    return replies;
+    return frame(0x08, 0x20120707).repeated(8);
 }
 
 int requestOpcode(const QByteArray& written)
@@ -108,13 +99,10 @@ int requestOpcode(const QByteArray& written)
 quint32 requestWord(const QByteArray& written, int index)
 {
     const esptool::slip::DecodeResult decoded = esptool::slip::decode(written);
-    if (decoded.frames.isEmpty())
+    const qsizetype offset = 8 + qsizetype{4} * index;
+    if (decoded.frames.isEmpty() || decoded.frames[0].bytes.size() < offset + 4)
         return 0;
-    const QByteArray& bytes = decoded.frames[0].bytes;
-    const qsizetype offset = 8 + 4 * index;
-    if (bytes.size() < offset + 4)
-        return 0;
-    return qFromLittleEndian<quint32>(bytes.constData() + offset);
+    return qFromLittleEndian<quint32>(decoded.frames[0].bytes.constData() + offset);
 }
 
 }  // namespace romreplies

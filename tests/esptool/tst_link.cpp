@@ -69,8 +69,6 @@ void TestLink::linesAndTimes_data()
     // while GPIO0 is low, and GPIO0 released after the hold.
     QTest::newRow("classic, short hold") << ResetSequence::classic(std::chrono::milliseconds(50))
                                          << u"dtr=0@0 rts=1@0 dtr=1@100 rts=0@100 dtr=0@150"_s;
-    QTest::newRow("classic, long hold") << ResetSequence::classic(std::chrono::milliseconds(550))
-                                        << u"dtr=0@0 rts=1@0 dtr=1@100 rts=0@100 dtr=0@650"_s;
     // The same steps with both lines in one call each: no moment with one line changed alone.
     QTest::newRow("tight, short hold") << ResetSequence::tight(std::chrono::milliseconds(50))
                                        << u"lines=01@0 lines=10@100 lines=00@150"_s;

@@ -250,8 +250,6 @@ void TestProtocol::errorCodes_data()
     QTest::newRow("0x05") << 0x05 << u"invalid message"_s << true << true;
     QTest::newRow("0x01") << 0x01 << u"invalid parameter"_s << false << false;
     QTest::newRow("0x08") << 0x08 << u"flash write error"_s << true << false;
-    QTest::newRow("0x0C") << 0x0C << u"Adler-32"_s << true << false;
-    QTest::newRow("0x69") << 0x69 << u"insufficient storage"_s << false << false;
     QTest::newRow("0x68, not listed") << 0x68 << u"unknown error"_s << false << false;
 }
 
