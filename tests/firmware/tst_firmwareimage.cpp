@@ -11,11 +11,6 @@ namespace {
 
 constexpr int runTimeoutMs = 60000;
 
-QString generatorPath()
-{
-    return QStringLiteral(FIRMWARE_GENERATOR_PATH);
-}
-
 quint32 le32(const QByteArray& b, qsizetype at)
 {
     return qFromLittleEndian<quint32>(b.constData() + at);
@@ -29,7 +24,7 @@ quint16 le16(const QByteArray& b, qsizetype at)
 QByteArray generate(const QString& path)
 {
     QProcess gen;
-    gen.start(generatorPath(), {path});
+    gen.start(QStringLiteral(FIRMWARE_GENERATOR_PATH), {path});
     if (!gen.waitForFinished(runTimeoutMs) || gen.exitStatus() != QProcess::NormalExit ||
         gen.exitCode() != 0)
         return {};
@@ -53,58 +48,44 @@ struct ParsedImage
 ParsedImage parseImage(const QByteArray& file, qsizetype start)
 {
     ParsedImage image;
+    const auto fail = [&image](const QString& problem) {
+        image.problem = problem;
+        return image;
+    };
     const QByteArray h = file.mid(start, 24);
-    if (h.size() < 24 || quint8(h[0]) != 0xE9) {
-        image.problem = u"no 0xE9 magic"_s;
-        return image;
-    }
+    if (h.size() < 24 || quint8(h[0]) != 0xE9)
+        return fail(u"no 0xE9 magic"_s);
     image.segments = quint8(h[1]);
-    if (quint8(h[2]) != 2 || quint8(h[3]) != 0x4F) {
-        image.problem = u"not DIO / 16MB / 80MHz"_s;
-        return image;
-    }
+    if (quint8(h[2]) != 2 || quint8(h[3]) != 0x4F)
+        return fail(u"not DIO / 16MB / 80MHz"_s);
     image.entry = le32(h, 4);
-    if (quint8(h[8]) != 0xEE || le16(h, 12) != 0 || le16(h, 17) < le16(h, 15) || le16(h, 17) == 0) {
-        image.problem = u"bad extended header"_s;
-        return image;
-    }
+    if (quint8(h[8]) != 0xEE || le16(h, 12) != 0 || le16(h, 17) < le16(h, 15) || le16(h, 17) == 0)
+        return fail(u"bad extended header"_s);
     const bool hashAppended = quint8(h[23]) == 1;
     qsizetype at = start + 24;
     quint8 checksum = 0xEF;
     for (int i = 0; i < image.segments; ++i) {
-        if (at + 8 > file.size()) {
-            image.problem = u"segment header past the end"_s;
-            return image;
-        }
+        if (at + 8 > file.size())
+            return fail(u"segment header past the end"_s);
         image.loadAddresses.append(le32(file, at));
         const quint32 length = le32(file, at + 4);
-        if (length % 4 != 0 || at + 8 + length > file.size()) {
-            image.problem = u"bad segment length"_s;
-            return image;
-        }
+        if (length % 4 != 0 || at + 8 + length > file.size())
+            return fail(u"bad segment length"_s);
         for (qsizetype j = at + 8; j < at + 8 + length; ++j)
             checksum ^= quint8(file[j]);
         at += 8 + length;
     }
-    while ((at - start) % 16 != 15) {
-        if (file.at(at) != '\0') {
-            image.problem = u"padding not zero"_s;
-            return image;
-        }
-        ++at;
+    for (; (at - start) % 16 != 15; ++at) {
+        if (file.at(at) != '\0')
+            return fail(u"padding not zero"_s);
     }
-    if (quint8(file.at(at)) != checksum) {
-        image.problem = u"checksum byte wrong"_s;
-        return image;
-    }
-    ++at;
+    if (quint8(file.at(at++)) != checksum)
+        return fail(u"checksum byte wrong"_s);
     if (hashAppended) {
         const QByteArray digest =
             QCryptographicHash::hash(file.mid(start, at - start), QCryptographicHash::Sha256);
-        if (file.mid(at, 32) != digest) {
-            image.problem = u"SHA-256 wrong"_s;
-            return image;
-        }
+        if (file.mid(at, 32) != digest)
+            return fail(u"SHA-256 wrong"_s);
         at += 32;
     }
     image.length = at - start;
