@@ -102,10 +102,8 @@ void TestEsptoolInstaller::choosesTheBuildForTheProcessor_data()
         << u"arm64"_s << u"esptool_arm64"_s << u"esptool_arm64"_s;
     QTest::newRow("Linux on 64-bit Arm")
         << u"aarch64"_s << u"esptool_arm64"_s << u"esptool_arm64"_s;
-    QTest::newRow("x86_64") << u"x86_64"_s << u"esptool_amd64"_s << u"esptool_amd64"_s;
     QTest::newRow("32-bit Arm") << u"armv7l"_s << u"esptool_amd64"_s << u"esptool_amd64"_s;
     QTest::newRow("case matters") << u"ARM64"_s << u"esptool_amd64"_s << u"esptool_amd64"_s;
-    QTest::newRow("unknown") << QString() << u"esptool_amd64"_s << u"esptool_amd64"_s;
     QTest::newRow("only the other build") << u"x86_64"_s << u"esptool_arm64"_s << QString();
 }
 

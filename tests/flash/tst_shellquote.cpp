@@ -30,14 +30,10 @@ void TestShellQuote::quotesOnlyWhatNeedsIt_data()
     QTest::newRow("CJK letters") << u"日本語"_s << u"日本語"_s;
     QTest::newRow("superscript digit") << u"x\u00b2"_s << u"x\u00b2"_s;
     QTest::newRow("tilde") << u"~/x"_s << u"'~/x'"_s;
-    QTest::newRow("Arabic-Indic digits") << u"\u0661\u0662\u0663"_s << u"\u0661\u0662\u0663"_s;
     QTest::newRow("letter outside the BMP") << u"\U00010400x"_s << u"\U00010400x"_s;
     QTest::newRow("space") << u"Tavix Flash Tool"_s << u"'Tavix Flash Tool'"_s;
     QTest::newRow("single quote") << u"it's"_s << u"'it'\\''s'"_s;
     QTest::newRow("only a quote") << u"'"_s << u"''\\'''"_s;
-    QTest::newRow("dollar") << u"$HOME"_s << u"'$HOME'"_s;
-    QTest::newRow("glob") << u"*.bin"_s << u"'*.bin'"_s;
-    QTest::newRow("newline") << u"a\nb"_s << u"'a\nb'"_s;
     QTest::newRow("emoji is a symbol") << u"\U0001F600"_s << u"'\U0001F600'"_s;
     QTest::newRow("no-break space") << u"a\u00a0b"_s << u"'a\u00a0b'"_s;
 }
