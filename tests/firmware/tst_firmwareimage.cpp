@@ -100,76 +100,67 @@ class TestFirmwareImage : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
-    void deterministic();
-    void bootloaderImage();
-    void partitionTable();
-    void applicationImage();
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        m_image = generate(m_dir.filePath(u"first.bin"_s));
+        QVERIFY(!m_image.isEmpty());
+    }
+
+    void deterministic() { QCOMPARE(generate(m_dir.filePath(u"second.bin"_s)), m_image); }
+
+    void bootloaderImage()
+    {
+        const ParsedImage boot = parseImage(m_image, 0x1000);
+        QVERIFY2(boot.valid, qPrintable(boot.problem));
+        QCOMPARE(boot.segments, 3);
+        QVERIFY(boot.entry >= 0x40080000 && boot.entry < 0x400A0000);
+        QVERIFY(0x1000 + boot.length <= 0x8000);
+    }
+
+    void partitionTable()
+    {
+        const QByteArray table = m_image.mid(0x8000, 0xC00);
+        qsizetype at = 0;
+        QStringList labels;
+        quint32 appOffset = 0;
+        while (quint8(table[at]) == 0xAA && quint8(table[at + 1]) == 0x50) {
+            const auto type = quint8(table[at + 2]);
+            const quint32 offset = le32(table, at + 4);
+            const quint32 size = le32(table, at + 8);
+            QVERIFY(offset % 0x1000 == 0 && size % 0x1000 == 0);
+            QVERIFY(quint64(offset) + size <= 16ULL * 1024 * 1024);
+            QVERIFY(offset >= 0x9000);
+            if (type == 0x00) {
+                QCOMPARE(offset % 0x10000, 0U);
+                appOffset = offset;
+            }
+            labels.append(QString::fromLatin1(table.mid(at + 12, 16).constData()));
+            at += 32;
+        }
+        QCOMPARE(labels, (QStringList{u"nvs"_s, u"phy_init"_s, u"factory"_s, u"vfs"_s}));
+        QCOMPARE(appOffset, 0x10000U);
+        QCOMPARE(table.mid(at, 16), QByteArray::fromHex("ebeb") + QByteArray(14, '\xFF'));
+        QCOMPARE(table.mid(at + 16, 16),
+                 QCryptographicHash::hash(table.left(at), QCryptographicHash::Md5));
+        QCOMPARE(table.mid(at + 32), QByteArray(0xC00 - at - 32, '\xFF'));
+    }
+
+    void applicationImage()
+    {
+        const ParsedImage app = parseImage(m_image, 0x10000);
+        QVERIFY2(app.valid, qPrintable(app.problem));
+        QCOMPARE(0x10000 + app.length, m_image.size());
+        QCOMPARE(app.loadAddresses.first(), 0x3F400020U);
+        // The application description leads the first segment.
+        QCOMPARE(le32(m_image, 0x10020), 0xABCD5432U);
+        QCOMPARE(m_image.mid(0x10020 + 16, 4), QByteArray("V2.2"));
+    }
 
 private:
     QTemporaryDir m_dir;
     QByteArray m_image;
 };
-
-void TestFirmwareImage::initTestCase()
-{
-    QVERIFY(m_dir.isValid());
-    m_image = generate(m_dir.filePath(u"first.bin"_s));
-    QVERIFY(!m_image.isEmpty());
-}
-
-void TestFirmwareImage::deterministic()
-{
-    QCOMPARE(generate(m_dir.filePath(u"second.bin"_s)), m_image);
-}
-
-void TestFirmwareImage::bootloaderImage()
-{
-    const ParsedImage boot = parseImage(m_image, 0x1000);
-    QVERIFY2(boot.valid, qPrintable(boot.problem));
-    QCOMPARE(boot.segments, 3);
-    QVERIFY(boot.entry >= 0x40080000 && boot.entry < 0x400A0000);
-    QVERIFY(0x1000 + boot.length <= 0x8000);
-}
-
-void TestFirmwareImage::partitionTable()
-{
-    const QByteArray table = m_image.mid(0x8000, 0xC00);
-    qsizetype at = 0;
-    QStringList labels;
-    quint32 appOffset = 0;
-    while (quint8(table[at]) == 0xAA && quint8(table[at + 1]) == 0x50) {
-        const auto type = quint8(table[at + 2]);
-        const quint32 offset = le32(table, at + 4);
-        const quint32 size = le32(table, at + 8);
-        QVERIFY(offset % 0x1000 == 0 && size % 0x1000 == 0);
-        QVERIFY(quint64(offset) + size <= 16ULL * 1024 * 1024);
-        QVERIFY(offset >= 0x9000);
-        if (type == 0x00) {
-            QCOMPARE(offset % 0x10000, 0U);
-            appOffset = offset;
-        }
-        labels.append(QString::fromLatin1(table.mid(at + 12, 16).constData()));
-        at += 32;
-    }
-    QCOMPARE(labels, (QStringList{u"nvs"_s, u"phy_init"_s, u"factory"_s, u"vfs"_s}));
-    QCOMPARE(appOffset, 0x10000U);
-    QCOMPARE(table.mid(at, 16), QByteArray::fromHex("ebeb") + QByteArray(14, '\xFF'));
-    QCOMPARE(table.mid(at + 16, 16),
-             QCryptographicHash::hash(table.left(at), QCryptographicHash::Md5));
-    QCOMPARE(table.mid(at + 32), QByteArray(0xC00 - at - 32, '\xFF'));
-}
-
-void TestFirmwareImage::applicationImage()
-{
-    const ParsedImage app = parseImage(m_image, 0x10000);
-    QVERIFY2(app.valid, qPrintable(app.problem));
-    QCOMPARE(0x10000 + app.length, m_image.size());
-    QCOMPARE(app.loadAddresses.first(), 0x3F400020U);
-    // The application description leads the first segment.
-    QCOMPARE(le32(m_image, 0x10020), 0xABCD5432U);
-    QCOMPARE(m_image.mid(0x10020 + 16, 4), QByteArray("V2.2"));
-}
 
 QTEST_GUILESS_MAIN(TestFirmwareImage)
 #include "tst_firmwareimage.moc"
