@@ -154,8 +154,7 @@ private:
     // Has the fake flasher write its arguments to a file, whose path it returns.
     QString recordArguments() const
     {
-        const QString record =
-            QDir(m_harness->home().environment().workingDirectory).filePath(u"args"_s);
+        QString record = QDir(m_harness->home().environment().workingDirectory).filePath(u"args"_s);
         FakeEsptoolHome::setRecordFile(record);
         return record;
     }
