@@ -64,9 +64,6 @@ private Q_SLOTS:
                                  {"303a", "1001", u"Espressif"_s, u"USB JTAG/serial debug unit"_s,
                                   std::nullopt, "ef"}),
             u"ttyACM0"_s);
-        m_sysfs.addUsbSerial(
-            m_sysfs.addUsbDevice(rootHub, 3, {"0403", "6001", u"FTDI"_s, u"FT232R USB UART"_s}),
-            u"ttyUSB1"_s);
         const FakeSysfs::UsbDevice hub{"05e3",          "0610",       u"GenesysLogic"_s,
                                        u"USB2.0 Hub"_s, std::nullopt, "09"};
         const QString nearHub = m_sysfs.addUsbDevice(m_sysfs.addUsbDevice(rootHub, 4, hub), 1, hub);
@@ -90,7 +87,7 @@ private Q_SLOTS:
         for (const SerialPortInfo& port : std::as_const(m_ports))
             names.append(port.name());
         QCOMPARE(names, (QStringList{u"ttyACM0"_s, u"ttyACM1"_s, u"ttyS0"_s, u"ttyUSB0"_s,
-                                     u"ttyUSB1"_s, u"ttyUSB2"_s, u"ttyUSB3"_s}));
+                                     u"ttyUSB2"_s, u"ttyUSB3"_s}));
     }
 
     void findsEachPortsIdentity_data()
@@ -106,8 +103,6 @@ private Q_SLOTS:
         QTest::newRow("ESP32-S3 built-in USB serial")
             << u"/dev/ttyACM0"_s << u"Espressif"_s << u"USB JTAG/serial debug unit"_s
             << OptionalId(0x303a) << OptionalId(0x1001);
-        QTest::newRow("FTDI") << u"/dev/ttyUSB1"_s << u"FTDI"_s << u"FT232R USB UART"_s
-                              << OptionalId(0x403) << OptionalId(0x6001);
         QTest::newRow("CH340 without manufacturer")
             << u"/dev/ttyUSB2"_s << u"QinHeng Electronics"_s << u"USB Serial"_s
             << OptionalId(0x1a86) << OptionalId(0x7523);

@@ -83,8 +83,6 @@ void recordNameChange(QAccessibleEvent* event)
 
 // Held by brltty, as Ubuntu's brltty holds CH340 adapters.
 const PortlessAdapter heldCh340{.location = u"1-2"_s,
-                                .vendor = u"QinHeng Electronics"_s,
-                                .product = u"USB Serial"_s,
                                 .vendorId = 0x1a86,
                                 .productId = 0x7523,
                                 .interfaceName = u"1-2:1.0"_s,
@@ -152,6 +150,13 @@ private:
     {
         portMenu()->setCurrentIndex(row);
         Q_EMIT portMenu()->activated(row);
+    }
+    // Has the fake flasher write its arguments to a file, whose path it returns.
+    QString recordArguments() const
+    {
+        QString record = QDir(m_harness->home().environment().workingDirectory).filePath(u"args"_s);
+        FakeEsptoolHome::setRecordFile(record);
+        return record;
     }
     QString selectedPath() const
     {
@@ -309,27 +314,17 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("button");
         QTest::addColumn<QString>("baud");
-        QTest::addColumn<int>("exitStatus");
         QTest::addColumn<QString>("command");
-        QTest::addColumn<QString>("statusLine");
-        QTest::newRow("Burn") << u"burnButton"_s << u"1500000"_s << 0 << u"write-flash"_s
-                              << u"Status: Ready"_s;
-        QTest::newRow("Erase at 115200")
-            << u"eraseButton"_s << u"115200"_s << 0 << u"erase-flash"_s << u"Status: Ready"_s;
-        QTest::newRow("Burn failing at 921600")
-            << u"burnButton"_s << u"921600"_s << 2 << u"write-flash"_s << u"Status: Failed"_s;
+        QTest::newRow("Burn") << u"burnButton"_s << u"1500000"_s << u"write-flash"_s;
+        QTest::newRow("Erase at 115200") << u"eraseButton"_s << u"115200"_s << u"erase-flash"_s;
     }
     void runsWhatTheButtonSays()
     {
         QFETCH(QString, button);
         QFETCH(QString, baud);
-        QFETCH(int, exitStatus);
         QFETCH(QString, command);
-        QFETCH(QString, statusLine);
-        FakeEsptoolHome::setPlan({u"sleep 200"_s, u"exit %1"_s.arg(exitStatus)});
-        const QString record =
-            QDir(m_harness->home().environment().workingDirectory).filePath(u"args"_s);
-        FakeEsptoolHome::setRecordFile(record);
+        FakeEsptoolHome::setPlan({u"sleep 200"_s});
+        const QString record = recordArguments();
         plugBoth();
         show();
         child<QComboBox>("baudMenu")->setCurrentText(baud);
@@ -346,50 +341,36 @@ private Q_SLOTS:
         QCOMPARE(arguments.mid(0, 6),
                  (QStringList{u"--chip"_s, u"esp32"_s, u"--port"_s, portA, u"--baud"_s, baud}));
         QCOMPARE(arguments.value(10), command);
-        QCOMPARE(status(), statusLine);
+        QCOMPARE(status(), u"Status: Ready"_s);
         QCOMPARE(enabled(), (QList<bool>{true, true, true, true, true}));
     }
 
-    // Two clicks handled together (a double click, or a busy event loop) start one operation:
-    // every control is off from the first click on, before the operation has begun.
-    void startsOneOperationForClicksHandledTogether_data()
-    {
-        QTest::addColumn<QString>("first");
-        QTest::addColumn<QString>("second");
-        QTest::addColumn<QString>("command");
-        QTest::newRow("Burn twice") << u"burnButton"_s << u"burnButton"_s << u"write-flash"_s;
-        QTest::newRow("Erase, then Burn")
-            << u"eraseButton"_s << u"burnButton"_s << u"erase-flash"_s;
-    }
+    // Two clicks handled together (a double click, or a busy event loop) start one operation, the
+    // first's: every control is off from the first click on, before the operation has begun.
     void startsOneOperationForClicksHandledTogether()
     {
-        QFETCH(QString, first);
-        QFETCH(QString, second);
-        QFETCH(QString, command);
         FakeEsptoolHome::setPlan({u"sleep 200"_s});
-        const QString record =
-            QDir(m_harness->home().environment().workingDirectory).filePath(u"args"_s);
-        FakeEsptoolHome::setRecordFile(record);
+        const QString record = recordArguments();
         plugBoth();
         show();
         ESPToolManager& engine = view().espTool();
         QSignalSpy runs(&engine, &ESPToolManager::isRunningChanged);
 
-        QTest::mouseClick(child(first.toLatin1().constData()), Qt::LeftButton);
+        QTest::mouseClick(child("eraseButton"), Qt::LeftButton);
         QCOMPARE(enabled(), (QList<bool>{false, false, false, false, false}));
         QVERIFY(!engine.isRunning());
-        QTest::mouseClick(child(second.toLatin1().constData()), Qt::LeftButton);
+        QTest::mouseClick(child("burnButton"), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(runs.count() >= 2 && !engine.isRunning(), 20000);
         FakeEsptoolHome::setRecordFile({});
 
         QCOMPARE(runs.count(), 2);  // on, then off: one operation
         QCOMPARE(engine.esptoolLogResets(), quint64(1));
-        QCOMPARE(FakeEsptoolHome::recordedLines(record).value(10), command);
+        QCOMPARE(FakeEsptoolHome::recordedLines(record).value(10), u"erase-flash"_s);
         QCOMPARE(enabled(), (QList<bool>{true, true, true, true, true}));
     }
 
     // udev's news of a device that came or went (here: A unplugged, B plugged in) refreshes at
-    // once, under the refresh timer's rules: the port list and selection after it.
+    // once as a tick of the refresh timer would, and not while the timer is off.
     void refreshesAsThePortsComeAndGo_data()
     {
         QTest::addColumn<Happening>("before");
@@ -398,9 +379,6 @@ private Q_SLOTS:
 
         QTest::newRow("idle: the selection goes with its port")
             << Happening([](TestContentView&) {}) << QStringList{{}, rowB} << QString();
-        QTest::newRow("a menu open: nothing changes under it")
-            << Happening([](TestContentView& test) { test.portMenu()->showPopup(); })
-            << QStringList{{}, rowA} << portA;
         QTest::newRow("window hidden: nothing refreshes")
             << Happening([](TestContentView& test) { test.m_harness->window().hide(); })
             << QStringList{{}, rowA} << portA;
@@ -471,7 +449,7 @@ private Q_SLOTS:
                                 << false;
         QTest::newRow("logo") << u"titleImage"_s << QAccessible::Graphic << u"Tavix Flash Tool"_s
                               << false;
-        QTest::newRow("no port chosen")
+        QTest::newRow("port menu")
             << u"portMenu"_s << QAccessible::ComboBox << u"No port"_s << true;
         QTest::newRow("baud menu")
             << u"baudMenu"_s << QAccessible::ComboBox << u"1500000"_s << true;
