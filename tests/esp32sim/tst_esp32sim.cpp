@@ -479,7 +479,6 @@ void TestEsp32Sim::flipsOnlyAboveTheRate()
 }
 
 // The named fields go over the words --efuse gave.
-// The named fields go over the words --efuse gave.
 void TestEsp32Sim::securityEfuses()
 {
     const std::unique_ptr<esp32sim::RomLoader> loader =
