@@ -164,8 +164,13 @@ namespace {
 // its name, or with `opcode` the count of that command.
 struct Figure
 {
+    Figure(QString name, int atLeast, std::optional<quint8> command = std::nullopt)
+        : statistic(std::move(name))
+        , least(atLeast)
+        , opcode(command)
+    {}
     QString statistic;
-    int least = 0;
+    int least;
     std::optional<quint8> opcode;
 };
 using Figures = QList<Figure>;
@@ -173,9 +178,10 @@ using Figures = QList<Figure>;
 int valueOf(const QJsonObject& stats, const Figure& figure)
 {
     const QJsonValue value = stats.value(figure.statistic);
-    return figure.opcode
-               ? value.toObject().value(u"0x%1"_s.arg(*figure.opcode, 2, 16, u'0')).toInt()
-               : value.toInt();
+    return figure.opcode ? value.toObject()
+                               .value(u"0x%1"_s.arg(*figure.opcode, 2, 16, QLatin1Char('0')))
+                               .toInt()
+                         : value.toInt();
 }
 
 }  // namespace
@@ -239,7 +245,7 @@ void TestFlasherSim::writes_data()
     // Connected again, the chip has its flash parameters set again (SPI_SET_PARAMS).
     QTest::newRow("link drops and comes back")
         << args(back) << u"921600"_s << kb300 << u"came back after"_s
-        << Figures{{.statistic = u"commands"_s, .least = 2, .opcode = 0x0b}};
+        << Figures{{u"commands"_s, 2, 0x0b}};
     QTest::newRow("link comes back held by another program a while")
         << args(back + u"--busy-after-return 1500"_s) << u"921600"_s << kb300
         << u"came back after"_s << Figures();
