@@ -3,6 +3,7 @@
 
 #include "demo/DemoSession.h"
 #include "flash/ESPToolManager.h"
+#include "support/simboard/SimulatedBoard.h"
 #include "ui/ContentView.h"
 #include "ui/ElidedLabel.h"
 #include "ui/MainWindow.h"
@@ -67,13 +68,17 @@ private Q_SLOTS:
         QFETCH(QString, status);
         QFETCH(QString, console);
         QFETCH(bool, written);
+        const std::optional<tavix::DemoFault> demoFault = tavix::findDemoFault(fault);
+        if (const QString why = SimulatedBoard::whyLineRateIsUnchecked(
+                demoFault ? demoFault->simulatorOptions : QStringList());
+            !why.isEmpty())
+            QSKIP(qPrintable(why));
         QTemporaryDir folder;
         tavix::EsptoolEnvironment esptool = tavix::EsptoolEnvironment::fromSystem();
         esptool.resourceDirectory = QString::fromUtf8(TAVIX_RESOURCE_OUTPUT_DIR);
         esptool.applicationSupportDirectory = folder.path();
-        const tavix::DemoOptions options{.fault = tavix::findDemoFault(fault),
-                                         .dumpPath = folder.filePath(u"flash.bin"_s),
-                                         .realTiming = false};
+        const tavix::DemoOptions options{
+            .fault = demoFault, .dumpPath = folder.filePath(u"flash.bin"_s), .realTiming = false};
         DemoSession session(options, {QString::fromUtf8(ESP32SIM_BINARY), esptool});
         QString error;
         QVERIFY2(session.start(&error), qPrintable(error));

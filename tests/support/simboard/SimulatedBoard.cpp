@@ -85,10 +85,11 @@ QJsonObject SimulatedBoard::stats() const
 
 QString SimulatedBoard::whyLineRateIsUnchecked(const QStringList& options)
 {
-    const bool comparesRates =
-        options.contains(u"--check-baud"_s) || options.contains(u"--lose-baud-change"_s);
-    if (!comparesRates || ptyKeepsHighRates())
+    const bool dependsOnRates = options.contains(u"--check-baud"_s) ||
+                                options.contains(u"--lose-baud-change"_s) ||
+                                options.contains(u"--restart-into"_s);
+    if (!dependsOnRates || ptyKeepsHighRates())
         return {};
-    return u"the simulator cannot check the flasher's line rate here: a pty does not keep a rate "
+    return u"the simulator cannot learn the flasher's line rate here: a pty does not keep a rate "
            "of 1500000 baud (qemu-user 7.2 drops every rate above 38400)"_s;
 }

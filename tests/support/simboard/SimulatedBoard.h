@@ -21,9 +21,11 @@ public:
     // false when it does not come up. Options that compare line rates say in the test's log when
     // they cannot work here.
     bool start(const QStringList& options = {});
-    // Why these options compare line rates (--check-baud, --lose-baud-change) that the simulator
-    // cannot learn on this system, or empty. Under qemu-user 7.2 no rate above 38400 baud
-    // survives the emulated termios calls, so those options check nothing.
+    // Why these options depend on line rates that the simulator cannot learn on this system, or
+    // empty: --check-baud and --lose-baud-change compare them, and a board that restarts into its
+    // firmware (--restart-into) keeps printing at 115200, which the flasher reads or not by its
+    // own rate. Under qemu-user 7.2 no rate above 38400 baud survives the emulated termios calls,
+    // so the simulator takes the host to stay at the session's rate.
     static QString whyLineRateIsUnchecked(const QStringList& options);
     // The pseudo-terminal to give the flasher as its port.
     const QString& port() const { return m_port; }
