@@ -157,6 +157,8 @@ bool RomLoader::restartDue() const
 
 void RomLoader::restart(FeedResult& result)
 {
+    if (!m_options.faults.restart)
+        return;
     const RestartFault& fault = *m_options.faults.restart;
     --m_restartsLeft;
     m_nextRestartAt += fault.afterBytes;

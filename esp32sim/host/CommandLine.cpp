@@ -5,6 +5,7 @@
 
 #include <array>
 #include <limits>
+#include <type_traits>
 #include <utility>
 
 using namespace Qt::StringLiterals;
@@ -103,7 +104,10 @@ public:
         const std::optional<quint32> value = parseHex(m_text);
         if (!value)
             return invalid();
-        target = *value;
+        if constexpr (std::is_same_v<T, std::optional<quint32>>)
+            target = value;
+        else
+            target = *value;
         return std::nullopt;
     }
 
@@ -181,7 +185,7 @@ Refusal takeEfuse(const Given& given, Options& into)
         equals > 0 ? parseHex(given.text().mid(equals + 1)) : std::nullopt;
     if (!indexOk || index < 0 || index >= efuseWordCount || !value)
         return given.invalid(u"use WORD=HEX, WORD 0-6"_s);
-    into.simulator.efuseWords.at(std::size_t(index)) = *value;
+    into.simulator.efuseWords.at(std::size_t(index)) = value;
     return std::nullopt;
 }
 

@@ -296,10 +296,11 @@ Result<QByteArray> PieceWriter::flashMd5(quint32 address, quint32 size,
         md5Asks, ask, [&](const QByteArray& digest) { return digest == expectedMd5; });
     if (!asked)
         return asked.error();
-    if (asked.value().agreed)
-        return *asked.value().agreed;
-    if (asked.value().last)
-        return *asked.value().last;
+    const Agreement<QByteArray>& answers = asked.value();
+    if (answers.agreed)
+        return *answers.agreed;
+    if (answers.last)
+        return *answers.last;
     return failure(Failure::unreadableDigest, {QString::number(unreadable)});
 }
 

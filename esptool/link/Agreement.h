@@ -27,9 +27,10 @@ Result<Agreement<T>> askUntilTwoAgree(int asks, Ask ask, Believed believedAtOnce
         Result<std::optional<T>> answer = ask();
         if (!answer)
             return answer.error();
-        if (!answer.value())
+        const std::optional<T>& given = answer.value();
+        if (!given)
             continue;
-        const T& value = *answer.value();
+        const T& value = *given;
         if (believedAtOnce(value) || result.last == value) {
             result.agreed = value;
             return result;

@@ -155,8 +155,8 @@ Result<quint32> RomConnection::readRegConfirmed(quint32 address)
         askUntilTwoAgree<quint32>(2 * repeatableAttempts, read, [](quint32) { return false; });
     if (!reads)
         return reads.error();
-    if (reads.value().agreed)
-        return *reads.value().agreed;
+    if (const std::optional<quint32>& agreed = reads.value().agreed)
+        return *agreed;
     return failure(Failure::unsteadyRegister,
                    {QString::number(address, 16).rightJustified(8, u'0')});
 }
@@ -277,7 +277,7 @@ Result<RomReply> RomConnection::awaitReply(rom::Opcode opcode, std::chrono::mill
     for (;;) {
         // Whatever frames came with it belong to the session the chip has just lost.
         if (m_restartBanner)
-            return restartError(opcode);
+            return restartError(opcode, *m_restartBanner);
         takeFrames();
         while (!m_frames.isEmpty()) {
             const slip::Frame frame = m_frames.takeFirst();
@@ -315,9 +315,8 @@ Result<RomReply> RomConnection::awaitReply(rom::Opcode opcode, std::chrono::mill
     }
 }
 
-FlasherError RomConnection::restartError(rom::Opcode opcode) const
+FlasherError RomConnection::restartError(rom::Opcode opcode, const BootBanner& banner) const
 {
-    const BootBanner& banner = *m_restartBanner;
     return failure(Failure::restartedMidCommand,
                    {opcodeName(opcode),
                     u"rst:0x%1 (%2),%3"_s.arg(QString::number(banner.resetCause, 16),

@@ -94,7 +94,7 @@ private:
     };
     Result<RomReply> awaitReply(rom::Opcode opcode, std::chrono::milliseconds timeout,
                                 WaitMode mode);
-    FlasherError restartError(rom::Opcode opcode) const;
+    FlasherError restartError(rom::Opcode opcode, const BootBanner& banner) const;
     FlasherError timeoutError(rom::Opcode opcode, std::chrono::milliseconds timeout,
                               int garbledFrames) const;
     Result<QByteArray> receive(QDeadlineTimer deadline);
